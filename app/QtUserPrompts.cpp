@@ -1,0 +1,117 @@
+#include "QtUserPrompts.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+// A message box that, when it offers no Cancel, can only be answered by one of its buttons: Esc,
+// Alt+F4 and the title bar's close button do nothing, as with Windows' own Yes/No boxes.
+class AnswerOnlyBox : public QMessageBox {
+public:
+    AnswerOnlyBox(QWidget* owner, bool dismissable)
+        : QMessageBox(owner)
+        , m_dismissable(dismissable)
+    {
+        connect(this, &QMessageBox::buttonClicked, this, [this] { m_answered = true; });
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (!m_dismissable && event->matches(QKeySequence::Cancel)) {
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (!m_dismissable && !m_answered) {
+            event->ignore();
+            return;
+        }
+        QMessageBox::closeEvent(event);
+    }
+
+private:
+    bool m_dismissable;
+    bool m_answered = false;
+};
+
+}  // namespace
+
+int QtUserPrompts::MsgBox(const QString& prompt, int style, const QString& title)
+{
+    const int buttons = style & 0x0F;
+    const int icon = style & 0xF0;
+    const int defaultIndex = (style & 0x300) >> 8;
+    const bool yesNo = buttons == MsgBoxStyle::YesNo;
+
+    AnswerOnlyBox box(m_owner, !yesNo);
+    box.setWindowTitle(title.isEmpty() ? kApplicationTitle : title);
+    QString text = prompt;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    switch (icon) {
+    case MsgBoxStyle::Critical: box.setIcon(QMessageBox::Critical); break;
+    case MsgBoxStyle::Question: box.setIcon(QMessageBox::Question); break;
+    case MsgBoxStyle::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MsgBoxStyle::Information: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+
+    QList<QPushButton*> order;
+    if (yesNo) {
+        order << box.addButton(QMessageBox::Yes) << box.addButton(QMessageBox::No);
+        box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    } else {
+        order << box.addButton(QMessageBox::Ok);
+        box.setEscapeButton(order.front());
+    }
+    box.setDefaultButton(order.value(defaultIndex, order.front()));
+
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Yes: return MsgBoxResult::Yes;
+    case QMessageBox::No: return MsgBoxResult::No;
+    default: return MsgBoxResult::Ok;
+    }
+}
+
+QString QtUserPrompts::QtNameFilter(const QString& filter)
+{
+    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return filter;
+    QString patterns = filter.mid(bar + 1);
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return filter.left(bar) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+}
+
+QStringList QtUserPrompts::ShowOpen(const QString& filter)
+{
+    QFileDialog dialog(m_owner);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The description already lists its patterns; Qt's own copy of them stays hidden.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilter(QtNameFilter(filter));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    QStringList picked;
+    for (const QString& file : dialog.selectedFiles())
+        picked << QDir::toNativeSeparators(file);
+    return picked;
+}
+
+QString QtUserPrompts::BrowseForFolder(const QString& title)
+{
+    const QString folder = QFileDialog::getExistingDirectory(m_owner, title);
+    return folder.isEmpty() ? QString() : QDir::toNativeSeparators(folder);
+}

@@ -1,0 +1,272 @@
+#include "frmStep1.h"
+
+#include "filelist/FlexGrid.h"
+#include "filelist/Twips.h"
+#include "filelist/UserPrompts.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include <cstdio>
+#include <cstdlib>
+
+const QString frmStep1::kWindowTitle = QStringLiteral("Varnel vCalendar/iCalendar Importer (.vcs/.ics)");
+const QString frmStep1::kExitQuestion = QStringLiteral("Are you sure you want to exit now?");
+
+void EndProgram()
+{
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+namespace {
+
+constexpr int kClientWidthTwips = 8145;
+constexpr int kClientHeightTwips = 6750;
+
+const QColor kWhite(255, 255, 255);
+const QColor kBlack(0, 0, 0);
+const QColor kLightGrey(192, 192, 192);
+const QColor kMidGrey(128, 128, 128);
+
+// A filled rectangle with a one-pixel outline, drawn beneath whatever lies on it.
+class RectangleShape : public QWidget {
+public:
+    RectangleShape(QWidget* parent, QColor fill, QColor outline)
+        : QWidget(parent)
+        , m_fill(fill)
+        , m_outline(outline)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), m_fill);
+        p.setPen(m_outline);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+
+private:
+    QColor m_fill;
+    QColor m_outline;
+};
+
+QFont BodyFont()
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPointSizeF(8.25);
+    f.setWeight(QFont::Normal);
+    return f;
+}
+
+QFont TitleFont()
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPointSizeF(14.25);
+    f.setWeight(QFont::Bold);
+    return f;
+}
+
+void SetColours(QWidget* w, const QColor& background, const QColor& text)
+{
+    QPalette pal = w->palette();
+    if (background.isValid()) {
+        pal.setColor(QPalette::Window, background);
+        w->setAutoFillBackground(true);
+    }
+    if (text.isValid())
+        pal.setColor(QPalette::WindowText, text);
+    w->setPalette(pal);
+}
+
+template <typename W>
+W* Place(W* w, const char* name, int left, int top, int width, int height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(TwipsRect(left, top, width, height));
+    return w;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+{
+    auto* label = Place(new QLabel(caption, parent), name, l, t, w, h);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(BodyFont());
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+{
+    auto* button = Place(new QPushButton(caption, parent), name, l, t, w, h);
+    button->setFont(BodyFont());
+    button->setAutoDefault(false);
+    return button;
+}
+
+QProgressBar* MakeBar(QWidget* parent, const char* name, int l, int t, int w, int h)
+{
+    auto* bar = Place(new QProgressBar(parent), name, l, t, w, h);
+    bar->setOrientation(Qt::Horizontal);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    return bar;
+}
+
+// fonts-wine installs Tahoma beside Wine rather than where fontconfig looks, so the faces are
+// registered with the application before the first control asks for them.
+void RegisterTahoma()
+{
+    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
+        return;
+    const QString dir = QStringLiteral(VARNEL_TAHOMA_DIR);
+    for (const char* face : {"tahoma.ttf", "tahomabd.ttf"})
+        QFontDatabase::addApplicationFont(dir + QLatin1Char('/') + QLatin1String(face));
+}
+
+}  // namespace
+
+frmStep1::frmStep1(UserPrompts& prompts, std::function<void()> endProgram, QWidget* parent)
+    : QWidget(parent)
+    , m_prompts(prompts)
+    , m_endProgram(std::move(endProgram))
+{
+    Form_Initialize();
+    createControls();
+    m_fileList = std::make_unique<SourceFileList>(*grdFiles1, *lblCount1);
+    Form_Load();
+}
+
+frmStep1::~frmStep1() = default;
+
+void frmStep1::createControls()
+{
+    setObjectName(QStringLiteral("frmStep1"));
+    setWindowTitle(kWindowTitle);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+
+    // Header band. Created first so that the labels on it stack above it.
+    Shape2 = Place(new RectangleShape(this, kWhite, kMidGrey), "Shape2", -120, 0, 8415, 855);
+    lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("Varnel vCalendar/iCalendar Importer"), 240, 120, 6255, 375);
+    lblTitle->setFont(TitleFont());
+    SetColours(lblTitle, kWhite, kBlack);
+    lblCopyright = MakeLabel(this, "lblCopyright",
+                             QStringLiteral("Copyright \u00A9 2026 Varnel Software. All rights reserved."),
+                             240, 480, 6135, 255);
+    SetColours(lblCopyright, kWhite, kBlack);
+
+    // Source files.
+    cmdAdd = MakeButton(this, "cmdAdd", QStringLiteral("Add vCalendar/iCalendar File(s)..."), 240, 960, 2775, 375);
+    CmdAddFolder = MakeButton(this, "CmdAddFolder", QStringLiteral("Add Folder having File(s)..."), 3240, 960, 2175, 375);
+    cmdClear1 = MakeButton(this, "cmdClear1", QStringLiteral("Clear File(s)..."), 6600, 960, 1335, 375);
+    lblCount1 = MakeLabel(this, "lblCount1", QStringLiteral("0 files"), 270, 1560, 7695, 255);
+    grdFiles1 = Place(new FlexGrid(this), "grdFiles1", 240, 1800, 7695, 1575);
+    grdFiles1->setFont(BodyFont());
+
+    // Progress.
+    FrameConversion = Place(new QGroupBox(QStringLiteral("Details"), this), "FrameConversion", 240, 3480, 7695, 1815);
+    FrameConversion->setFont(BodyFont());
+    // A classic frame: the caption sits in the top edge, whose line runs through the caption's middle,
+    // so that the controls placed 16 pixels down lie inside it.
+    FrameConversion->setStyleSheet(QStringLiteral(
+        "QGroupBox#FrameConversion { border: 1px solid palette(mid); border-radius: 0px; margin-top: 6px; }"
+        "QGroupBox#FrameConversion::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; padding: 0px 2px; }"));
+    LblCurrentDBX = MakeLabel(FrameConversion, "LblCurrentDBX", QStringLiteral("Importing Calendars..."), 120, 240, 7455, 255);
+    LblProgessCurrent = MakeLabel(FrameConversion, "LblProgessCurrent", QStringLiteral("Calendars 0 (of 0)"), 1800, 600, 5775, 255);
+    SetColours(LblProgessCurrent, QColor(), kBlack);
+    Label2 = MakeLabel(FrameConversion, "Label2", QStringLiteral("Current File Progress : "), 120, 960, 1695, 255);
+    ProgressBar2 = MakeBar(FrameConversion, "ProgressBar2", 1800, 960, 5775, 255);
+    Label1 = MakeLabel(FrameConversion, "Label1", QStringLiteral("Overall Progress        : "), 120, 1320, 1695, 255);
+    ProgressBar1 = MakeBar(FrameConversion, "ProgressBar1", 1800, 1320, 5775, 255);
+    CmdExtractDBX = MakeButton(this, "CmdExtractDBX", QStringLiteral("Import &Calendars"), 2880, 5520, 2415, 435);
+    CmdExtractDBX->setEnabled(false);
+
+    // Footer band with the exit button on its panel.
+    Shape1 = Place(new RectangleShape(this, kWhite, kLightGrey), "Shape1", 0, 6120, 8415, 855);
+    Picture3 = Place(new QWidget(this), "Picture3", 240, 6240, 7695, 495);
+    SetColours(Picture3, kWhite, QColor());
+    cmdEnd = MakeButton(Picture3, "cmdEnd", QStringLiteral("E&xit"), 6360, 0, 1335, 375);
+
+    // Focus order; labels, the frame, the bars and the panel take no focus, and a disabled import
+    // button drops out of the cycle by itself.
+    setTabOrder(cmdAdd, cmdClear1);
+    setTabOrder(cmdClear1, CmdAddFolder);
+    setTabOrder(CmdAddFolder, grdFiles1);
+    setTabOrder(grdFiles1, CmdExtractDBX);
+    setTabOrder(CmdExtractDBX, cmdEnd);
+    cmdAdd->setFocus();
+
+    connect(cmdClear1, &QPushButton::clicked, this, &frmStep1::cmdClear1_Click);
+    connect(cmdEnd, &QPushButton::clicked, this, &frmStep1::cmdEnd_Click);
+}
+
+void frmStep1::ShowCentred()
+{
+    const QScreen* where = screen();
+    if (where)
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), where->availableGeometry()));
+    show();
+}
+
+void frmStep1::Form_Initialize()
+{
+    // Qt's platform style already gives the controls the system's look; what must be in place
+    // before the first control is built is the window's typeface.
+    RegisterTahoma();
+}
+
+void frmStep1::Form_Load()
+{
+    grdFiles1->setColWidth(0, 50000);
+}
+
+void frmStep1::Form_Unload(int& cancel)
+{
+    cancel = 0;
+    m_endProgram();
+}
+
+void frmStep1::closeEvent(QCloseEvent* event)
+{
+    int cancel = 0;
+    Form_Unload(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void frmStep1::AddFileToList(const QString& path)
+{
+    m_fileList->AddFileToList(path);
+}
+
+void frmStep1::ClearFileList()
+{
+    m_fileList->ClearFileList();
+}
+
+void frmStep1::cmdClear1_Click()
+{
+    m_fileList->cmdClear1_Click(m_prompts);
+}
+
+void frmStep1::cmdEnd_Click()
+{
+    if (m_prompts.MsgBox(kExitQuestion, MsgBoxStyle::YesNo + MsgBoxStyle::Question, kApplicationTitle)
+        == MsgBoxResult::Yes)
+        close();
+}

@@ -1,0 +1,57 @@
+#include "SourceFileList.h"
+
+#include "FlexGrid.h"
+#include "UserPrompts.h"
+
+#include <QLabel>
+
+SourceFileList::SourceFileList(FlexGrid& grid, QLabel& countLabel)
+    : m_grid(grid)
+    , m_count(countLabel)
+{
+}
+
+bool SourceFileList::firstCellEmpty()
+{
+    m_grid.setRow(0);
+    m_grid.setCol(0);
+    return m_grid.Text().isEmpty();
+}
+
+void SourceFileList::AddFileToList(const QString& path)
+{
+    bool rowZeroFree = false;
+    if (m_grid.Rows() == 1 && firstCellEmpty()) {
+        m_grid.setRows(1);
+        m_grid.setCols(1);
+        m_grid.setRow(0);
+        m_grid.setColWidth(0, kListColWidthTwips);
+        m_grid.setCol(0);
+        rowZeroFree = true;
+    }
+    if (!rowZeroFree)
+        m_grid.setRows(m_grid.Rows() + 1);
+
+    m_grid.setRow(m_grid.Rows() - 1);
+    m_grid.setCol(0);
+    m_grid.setText(path);
+    m_count.setText(QString::number(m_grid.Rows()) + QStringLiteral(" files"));
+}
+
+void SourceFileList::ClearFileList()
+{
+    m_grid.setRows(1);
+    m_grid.Clear();
+    m_count.setText(QStringLiteral("0 files"));
+}
+
+void SourceFileList::cmdClear1_Click(UserPrompts& prompts)
+{
+    if (firstCellEmpty())
+        return;
+    const int answer = prompts.MsgBox(
+        QStringLiteral("Do you want to clear all the files in the list\r\n Proceed?"),
+        MsgBoxStyle::YesNo + MsgBoxStyle::Question, kApplicationTitle);
+    if (answer == MsgBoxResult::Yes)
+        ClearFileList();
+}

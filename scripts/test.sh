@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: once as shipped, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Stops at the first failing round.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh test
+
+run_round() {
+  local name=$1; shift
+  local dir=build/test-$name
+  echo "== $name build =="
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir"
+  echo "== $name tests =="
+  ctest --test-dir "$dir" --output-on-failure -j2
+}
+
+run_round plain
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_round sanitize -DVARNEL_SANITIZE=ON

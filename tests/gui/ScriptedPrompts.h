@@ -1,0 +1,58 @@
+#pragma once
+
+#include "filelist/UserPrompts.h"
+
+#include <QStringList>
+#include <QVector>
+#include <deque>
+
+// Answers the window's prompts from a script and records every one shown.
+class ScriptedPrompts : public UserPrompts {
+public:
+    struct Box {
+        QString prompt;
+        int style;
+        QString title;
+    };
+
+    int MsgBox(const QString& prompt, int style, const QString& title) override
+    {
+        boxes.push_back({prompt, style, title});
+        if (answers.empty()) {
+            ++unanswered;
+            return MsgBoxResult::Ok;
+        }
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    QStringList ShowOpen(const QString& filter) override
+    {
+        openFilters << filter;
+        if (openResults.empty())
+            return {};
+        QStringList next = openResults.front();
+        openResults.pop_front();
+        return next;
+    }
+
+    QString BrowseForFolder(const QString& title) override
+    {
+        folderTitles << title;
+        if (folderResults.empty())
+            return {};
+        QString next = folderResults.front();
+        folderResults.pop_front();
+        return next;
+    }
+
+    std::deque<int> answers;
+    std::deque<QStringList> openResults;
+    std::deque<QString> folderResults;
+
+    QVector<Box> boxes;
+    QStringList openFilters;
+    QStringList folderTitles;
+    int unanswered = 0;
+};
