@@ -219,6 +219,40 @@ private slots:
         QCOMPARE(pixel(image, inWindow({x, cell.center().y()})), QColor(0, 0, 128));
     }
 
+    void aNewColourSchemeReachesOnlyTheSystemColours()
+    {
+        frmStep1& w = open();
+        const QPalette original = QApplication::palette();
+        QPalette scheme = original;
+        const QColor text(10, 120, 30), face(200, 180, 240), highlightText(250, 240, 0);
+        scheme.setColor(QPalette::WindowText, text);
+        scheme.setColor(QPalette::Text, text);
+        scheme.setColor(QPalette::Window, face);
+        scheme.setColor(QPalette::HighlightedText, highlightText);
+        scheme.setColor(QPalette::Highlight, Qt::red);
+        scheme.setColor(QPalette::Base, Qt::green);
+        QApplication::setPalette(scheme);
+        QApplication::processEvents();
+
+        // Follow the scheme: default label colours, cell text, selection text, the panel's text.
+        QCOMPARE(w.lblCount1->palette().color(QPalette::WindowText), text);
+        QCOMPARE(w.lblCount1->palette().color(QPalette::Window), face);
+        QCOMPARE(w.grdFiles1->palette().color(QPalette::Text), text);
+        QCOMPARE(w.grdFiles1->palette().color(QPalette::HighlightedText), highlightText);
+        QCOMPARE(w.Picture3->palette().color(QPalette::WindowText), text);
+        // Stay as they are: the white title labels and panel, black texts, navy selection, and
+        // the white area of the grid.
+        QCOMPARE(w.lblTitle->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(w.lblTitle->palette().color(QPalette::WindowText), QColor(Qt::black));
+        QCOMPARE(w.lblCopyright->palette().color(QPalette::WindowText), QColor(Qt::black));
+        QCOMPARE(w.LblProgessCurrent->palette().color(QPalette::WindowText), QColor(Qt::black));
+        QCOMPARE(w.Picture3->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(w.grdFiles1->palette().color(QPalette::Highlight), QColor(0, 0, 128));
+        QCOMPARE(w.grdFiles1->palette().color(QPalette::Base), QColor(Qt::white));
+
+        QApplication::setPalette(original);
+    }
+
     void tabSkipsTheImportButtonWhileDisabled()
     {
         frmStep1& w = open();
