@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -41,6 +42,27 @@ protected:
 private:
     bool m_dismissable;
     bool m_answered = false;
+};
+
+// A file-open dialog that takes the names the user typed as they are, whether the files exist or
+// not: the import reports a missing file itself, naming it. Folders are still opened, not picked.
+class NamesAsTypedDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.isEmpty())
+            return;
+        for (const QString& file : files) {
+            if (QFileInfo(file).isDir()) {
+                QFileDialog::accept();
+                return;
+            }
+        }
+        QDialog::accept();
+    }
 };
 
 }  // namespace
@@ -94,9 +116,9 @@ QString QtUserPrompts::QtNameFilter(const QString& filter)
     return filter.left(bar) + QStringLiteral(" (") + patterns + QLatin1Char(')');
 }
 
-QStringList QtUserPrompts::ShowOpen(const QString& filter)
+OpenDialogResult QtUserPrompts::ShowOpen(const QString& filter, int maxFiles)
 {
-    QFileDialog dialog(m_owner);
+    NamesAsTypedDialog dialog(m_owner);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // The description already lists its patterns; Qt's own copy of them stays hidden.
@@ -104,14 +126,24 @@ QStringList QtUserPrompts::ShowOpen(const QString& filter)
     dialog.setNameFilter(QtNameFilter(filter));
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    QStringList picked;
-    for (const QString& file : dialog.selectedFiles())
-        picked << QDir::toNativeSeparators(file);
-    return picked;
+    const QStringList selected = dialog.selectedFiles();
+    if (selected.size() > maxFiles)
+        return {{}, kDialogBufferTooSmall, QStringLiteral("The selection holds more files than one pick may return.")};
+    OpenDialogResult result;
+    for (const QString& file : selected)
+        result.files << QDir::toNativeSeparators(file);
+    return result;
 }
 
 QString QtUserPrompts::BrowseForFolder(const QString& title)
 {
-    const QString folder = QFileDialog::getExistingDirectory(m_owner, title);
-    return folder.isEmpty() ? QString() : QDir::toNativeSeparators(folder);
+    QFileDialog dialog(m_owner, title);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QString folder = dialog.selectedFiles().value(0);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return {};
+    return QDir::toNativeSeparators(QDir::cleanPath(folder));
 }

@@ -16,7 +16,7 @@ public:
     void setOwner(QWidget* owner) { m_owner = owner; }
 
     int MsgBox(const QString& prompt, int style, const QString& title) override;
-    QStringList ShowOpen(const QString& filter) override;
+    OpenDialogResult ShowOpen(const QString& filter, int maxFiles) override;
     QString BrowseForFolder(const QString& title) override;
 
     // Turns a "description|*.a;*.b" filter into Qt's "description (*.a *.b)" form.

@@ -1,5 +1,6 @@
 #include "frmStep1.h"
 
+#include "filelist/AddHandlers.h"
 #include "filelist/FlexGrid.h"
 #include "filelist/Twips.h"
 #include "filelist/UserPrompts.h"
@@ -209,6 +210,8 @@ void frmStep1::createControls()
     setTabOrder(CmdExtractDBX, cmdEnd);
     cmdAdd->setFocus();
 
+    connect(cmdAdd, &QPushButton::clicked, this, &frmStep1::cmdAdd_Click);
+    connect(CmdAddFolder, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);
     connect(cmdClear1, &QPushButton::clicked, this, &frmStep1::cmdClear1_Click);
     connect(cmdEnd, &QPushButton::clicked, this, &frmStep1::cmdEnd_Click);
 }
@@ -257,6 +260,16 @@ void frmStep1::AddFileToList(const QString& path)
 void frmStep1::ClearFileList()
 {
     m_fileList->ClearFileList();
+}
+
+void frmStep1::cmdAdd_Click()
+{
+    AddPickedFiles(*m_fileList, m_prompts, *CmdExtractDBX);
+}
+
+void frmStep1::CmdAddFolder_Click()
+{
+    AddFolderFiles(*m_fileList, m_prompts, *CmdExtractDBX, m_listing);
 }
 
 void frmStep1::cmdClear1_Click()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filelist/FolderListing.h"
 #include "filelist/SourceFileList.h"
 
 #include <QWidget>
@@ -37,10 +38,15 @@ public:
     void Form_Initialize();
     void Form_Load();
     void Form_Unload(int& cancel);
+    void cmdAdd_Click();
+    void CmdAddFolder_Click();
     void cmdClear1_Click();
     void cmdEnd_Click();
 
     UserPrompts& prompts() { return m_prompts; }
+
+    // What the add-folder button reads folders through (the file system unless set).
+    void setFolderListing(FolderListingFactory listing) { m_listing = std::move(listing); }
 
     static const QString kWindowTitle;
     static const QString kExitQuestion;
@@ -74,4 +80,5 @@ private:
     UserPrompts& m_prompts;
     std::function<void()> m_endProgram;
     std::unique_ptr<SourceFileList> m_fileList;
+    FolderListingFactory m_listing = DiskFolderListing;
 };

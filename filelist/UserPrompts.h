@@ -24,6 +24,16 @@ inline constexpr int Yes = 6;
 inline constexpr int No = 7;
 }  // namespace MsgBoxResult
 
+// What the file-open dialog gives back: the picked files, or an error number and its description.
+struct OpenDialogResult {
+    QStringList files;
+    int error = 0;
+    QString description;
+};
+
+// The file-open dialog's error when a pick holds more files than it may return at once.
+inline constexpr int kDialogBufferTooSmall = 20476;
+
 // Every modal question, message and file or folder dialog the window shows goes through here, so
 // that tests can answer them without a person. The product uses QtUserPrompts.
 class UserPrompts {
@@ -34,9 +44,10 @@ public:
     // set plus an icon (MsgBoxStyle). A Yes/No box cannot be dismissed by Esc or its close button.
     virtual int MsgBox(const QString& prompt, int style, const QString& title) = 0;
 
-    // Multi-select file-open dialog. Returns the picked files as full paths in the dialog's order,
-    // or an empty list when the user cancels.
-    virtual QStringList ShowOpen(const QString& filter) = 0;
+    // Multi-select file-open dialog with one filter, given as "description|*.a;*.b". Returns the
+    // picked files as full paths in the dialog's order, whether they exist or not; no files when the
+    // user cancels. A pick of more than `maxFiles` files fails with kDialogBufferTooSmall.
+    virtual OpenDialogResult ShowOpen(const QString& filter, int maxFiles) = 0;
 
     // Folder chooser. Returns the folder's full path, or empty text when nothing usable was chosen.
     virtual QString BrowseForFolder(const QString& title) = 0;

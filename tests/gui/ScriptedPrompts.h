@@ -27,12 +27,13 @@ public:
         return answer;
     }
 
-    QStringList ShowOpen(const QString& filter) override
+    OpenDialogResult ShowOpen(const QString& filter, int maxFiles) override
     {
         openFilters << filter;
+        openLimits << maxFiles;
         if (openResults.empty())
             return {};
-        QStringList next = openResults.front();
+        OpenDialogResult next = openResults.front();
         openResults.pop_front();
         return next;
     }
@@ -48,11 +49,12 @@ public:
     }
 
     std::deque<int> answers;
-    std::deque<QStringList> openResults;
+    std::deque<OpenDialogResult> openResults;
     std::deque<QString> folderResults;
 
     QVector<Box> boxes;
     QStringList openFilters;
+    QVector<int> openLimits;
     QStringList folderTitles;
     int unanswered = 0;
 };

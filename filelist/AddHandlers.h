@@ -1,0 +1,28 @@
+#pragma once
+
+#include "FolderListing.h"
+
+#include <QString>
+
+class QWidget;
+class SourceFileList;
+class UserPrompts;
+
+// Filter of the file-open dialog, and the most files one pick may return.
+inline const QString kCalendarFileFilter = QStringLiteral("vCalendar & iCalendar Files (*.vcs,*.ics)|*.vcs;*.ics");
+inline constexpr int kMaxFilesPerPick = 1000;
+
+inline const QString kSourceFolderTitle = QStringLiteral("Choose Source Folder...");
+
+// The add-files button: the files picked in the file-open dialog are appended as given, in the
+// dialog's order. Enables the import button unless the pick was cancelled or failed.
+void AddPickedFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importButton);
+
+// The add-folder button: every .vcs and .ics file below the picked folder is appended, in walk
+// order, and a message says how many. The import button is enabled when at least one file was
+// added, disabled otherwise. Yields to the event loop between files.
+void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importButton,
+                    const FolderListingFactory& listing);
+
+// True when `path`, lower-cased and without blanks around it, ends in ".vcs" or ".ics".
+bool IsCalendarFileName(const QString& path);
