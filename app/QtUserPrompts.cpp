@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -44,15 +46,19 @@ private:
     bool m_answered = false;
 };
 
-// A file-open dialog that takes the names the user typed as they are, whether the files exist or
-// not: the import reports a missing file itself, naming it. Folders are still opened, not picked.
+// A file-open dialog that returns the names in its name box as they stand, in that order, whether
+// the files exist or not: the import reports a missing file itself, naming it. (Qt's own dialog
+// refuses missing names and returns a pick in the order of its file view.) Folders are still
+// opened, not picked.
 class NamesAsTypedDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
+    const QStringList& picked() const { return m_picked; }
+
     void accept() override
     {
-        const QStringList files = selectedFiles();
+        const QStringList files = typedFiles();
         if (files.isEmpty())
             return;
         for (const QString& file : files) {
@@ -61,8 +67,35 @@ public:
                 return;
             }
         }
+        m_picked = files;
         QDialog::accept();
     }
+
+private:
+    // The name box holds one name, or several as "a" "b"; a name is taken relative to the folder
+    // shown unless it is a full path.
+    QStringList typedFiles() const
+    {
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString text = edit ? edit->text() : QString();
+        if (text.trimmed().isEmpty())
+            return selectedFiles();
+        QStringList names;
+        if (text.trimmed().startsWith(QLatin1Char('"'))) {
+            static const QRegularExpression quoted(QStringLiteral("\"([^\"]*)\""));
+            for (const QRegularExpressionMatch& m : quoted.globalMatch(text))
+                if (!m.captured(1).isEmpty())
+                    names << m.captured(1);
+        } else {
+            names << text;
+        }
+        QStringList files;
+        for (const QString& name : names)
+            files << (QFileInfo(name).isAbsolute() ? name : directory().absoluteFilePath(name));
+        return files;
+    }
+
+    QStringList m_picked;
 };
 
 }  // namespace
@@ -126,7 +159,7 @@ OpenDialogResult QtUserPrompts::ShowOpen(const QString& filter, int maxFiles)
     dialog.setNameFilter(QtNameFilter(filter));
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    const QStringList selected = dialog.selectedFiles();
+    const QStringList selected = dialog.picked();
     if (selected.size() > maxFiles)
         return {{}, kDialogBufferTooSmall, QStringLiteral("The selection holds more files than one pick may return.")};
     OpenDialogResult result;

@@ -2,7 +2,12 @@
 // dismiss them.
 #include "app/QtUserPrompts.h"
 
+#include <QFile>
+
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -81,6 +86,77 @@ private slots:
         QCOMPARE(shown, QMessageBox::Warning);
         // A box that names no title of its own carries the application title.
         QCOMPARE(title, QStringLiteral("Varnel vCalendar\\iCalendar Importer"));
+    }
+
+    // The real file dialogs, answered by typing into them as a user would.
+
+    void openDialogReturnsTypedNamesAndRefusesTooLargeAPick()
+    {
+        QTemporaryDir dir;
+        for (const char* f : {"a.ics", "b.vcs", "c.ics"}) {
+            QFile file(dir.path() + QLatin1Char('/') + QLatin1String(f));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QtUserPrompts prompts;
+        auto typeAndAccept = [&](const QString& typed) {
+            QTimer::singleShot(0, [&dir, typed] {
+                QFileDialog* dialog = nullptr;
+                QTRY_VERIFY((dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) != nullptr);
+                QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
+                QCOMPARE(dialog->nameFilters().size(), 1);
+                dialog->setDirectory(dir.path());
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QVERIFY(name);
+                // Typed as a user types: into the focused name box.
+                name->setFocus();
+                QTRY_VERIFY(name->hasFocus());
+                name->setText(typed);
+                static_cast<QDialog*>(dialog)->accept();
+            });
+        };
+
+        typeAndAccept(QStringLiteral("\"c.ics\" \"a.ics\" \"missing.ics\""));
+        OpenDialogResult result = prompts.ShowOpen(QStringLiteral("Calendars|*.vcs;*.ics"), 1000);
+        QCOMPARE(result.error, 0);
+        QCOMPARE(result.files, QStringList({dir.filePath("c.ics"), dir.filePath("a.ics"), dir.filePath("missing.ics")}));
+
+        typeAndAccept(QStringLiteral("\"a.ics\" \"b.vcs\" \"c.ics\""));
+        result = prompts.ShowOpen(QStringLiteral("Calendars|*.vcs;*.ics"), 2);
+        QCOMPARE(result.error, kDialogBufferTooSmall);
+        QVERIFY(result.files.isEmpty());
+
+        QTimer::singleShot(0, [] {
+            QWidget* dialog = nullptr;
+            QTRY_VERIFY((dialog = QApplication::activeModalWidget()) != nullptr);
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        result = prompts.ShowOpen(QStringLiteral("Calendars|*.vcs;*.ics"), 1000);
+        QCOMPARE(result.error, 0);
+        QVERIFY(result.files.isEmpty());
+    }
+
+    void folderPickerReturnsThePathOrNothing()
+    {
+        QTemporaryDir dir;
+        QtUserPrompts prompts;
+        auto answer = [](const QString& folder, bool accept) {
+            QTimer::singleShot(0, [folder, accept] {
+                QFileDialog* dialog = nullptr;
+                QTRY_VERIFY((dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) != nullptr);
+                QCOMPARE(dialog->windowTitle(), QStringLiteral("Choose Source Folder..."));
+                dialog->setDirectory(folder);
+                if (accept)
+                    static_cast<QDialog*>(dialog)->accept();
+                else
+                    static_cast<QDialog*>(dialog)->reject();
+            });
+        };
+        answer(dir.path(), true);
+        QCOMPARE(prompts.BrowseForFolder(QStringLiteral("Choose Source Folder...")), dir.path());
+        answer(QStringLiteral("/"), true);
+        QCOMPARE(prompts.BrowseForFolder(QStringLiteral("Choose Source Folder...")), QStringLiteral("/"));
+        answer(dir.path(), false);
+        QCOMPARE(prompts.BrowseForFolder(QStringLiteral("Choose Source Folder...")), QString());
     }
 
     void nameFilterListsBothPatterns()
