@@ -1,8 +1,6 @@
 // The add-files and add-folder buttons: what reaches the list, the import button, the busy cursor
 // and the messages.
-#include "ScriptedPrompts.h"
-#include "app/frmStep1.h"
-#include "filelist/FlexGrid.h"
+#include "WindowFixture.h"
 #include "tests/filelist/FakeListing.h"
 
 #include <QApplication>
@@ -19,24 +17,11 @@
 class TestAddFiles : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScriptedPrompts> prompts;
-    std::unique_ptr<frmStep1> window;
+    WindowFixture fixture;
+    std::unique_ptr<ScriptedPrompts>& prompts = fixture.prompts;
 
-    frmStep1& open()
-    {
-        prompts = std::make_unique<ScriptedPrompts>();
-        window = std::make_unique<frmStep1>(*prompts, [] {});
-        window->show();
-        return *window;
-    }
-
-    static QStringList rows(FlexGrid& grid)
-    {
-        QStringList texts;
-        for (int r = 0; r < grid.Rows(); ++r)
-            texts << (grid.item(r, 0) ? grid.item(r, 0)->text() : QString());
-        return texts;
-    }
+    frmStep1& open() { return fixture.open(); }
+    static QStringList rows(FlexGrid& grid) { return WindowFixture::rows(grid); }
 
     static void touch(const QString& path)
     {
@@ -49,8 +34,7 @@ class TestAddFiles : public QObject {
 private slots:
     void cleanup()
     {
-        window.reset();
-        prompts.reset();
+        fixture.close();
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 

@@ -1,8 +1,6 @@
 // The file list held in the grid: appending, the count label, the current cell, and clearing with
 // and without the question.
-#include "ScriptedPrompts.h"
-#include "app/frmStep1.h"
-#include "filelist/FlexGrid.h"
+#include "WindowFixture.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -13,24 +11,11 @@
 class TestSourceFileList : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScriptedPrompts> prompts;
-    std::unique_ptr<frmStep1> window;
+    WindowFixture fixture;
+    std::unique_ptr<ScriptedPrompts>& prompts = fixture.prompts;
 
-    frmStep1& open()
-    {
-        prompts = std::make_unique<ScriptedPrompts>();
-        window = std::make_unique<frmStep1>(*prompts, [] {});
-        window->show();
-        return *window;
-    }
-
-    static QStringList rows(FlexGrid& grid)
-    {
-        QStringList texts;
-        for (int r = 0; r < grid.Rows(); ++r)
-            texts << (grid.item(r, 0) ? grid.item(r, 0)->text() : QString());
-        return texts;
-    }
+    frmStep1& open() { return fixture.open(); }
+    static QStringList rows(FlexGrid& grid) { return WindowFixture::rows(grid); }
 
     static const inline QString kClearQuestion =
         QStringLiteral("Do you want to clear all the files in the list\r\n Proceed?");
@@ -38,8 +23,7 @@ class TestSourceFileList : public QObject {
 private slots:
     void cleanup()
     {
-        window.reset();
-        prompts.reset();
+        fixture.close();
     }
 
     void firstAppendFillsRowZeroAndNarrowsTheColumn()
