@@ -1,0 +1,165 @@
+#include "TableContext.h"
+
+#include "BTreeOnHeap.h"
+#include "pst/ndb/NodeDatabase.h"
+
+#include <algorithm>
+
+namespace pst {
+
+namespace {
+
+constexpr std::uint8_t kTCType = 0x7C;
+// Rows too large for one heap item live in this subnode, as in Outlook's own files.
+constexpr std::uint32_t kRowMatrixSubnode = MakeNid(1, NID_TYPE_LTP);
+
+std::uint8_t CellWidth(std::uint16_t type)
+{
+    const std::size_t fixed = FixedSize(type);
+    return static_cast<std::uint8_t>(fixed ? fixed : 4);  // everything else is an HNID
+}
+
+}  // namespace
+
+TableLayout TableLayout::ForColumns(std::vector<std::uint32_t> tags)
+{
+    tags.erase(std::remove_if(tags.begin(), tags.end(),
+                              [](std::uint32_t t) { return t == kTagLtpRowId || t == kTagLtpRowVer; }),
+               tags.end());
+    tags.insert(tags.begin(), {kTagLtpRowId, kTagLtpRowVer});
+
+    TableLayout layout;
+    std::uint16_t at = 0;
+    // First pass: 8- and 4-byte cells together, in column order.
+    std::vector<TCOLDESC> columns(tags.size());
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        columns[i].tag = tags[i];
+        columns[i].iBit = static_cast<std::uint8_t>(i);
+        columns[i].cbData = CellWidth(static_cast<std::uint16_t>(tags[i] & 0xFFFF));
+    }
+    for (auto& c : columns)
+        if (c.cbData >= 4) {
+            c.ibData = at;
+            at = static_cast<std::uint16_t>(at + c.cbData);
+        }
+    layout.rgib[0] = at;
+    for (auto& c : columns)
+        if (c.cbData == 2) {
+            c.ibData = at;
+            at = static_cast<std::uint16_t>(at + 2);
+        }
+    layout.rgib[1] = at;
+    for (auto& c : columns)
+        if (c.cbData == 1) {
+            c.ibData = at;
+            at = static_cast<std::uint16_t>(at + 1);
+        }
+    layout.rgib[2] = at;
+    layout.rgib[3] = static_cast<std::uint16_t>(at + (columns.size() + 7) / 8);
+    layout.columns = std::move(columns);
+    return layout;
+}
+
+NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRow>& rows)
+{
+    NodeImage image;
+    HeapOnNode heap(HeapOnNode::kTableContext);
+    std::uint32_t nextSubnode = 0x400;
+    const std::uint16_t rowSize = layout.rowSize();
+
+    // The row matrix: fixed cells inline, variable ones as HNIDs into this table's heap.
+    std::vector<Bytes> matrix;
+    for (const TableRow& row : rows) {
+        Bytes r(rowSize, 0);
+        std::uint8_t* bitmap = r.data() + layout.rgib[2];
+        for (const TCOLDESC& c : layout.columns) {
+            const Bytes* value = nullptr;
+            Bytes own;
+            if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) {
+                own.resize(4);
+                Put32(own.data(), c.tag == kTagLtpRowId ? row.rowId : row.version);
+                value = &own;
+            } else {
+                auto it = row.cells.find(c.tag);
+                if (it == row.cells.end())
+                    continue;
+                value = &it->second;
+            }
+            const auto type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
+            if (FixedSize(type)) {
+                std::copy_n(value->begin(), std::min<std::size_t>(c.cbData, value->size()), r.begin() + c.ibData);
+            } else if (!value->empty()) {
+                std::uint32_t hnid = 0;
+                if (value->size() <= HeapOnNode::kMaxItem) {
+                    hnid = heap.Allocate(*value);
+                } else {
+                    hnid = MakeNid(nextSubnode++, NID_TYPE_LTP);
+                    image.subnodes.push_back({hnid, SplitIntoBlocks(*value)});
+                }
+                Put32(r.data() + c.ibData, hnid);
+            }
+            bitmap[c.iBit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.iBit % 8));
+        }
+        matrix.push_back(std::move(r));
+    }
+
+    // The row index: row ID to row number, sorted by row ID.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        index.emplace_back(rows[i].rowId, static_cast<std::uint32_t>(i));
+    std::sort(index.begin(), index.end());
+    std::vector<Bytes> records;
+    for (const auto& [id, number] : index) {
+        Bytes rec;
+        ByteWriter w(rec);
+        w.u32(id);
+        w.u32(number);
+        records.push_back(std::move(rec));
+    }
+    const std::uint32_t hidRowIndex = BuildBTreeOnHeap(heap, 4, 4, records);
+
+    std::uint32_t hnidRows = 0;
+    const std::size_t matrixBytes = matrix.size() * rowSize;
+    if (matrixBytes > 0 && matrixBytes <= HeapOnNode::kMaxItem) {
+        Bytes all;
+        for (const Bytes& r : matrix)
+            all.insert(all.end(), r.begin(), r.end());
+        hnidRows = heap.Allocate(all);
+    } else if (matrixBytes > 0) {
+        // Each block of the row matrix holds whole rows only (MS-PST 2.3.4.4).
+        const std::size_t perBlock = NodeDatabase::kMaxBlockData / rowSize;
+        NodeImage::Subnode sub{kRowMatrixSubnode, {}};
+        for (std::size_t first = 0; first < matrix.size(); first += perBlock) {
+            Bytes block;
+            for (std::size_t i = first; i < std::min(matrix.size(), first + perBlock); ++i)
+                block.insert(block.end(), matrix[i].begin(), matrix[i].end());
+            sub.blocks.push_back(std::move(block));
+        }
+        image.subnodes.push_back(std::move(sub));
+        hnidRows = kRowMatrixSubnode;
+    }
+
+    // TCINFO, with the column descriptors sorted by tag.
+    std::vector<TCOLDESC> sorted = layout.columns;
+    std::sort(sorted.begin(), sorted.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
+    Bytes info;
+    ByteWriter w(info);
+    w.u8(kTCType);
+    w.u8(static_cast<std::uint8_t>(sorted.size()));
+    for (std::uint16_t ib : layout.rgib)
+        w.u16(ib);
+    w.u32(hidRowIndex);
+    w.u32(hnidRows);
+    w.u32(0);  // hidIndex: deprecated
+    for (const TCOLDESC& c : sorted) {
+        w.u32(c.tag);
+        w.u16(c.ibData);
+        w.u8(c.cbData);
+        w.u8(c.iBit);
+    }
+    heap.SetUserRoot(heap.Allocate(info));
+    image.blocks = heap.Blocks();
+    return image;
+}
+
+}  // namespace pst

@@ -1,0 +1,548 @@
+#include "NodeDatabase.h"
+
+#include "Crc.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace pst {
+
+namespace {
+
+constexpr std::size_t kUnit = 64;
+constexpr std::size_t kUnitsPerInterval = kPageDataSize * 8;
+constexpr std::size_t kBlockTrailerSize = 16;
+constexpr std::uint8_t kBTypeData = 0x01;      // XBLOCK / XXBLOCK
+constexpr std::uint8_t kBTypeSubnode = 0x02;   // SLBLOCK / SIBLOCK
+// The first free-map page sits in interval 128, then every 496 intervals (MS-PST 2.2.2.7.5).
+constexpr std::size_t kFirstFMapInterval = 128;
+constexpr std::size_t kFMapEvery = 496;
+
+constexpr std::size_t Align(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
+
+std::size_t BlockAllocation(std::size_t cb) { return Align(cb + kBlockTrailerSize, kUnit); }
+
+bool HasFMap(std::size_t interval)
+{
+    return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
+}
+
+}  // namespace
+
+NodeDatabase::NodeDatabase(std::unique_ptr<FileLayer> file)
+    : m_file(std::move(file))
+{
+    m_header.bidNextB = 4;
+    m_header.bidNextP = 1;
+    // Counters of the NID indexes given out so far, as a new Outlook store starts them.
+    m_header.rgnid.fill(0x400);
+    m_header.rgnid[NID_TYPE_SEARCH_FOLDER] = 0x4000;
+    m_header.rgnid[NID_TYPE_NORMAL_MESSAGE] = 0x10000;
+    m_header.rgnid[NID_TYPE_ASSOC_MESSAGE] = 0x8000;
+    // The first 0x4400 bytes (header, then the density list at 0x4200) lie before the maps.
+    Bytes zeros(kFirstAMap, 0);
+    m_file->Write(0, zeros.data(), zeros.size());
+    AddInterval();
+}
+
+NodeDatabase::~NodeDatabase() = default;
+
+std::uint64_t NodeDatabase::FileSize() const { return kFirstAMap + m_intervals.size() * kIntervalSize; }
+
+void NodeDatabase::AddInterval()
+{
+    const std::size_t index = m_intervals.size();
+    const std::uint64_t start = kFirstAMap + index * kIntervalSize;
+    if (start + kIntervalSize > kMaxFileSize)
+        throw StoreError("the store has reached the largest size this program writes (about 2 GB)");
+    m_intervals.emplace_back();
+    // Each interval maps its own AMap page; every eighth one also holds a PMap page.
+    MarkUnits(start, kPageSize, true);
+    if (index % 8 == 0)
+        MarkUnits(start + kPageSize, kPageSize, true);
+    if (HasFMap(index))
+        MarkUnits(start + 2 * kPageSize, kPageSize, true);
+    m_file->Resize(start + kIntervalSize);
+}
+
+void NodeDatabase::MarkUnits(std::uint64_t ib, std::size_t size, bool used)
+{
+    const std::size_t interval = (ib - kFirstAMap) / kIntervalSize;
+    std::size_t unit = (ib - kFirstAMap - interval * kIntervalSize) / kUnit;
+    Interval& iv = m_intervals.at(interval);
+    for (std::size_t n = size / kUnit; n > 0; --n, ++unit) {
+        const auto mask = static_cast<std::uint8_t>(0x80 >> (unit % 8));
+        if (used)
+            iv.bits[unit / 8] |= mask;
+        else
+            iv.bits[unit / 8] &= static_cast<std::uint8_t>(~mask);
+    }
+    iv.dirty = true;
+}
+
+void NodeDatabase::FreeLater(std::uint64_t ib, std::size_t size) { m_pendingFree.emplace_back(ib, size); }
+
+std::uint64_t NodeDatabase::Allocate(std::size_t size, std::size_t align)
+{
+    const std::size_t units = size / kUnit;
+    const std::size_t step = align / kUnit;
+    for (;;) {
+        for (std::size_t i = m_allocationHint; i < m_intervals.size(); ++i) {
+            const auto& bits = m_intervals[i].bits;
+            auto isFree = [&](std::size_t u) { return !(bits[u / 8] & (0x80 >> (u % 8))); };
+            for (std::size_t u = 0; u + units <= kUnitsPerInterval;) {
+                if (bits[u / 8] == 0xFF) {
+                    u = Align((u / 8 + 1) * 8, step);
+                    continue;
+                }
+                std::size_t run = 0;
+                while (run < units && isFree(u + run))
+                    ++run;
+                if (run == units) {
+                    const std::uint64_t ib = kFirstAMap + i * kIntervalSize + u * kUnit;
+                    MarkUnits(ib, size, true);
+                    m_allocationHint = i;
+                    return ib;
+                }
+                // The next candidate starts past the used unit that ended the run.
+                u = Align(u + run + 1, step);
+            }
+        }
+        AddInterval();
+        m_allocationHint = m_intervals.size() - 1;
+    }
+}
+
+std::uint64_t NodeDatabase::WriteBlock(const Bytes& payload, bool internal)
+{
+    if (payload.size() > kMaxBlockData)
+        throw StoreError("a block larger than 8,176 bytes was asked for");
+    const std::size_t allocation = BlockAllocation(payload.size());
+    const std::uint64_t ib = Allocate(allocation, kUnit);
+    const std::uint64_t bid = m_header.bidNextB | (internal ? 2u : 0u);
+    m_header.bidNextB += 4;
+
+    // BLOCKTRAILER (MS-PST 2.2.2.8.1): the CRC covers the stored data only.
+    Bytes image(allocation, 0);
+    std::copy(payload.begin(), payload.end(), image.begin());
+    std::uint8_t* t = image.data() + allocation - kBlockTrailerSize;
+    Put16(t, static_cast<std::uint16_t>(payload.size()));
+    Put16(t + 2, ComputeSig(ib, bid));
+    Put32(t + 4, ComputeCrc(payload.data(), payload.size()));
+    Put64(t + 8, bid);
+    m_file->Write(ib, image.data(), image.size());
+    m_blocks[bid] = Block{ib, static_cast<std::uint16_t>(payload.size()), 0, {}};
+    return bid;
+}
+
+void NodeDatabase::AddRef(std::uint64_t bid)
+{
+    if (bid == 0)
+        return;
+    auto it = m_blocks.find(bid & ~std::uint64_t{1});
+    if (it == m_blocks.end())
+        throw StoreError("a reference to a block that does not exist");
+    ++it->second.refs;
+}
+
+void NodeDatabase::Release(std::uint64_t bid)
+{
+    if (bid == 0)
+        return;
+    auto it = m_blocks.find(bid & ~std::uint64_t{1});
+    if (it == m_blocks.end() || it->second.refs == 0)
+        throw StoreError("a block was released more often than it was referenced");
+    if (--it->second.refs > 0)
+        return;
+    const Block gone = it->second;
+    m_blocks.erase(it);
+    for (std::uint64_t child : gone.children)
+        Release(child);
+    FreeLater(gone.ib, BlockAllocation(gone.cb));
+}
+
+std::uint64_t NodeDatabase::WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::uint64_t total)
+{
+    auto xblock = [&](std::uint8_t level, const std::uint64_t* bids, std::size_t count, std::uint64_t bytes) {
+        Bytes payload;
+        ByteWriter w(payload);
+        w.u8(kBTypeData);
+        w.u8(level);
+        w.u16(static_cast<std::uint16_t>(count));
+        w.u32(static_cast<std::uint32_t>(bytes));
+        for (std::size_t i = 0; i < count; ++i)
+            w.u64(bids[i]);
+        const std::uint64_t bid = WriteBlock(payload, true);
+        for (std::size_t i = 0; i < count; ++i)
+            AddRef(bids[i]);
+        m_blocks[bid].children.assign(bids, bids + count);
+        return bid;
+    };
+
+    if (dataBids.size() <= kXBlockMaxEntries)
+        return xblock(1, dataBids.data(), dataBids.size(), total);
+
+    std::vector<std::uint64_t> xbids;
+    for (std::size_t first = 0; first < dataBids.size(); first += kXBlockMaxEntries) {
+        const std::size_t count = std::min(kXBlockMaxEntries, dataBids.size() - first);
+        std::uint64_t bytes = 0;
+        for (std::size_t i = first; i < first + count; ++i)
+            bytes += m_blocks[dataBids[i]].cb;
+        xbids.push_back(xblock(1, dataBids.data() + first, count, bytes));
+    }
+    if (xbids.size() > kXBlockMaxEntries || total > 0xFFFFFFFFu)
+        throw StoreError("a value too large for the store");
+    return xblock(2, xbids.data(), xbids.size(), total);
+}
+
+std::uint64_t NodeDatabase::WriteData(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    if (size <= kMaxBlockData)
+        return WriteBlock(Bytes(data, data + size), false);
+    std::vector<std::uint64_t> bids;
+    for (std::size_t at = 0; at < size; at += kMaxBlockData) {
+        const std::size_t n = std::min(kMaxBlockData, size - at);
+        bids.push_back(WriteBlock(Bytes(data + at, data + at + n), false));
+    }
+    return WriteXBlocks(bids, size);
+}
+
+std::uint64_t NodeDatabase::WriteBlocks(const std::vector<Bytes>& blocks)
+{
+    if (blocks.empty())
+        return 0;
+    if (blocks.size() == 1)
+        return WriteBlock(blocks.front(), false);
+    std::vector<std::uint64_t> bids;
+    std::uint64_t total = 0;
+    for (const Bytes& b : blocks) {
+        bids.push_back(WriteBlock(b, false));
+        total += b.size();
+    }
+    return WriteXBlocks(bids, total);
+}
+
+std::uint64_t NodeDatabase::WriteSubnodes(std::vector<SLENTRY> entries)
+{
+    if (entries.empty())
+        return 0;
+    std::sort(entries.begin(), entries.end(), [](const SLENTRY& a, const SLENTRY& b) { return a.nid < b.nid; });
+
+    auto slblock = [&](const SLENTRY* e, std::size_t count) {
+        Bytes payload;
+        ByteWriter w(payload);
+        w.u8(kBTypeSubnode);
+        w.u8(0);
+        w.u16(static_cast<std::uint16_t>(count));
+        w.u32(0);
+        std::vector<std::uint64_t> children;
+        for (std::size_t i = 0; i < count; ++i) {
+            w.u64(e[i].nid);
+            w.u64(e[i].bidData);
+            w.u64(e[i].bidSub);
+        }
+        const std::uint64_t bid = WriteBlock(payload, true);
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::uint64_t child : {e[i].bidData, e[i].bidSub}) {
+                if (child) {
+                    AddRef(child);
+                    children.push_back(child);
+                }
+            }
+        }
+        m_blocks[bid].children = std::move(children);
+        return bid;
+    };
+
+    if (entries.size() <= kSLBlockMaxEntries)
+        return slblock(entries.data(), entries.size());
+
+    Bytes payload;
+    ByteWriter w(payload);
+    std::vector<std::uint64_t> children;
+    std::size_t count = 0;
+    Bytes body;
+    ByteWriter b(body);
+    for (std::size_t first = 0; first < entries.size(); first += kSLBlockMaxEntries) {
+        const std::size_t n = std::min(kSLBlockMaxEntries, entries.size() - first);
+        const std::uint64_t child = slblock(entries.data() + first, n);
+        b.u64(entries[first].nid);
+        b.u64(child);
+        children.push_back(child);
+        ++count;
+    }
+    if (count > kSIBlockMaxEntries)
+        throw StoreError("too many subnodes in one node");
+    w.u8(kBTypeSubnode);
+    w.u8(1);
+    w.u16(static_cast<std::uint16_t>(count));
+    w.u32(0);
+    w.bytes(body);
+    const std::uint64_t bid = WriteBlock(payload, true);
+    for (std::uint64_t child : children)
+        AddRef(child);
+    m_blocks[bid].children = std::move(children);
+    return bid;
+}
+
+void NodeDatabase::SetNode(const NBTENTRY& entry)
+{
+    AddRef(entry.bidData);
+    AddRef(entry.bidSub);
+    auto it = m_nodes.find(entry.nid);
+    if (it != m_nodes.end()) {
+        const NBTENTRY old = it->second;
+        it->second = entry;
+        Release(old.bidData);
+        Release(old.bidSub);
+    } else {
+        m_nodes.emplace(entry.nid, entry);
+    }
+}
+
+void NodeDatabase::RemoveNode(std::uint32_t nid)
+{
+    auto it = m_nodes.find(nid);
+    if (it == m_nodes.end())
+        return;
+    const NBTENTRY old = it->second;
+    m_nodes.erase(it);
+    Release(old.bidData);
+    Release(old.bidSub);
+}
+
+std::optional<NBTENTRY> NodeDatabase::Node(std::uint32_t nid) const
+{
+    auto it = m_nodes.find(nid);
+    if (it == m_nodes.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::vector<Bytes> NodeDatabase::ReadBlocks(std::uint64_t bid)
+{
+    std::vector<Bytes> out;
+    if (bid == 0)
+        return out;
+    const auto it = m_blocks.find(bid & ~std::uint64_t{1});
+    if (it == m_blocks.end())
+        throw StoreError("a read of a block that does not exist");
+    Bytes payload(it->second.cb);
+    m_file->Read(it->second.ib, payload.data(), payload.size());
+    if (!(bid & 2)) {
+        out.push_back(std::move(payload));
+        return out;
+    }
+    const std::uint16_t count = Get16(payload.data() + 2);
+    for (std::uint16_t i = 0; i < count; ++i) {
+        auto part = ReadBlocks(Get64(payload.data() + 8 + 8 * i));
+        std::move(part.begin(), part.end(), std::back_inserter(out));
+    }
+    return out;
+}
+
+Bytes NodeDatabase::ReadData(std::uint64_t bid)
+{
+    Bytes out;
+    for (const Bytes& b : ReadBlocks(bid))
+        out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+std::vector<SLENTRY> NodeDatabase::ReadSubnodes(std::uint64_t bid)
+{
+    std::vector<SLENTRY> out;
+    if (bid == 0)
+        return out;
+    const Block& block = m_blocks.at(bid & ~std::uint64_t{1});
+    Bytes payload(block.cb);
+    m_file->Read(block.ib, payload.data(), payload.size());
+    const std::uint8_t level = payload[1];
+    const std::uint16_t count = Get16(payload.data() + 2);
+    for (std::uint16_t i = 0; i < count; ++i) {
+        if (level == 0) {
+            const std::uint8_t* e = payload.data() + 8 + 24 * i;
+            out.push_back({Get32(e), Get64(e + 8), Get64(e + 16)});
+        } else {
+            auto part = ReadSubnodes(Get64(payload.data() + 8 + 16 * i + 8));
+            out.insert(out.end(), part.begin(), part.end());
+        }
+    }
+    return out;
+}
+
+std::uint32_t NodeDatabase::NewNid(NidType type)
+{
+    const std::uint32_t index = ++m_header.rgnid[type];
+    if (index >= (1u << 27))
+        throw StoreError("the store has run out of node numbers");
+    return MakeNid(index, type);
+}
+
+void NodeDatabase::ReserveNidIndex(NidType type, std::uint32_t index)
+{
+    m_header.rgnid[type] = std::max(m_header.rgnid[type], index);
+}
+
+template <typename Leaf>
+BREF NodeDatabase::WriteBTree(PageType type, std::size_t count, int leafMax, Leaf writeLeaf)
+{
+    std::vector<BTENTRY> level;
+    auto newPage = [&](const Bytes& image, std::uint64_t bid, std::uint64_t ib) {
+        m_file->Write(ib, image.data(), image.size());
+        m_treePages.push_back({bid, ib});
+    };
+    std::size_t first = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(leafMax), count - first);
+        const std::uint64_t bid = m_header.bidNextP++;
+        const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+        std::uint64_t firstKey = 0;
+        newPage(writeLeaf(first, n, bid, ib, firstKey), bid, ib);
+        level.push_back({firstKey, {bid, ib}});
+        first += n;
+    } while (first < count);
+
+    std::uint8_t depth = 0;
+    while (level.size() > 1) {
+        ++depth;
+        std::vector<BTENTRY> up;
+        for (std::size_t at = 0; at < level.size(); at += BTPage::kIntermediateMax) {
+            const std::size_t n = std::min<std::size_t>(BTPage::kIntermediateMax, level.size() - at);
+            const std::uint64_t bid = m_header.bidNextP++;
+            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+            newPage(BTPage::Intermediate(type, level.data() + at, static_cast<int>(n), depth, bid, ib), bid, ib);
+            up.push_back({level[at].btkey, {bid, ib}});
+        }
+        level = std::move(up);
+    }
+    return level.front().bref;
+}
+
+BREF NodeDatabase::WriteNodeBTree()
+{
+    std::vector<NBTENTRY> entries;
+    entries.reserve(m_nodes.size());
+    for (const auto& [nid, entry] : m_nodes)
+        entries.push_back(entry);
+    return WriteBTree(PageType::NBT, entries.size(), BTPage::kNbtLeafMax,
+                      [&](std::size_t first, std::size_t n, std::uint64_t bid, std::uint64_t ib, std::uint64_t& key) {
+                          key = n ? entries[first].nid : 0;
+                          return BTPage::NbtLeaf(entries.data() + first, static_cast<int>(n), bid, ib);
+                      });
+}
+
+BREF NodeDatabase::WriteBlockBTree()
+{
+    std::vector<BBTENTRY> entries;
+    entries.reserve(m_blocks.size());
+    for (const auto& [bid, block] : m_blocks) {
+        // cRef: the entry itself and each reference (MS-PST 2.2.2.7.7.3).
+        entries.push_back({{bid, block.ib}, block.cb, static_cast<std::uint16_t>(1 + block.refs)});
+    }
+    return WriteBTree(PageType::BBT, entries.size(), BTPage::kBbtLeafMax,
+                      [&](std::size_t first, std::size_t n, std::uint64_t bid, std::uint64_t ib, std::uint64_t& key) {
+                          key = n ? entries[first].bref.bid : 0;
+                          return BTPage::BbtLeaf(entries.data() + first, static_cast<int>(n), bid, ib);
+                      });
+}
+
+void NodeDatabase::WriteHeader(std::uint8_t fAMapValid)
+{
+    ++m_header.dwUnique;
+    m_header.root.fAMapValid = fAMapValid;
+    const Bytes image = m_header.Serialize();
+    m_file->Write(0, image.data(), image.size());
+}
+
+std::uint64_t NodeDatabase::WriteMaps()
+{
+    std::uint64_t freeBytes = 0;
+    for (std::size_t i = 0; i < m_intervals.size(); ++i) {
+        Interval& iv = m_intervals[i];
+        for (std::uint8_t byte : iv.bits)
+            freeBytes += static_cast<std::uint64_t>(8 - std::popcount(byte)) * kUnit;
+        if (!iv.dirty)
+            continue;
+        const std::uint64_t start = kFirstAMap + i * kIntervalSize;
+        const Bytes amap = AMapPage(iv.bits.data(), start);
+        m_file->Write(start, amap.data(), amap.size());
+        if (i % 8 == 0) {
+            const Bytes pmap = FilledMapPage(PageType::PMap, start + kPageSize);
+            m_file->Write(start + kPageSize, pmap.data(), pmap.size());
+        }
+        if (HasFMap(i)) {
+            const Bytes fmap = FilledMapPage(PageType::FMap, start + 2 * kPageSize);
+            m_file->Write(start + 2 * kPageSize, fmap.data(), fmap.size());
+        }
+        iv.dirty = false;
+    }
+    return freeBytes;
+}
+
+void NodeDatabase::Commit()
+{
+    if (m_closed)
+        throw StoreError("the store is closed");
+    // Step 1: while the maps are being rewritten in place they are flagged untrusted; the B-tree
+    // roots in this header are still the last committed ones.
+    if (m_committed) {
+        WriteHeader(0);
+        m_file->Sync();
+    }
+
+    // Step 2: new B-trees, on pages no committed state uses. The old pages stay marked until the
+    // new header is down.
+    for (const BREF& page : m_treePages)
+        FreeLater(page.ib, kPageSize);
+    m_treePages.clear();
+    const BREF nbt = WriteNodeBTree();
+    const BREF bbt = WriteBlockBTree();
+
+    // Step 3: the maps, then everything on disk before the header that points at it.
+    const std::uint64_t freeBytes = WriteMaps();
+    const Bytes dlist = DListPage(static_cast<std::uint32_t>(m_intervals.size() - 1), m_header.bidNextP, kDListOffset);
+    m_file->Write(kDListOffset, dlist.data(), dlist.size());
+    m_file->Sync();
+
+    // Step 4: the commit itself.
+    m_header.root.ibFileEof = FileSize();
+    m_header.root.ibAMapLast = kFirstAMap + (m_intervals.size() - 1) * kIntervalSize;
+    m_header.root.cbAMapFree = freeBytes;
+    m_header.root.cbPMapFree = 0;
+    m_header.root.BREFNBT = nbt;
+    m_header.root.BREFBBT = bbt;
+    WriteHeader(Header::kAMapValid);
+    m_file->Sync();
+    m_committed = true;
+
+    // What only the previous state used is free from now on; the next commit's maps say so.
+    for (const auto& [ib, size] : m_pendingFree)
+        MarkUnits(ib, size, false);
+    m_pendingFree.clear();
+    m_allocationHint = 0;
+}
+
+void NodeDatabase::Close()
+{
+    if (m_closed)
+        return;
+    if (!m_committed) {
+        Commit();
+    } else if (std::any_of(m_intervals.begin(), m_intervals.end(), [](const Interval& iv) { return iv.dirty; })) {
+        // Space freed by the last commit: rewrite the maps so that they match the B-trees exactly.
+        WriteHeader(0);
+        m_file->Sync();
+        const std::uint64_t freeBytes = WriteMaps();
+        m_file->Sync();
+        m_header.root.cbAMapFree = freeBytes;
+        WriteHeader(Header::kAMapValid);
+        m_file->Sync();
+    }
+    m_file->Close();
+    m_closed = true;
+}
+
+}  // namespace pst

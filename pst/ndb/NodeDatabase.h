@@ -1,0 +1,149 @@
+#pragma once
+
+#include "FileLayer.h"
+#include "Header.h"
+#include "Pages.h"
+
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace pst {
+
+// NID types (MS-PST 2.2.2.1) that this writer hands out.
+enum NidType : std::uint8_t {
+    NID_TYPE_HID = 0x00,
+    NID_TYPE_INTERNAL = 0x01,
+    NID_TYPE_NORMAL_FOLDER = 0x02,
+    NID_TYPE_SEARCH_FOLDER = 0x03,
+    NID_TYPE_NORMAL_MESSAGE = 0x04,
+    NID_TYPE_ATTACHMENT = 0x05,
+    NID_TYPE_SEARCH_UPDATE_QUEUE = 0x06,
+    NID_TYPE_SEARCH_CRITERIA_OBJECT = 0x07,
+    NID_TYPE_ASSOC_MESSAGE = 0x08,
+    NID_TYPE_CONTENTS_TABLE_INDEX = 0x0A,
+    NID_TYPE_RECEIVE_FOLDER_TABLE = 0x0B,
+    NID_TYPE_OUTGOING_QUEUE_TABLE = 0x0C,
+    NID_TYPE_HIERARCHY_TABLE = 0x0D,
+    NID_TYPE_CONTENTS_TABLE = 0x0E,
+    NID_TYPE_ASSOC_CONTENTS_TABLE = 0x0F,
+    NID_TYPE_SEARCH_CONTENTS_TABLE = 0x10,
+    NID_TYPE_ATTACHMENT_TABLE = 0x11,
+    NID_TYPE_RECIPIENT_TABLE = 0x12,
+    NID_TYPE_SEARCH_TABLE_INDEX = 0x13,
+    NID_TYPE_LTP = 0x1F,
+};
+
+constexpr std::uint32_t MakeNid(std::uint32_t index, std::uint8_t type) { return index << 5 | type; }
+
+// SLENTRY (MS-PST 2.2.2.8.3.3.1.1): a subnode of a node.
+struct SLENTRY {
+    std::uint32_t nid = 0;
+    std::uint64_t bidData = 0;
+    std::uint64_t bidSub = 0;
+};
+
+// The node database (MS-PST 2.2.2): blocks, the node and block B-trees and the allocation maps of
+// one store file, written copy-on-write. Nothing written since the last Commit is visible to a
+// reader of the file, and Commit makes the file consistent in one header write: a process killed
+// at any moment leaves the state of the last finished Commit.
+class NodeDatabase {
+public:
+    // Block sizes (MS-PST 2.2.2.8): 8,192 bytes on disk at most, 16 of them the trailer.
+    static constexpr std::size_t kMaxBlockData = 8176;
+    static constexpr std::size_t kXBlockMaxEntries = 1021;
+    static constexpr std::size_t kSLBlockMaxEntries = 340;
+    static constexpr std::size_t kSIBlockMaxEntries = 510;
+    // Each allocation-map interval covers 253,952 bytes, the first one starting at 0x4400.
+    static constexpr std::uint64_t kFirstAMap = 0x4400;
+    static constexpr std::uint64_t kIntervalSize = 0x3E000;
+    static constexpr std::uint64_t kDListOffset = 0x4200;
+    // Beyond this the free-page-map layout is uncertain; the writer stops short of it.
+    static constexpr std::uint64_t kMaxFileSize = 0x7C004400;
+
+    // A new, empty database in `file`. Nothing is on disk until the first Commit.
+    explicit NodeDatabase(std::unique_ptr<FileLayer> file);
+    ~NodeDatabase();
+
+    // Writes `size` bytes as a data tree: one block, or an XBLOCK / XXBLOCK over full blocks.
+    // Returns the root BID, not yet referenced by any node.
+    std::uint64_t WriteData(const std::uint8_t* data, std::size_t size);
+    std::uint64_t WriteData(const Bytes& data) { return WriteData(data.data(), data.size()); }
+    // Writes each of `blocks` (at most 8,176 bytes each) as one data block, under an XBLOCK when
+    // there are several: the layout a heap-on-node needs, one heap page a block.
+    std::uint64_t WriteBlocks(const std::vector<Bytes>& blocks);
+    // Writes a subnode B-tree (SLBLOCK, or SIBLOCK over SLBLOCKs) of `entries`.
+    std::uint64_t WriteSubnodes(std::vector<SLENTRY> entries);
+
+    // Adds or replaces a node. The blocks the node used before are released.
+    void SetNode(const NBTENTRY& entry);
+    void RemoveNode(std::uint32_t nid);
+    std::optional<NBTENTRY> Node(std::uint32_t nid) const;
+    std::size_t NodeCount() const { return m_nodes.size(); }
+
+    // Reads back a data tree or a subnode tree this database wrote.
+    Bytes ReadData(std::uint64_t bid);
+    std::vector<Bytes> ReadBlocks(std::uint64_t bid);
+    std::vector<SLENTRY> ReadSubnodes(std::uint64_t bid);
+
+    // Hands out the next NID index of a type (kept in the header's rgnid).
+    std::uint32_t NewNid(NidType type);
+    // Raises a type's counter to at least `index` (types that share a folder's index).
+    void ReserveNidIndex(NidType type, std::uint32_t index);
+    // A number that grows with every call, for row versions.
+    std::uint32_t NextUnique() { return ++m_rowVersion; }
+
+    void Commit();
+    // Commits once more if space was freed since the last commit, then closes the file.
+    void Close();
+
+    const Header& header() const { return m_header; }
+    std::uint64_t FileSize() const;
+
+private:
+    struct Block {
+        std::uint64_t ib = 0;
+        std::uint16_t cb = 0;
+        std::uint32_t refs = 0;  // references from nodes and internal blocks
+        std::vector<std::uint64_t> children;
+    };
+    struct Interval {
+        std::array<std::uint8_t, kPageDataSize> bits{};
+        bool dirty = true;
+    };
+
+    std::uint64_t WriteBlock(const Bytes& payload, bool internal);
+    std::uint64_t WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::uint64_t total);
+    void AddRef(std::uint64_t bid);
+    void Release(std::uint64_t bid);
+
+    std::uint64_t Allocate(std::size_t size, std::size_t align);
+    void AddInterval();
+    void MarkUnits(std::uint64_t ib, std::size_t size, bool used);
+    void FreeLater(std::uint64_t ib, std::size_t size);
+
+    BREF WriteNodeBTree();
+    BREF WriteBlockBTree();
+    template <typename Leaf>
+    BREF WriteBTree(PageType type, std::size_t count, int leafMax, Leaf writeLeaf);
+    void WriteHeader(std::uint8_t fAMapValid);
+    // Writes the maps of every changed interval; returns the bytes they mark free.
+    std::uint64_t WriteMaps();
+
+    std::unique_ptr<FileLayer> m_file;
+    Header m_header;
+    std::map<std::uint32_t, NBTENTRY> m_nodes;
+    std::map<std::uint64_t, Block> m_blocks;
+    std::vector<Interval> m_intervals;
+    std::vector<std::pair<std::uint64_t, std::size_t>> m_pendingFree;
+    std::vector<BREF> m_treePages;  // pages of the B-trees last committed
+    bool m_committed = false;
+    bool m_closed = false;
+    std::uint32_t m_rowVersion = 0;
+    std::size_t m_allocationHint = 0;
+};
+
+}  // namespace pst

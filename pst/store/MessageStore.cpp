@@ -1,0 +1,255 @@
+#include "MessageStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pst {
+
+namespace {
+
+// Message store properties (MS-PST 2.4.3.1) and folder properties (MS-PST 2.4.4.1).
+constexpr std::uint16_t PidTagRecordKey = 0x0FF9;
+constexpr std::uint16_t PidTagDisplayName = 0x3001;
+constexpr std::uint16_t PidTagIpmSubTreeEntryId = 0x35E0;
+constexpr std::uint16_t PidTagIpmWastebasketEntryId = 0x35E3;
+constexpr std::uint16_t PidTagFinderEntryId = 0x35E7;
+constexpr std::uint16_t PidTagValidFolderMask = 0x35DF;
+constexpr std::uint16_t PidTagPstPassword = 0x67FF;
+constexpr std::uint16_t PidTagContentCount = 0x3602;
+constexpr std::uint16_t PidTagContentUnreadCount = 0x3603;
+constexpr std::uint16_t PidTagSubfolders = 0x360A;
+constexpr std::uint16_t PidTagSearchFolderId = 0x660B;
+
+// PidTagValidFolderMask bits: the IPM subtree, Deleted Items and the search root are valid.
+constexpr std::uint32_t FOLDER_IPM_SUBTREE_VALID = 0x01;
+constexpr std::uint32_t FOLDER_IPM_WASTEBASKET_VALID = 0x08;
+constexpr std::uint32_t FOLDER_FINDER_VALID = 0x80;
+
+
+// Internal nodes of the spam search folder, as a new Outlook store has them.
+constexpr std::uint32_t NID_SPAM_SEARCH_UPDATE_QUEUE = MakeNid(NID_SPAM_SEARCH_FOLDER >> 5, NID_TYPE_SEARCH_UPDATE_QUEUE);
+constexpr std::uint32_t NID_SPAM_SEARCH_CRITERIA = MakeNid(NID_SPAM_SEARCH_FOLDER >> 5, NID_TYPE_SEARCH_CRITERIA_OBJECT);
+constexpr std::uint32_t NID_SPAM_SEARCH_CONTENTS = MakeNid(NID_SPAM_SEARCH_FOLDER >> 5, NID_TYPE_SEARCH_CONTENTS_TABLE);
+
+constexpr std::uint32_t TableNid(std::uint32_t folder, NidType type) { return (folder & ~0x1Fu) | type; }
+
+Bytes Int32Bytes(std::uint32_t v)
+{
+    Bytes b(4);
+    Put32(b.data(), v);
+    return b;
+}
+
+std::string TempPathFor(const std::string& path)
+{
+    std::random_device random;
+    return path + ".partial-" + std::to_string(random() % 1000000);
+}
+
+}  // namespace
+
+const std::vector<std::uint32_t>& TableTemplates::Hierarchy()
+{
+    static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, 0x3001001F, 0x36020003, 0x36030003,
+                                                    0x360A000B, 0x0E300102, 0x0E330014, 0x0E340102, 0x0E380003,
+                                                    0x3613001F, 0x66350003, 0x66360003};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::Contents()
+{
+    static const std::vector<std::uint32_t> tags = {
+        0x67F20003, 0x67F30003, 0x0E170003, 0x001A001F, 0x0E070003, 0x00170003, 0x0042001F,
+        0x0037001F, 0x0E060040, 0x00390040, 0x0E080003, 0x0E04001F, 0x0E03001F, 0x0057000B,
+        0x0058000B, 0x00360003, 0x10970003, 0x0070001F, 0x00710102, 0x30130102, 0x65C60003,
+        0x30080040, 0x0E300102, 0x0E330014, 0x0E340102, 0x0E3D0102, 0x0E3C0102, 0x0E380003};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::AssocContents()
+{
+    static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, 0x0E170003, 0x001A001F, 0x0E070003,
+                                                    0x3001001F, 0x70030003, 0x70040102, 0x70050102, 0x7006001F,
+                                                    0x70070003, 0x6800001F, 0x6803000B, 0x68051003, 0x682F001F};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::SearchContents()
+{
+    static const std::vector<std::uint32_t> tags = {
+        0x67F20003, 0x67F30003, 0x67F10003, 0x0E05001F, 0x0E170003, 0x001A001F, 0x0E070003,
+        0x00170003, 0x0042001F, 0x0037001F, 0x0E060040, 0x0E080003, 0x0E04001F, 0x0E03001F,
+        0x0057000B, 0x0058000B, 0x00360003, 0x0E2A000B, 0x30080040};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::Attachment()
+{
+    static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, 0x370B0003,
+                                                    0x0E200003, 0x37050003, 0x3704001F};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::Recipient()
+{
+    static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, 0x0E0F000B, 0x3002001F, 0x3003001F,
+                                                    0x0FFF0102, 0x3001001F, 0x0C150003, 0x300B0102, 0x0FF90102,
+                                                    0x0FFE0003, 0x39000003, 0x3A40000B, 0x39FF001F};
+    return tags;
+}
+
+MessageStore::MessageStore(std::unique_ptr<NodeDatabase> db, std::array<std::uint8_t, 16> recordKey)
+    : m_db(std::move(db))
+    , m_recordKey(recordKey)
+{
+}
+
+MessageStore::~MessageStore() = default;
+
+std::unique_ptr<MessageStore> MessageStore::Create(const std::string& path, const std::string& displayName)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0)
+        throw StoreError(path + " already exists; it is left as it is");
+
+    std::array<std::uint8_t, 16> key{};
+    std::random_device random;
+    for (std::size_t i = 0; i < key.size(); i += 4)
+        Put32(key.data() + i, random());
+
+    const std::string temp = TempPathFor(path);
+    std::unique_ptr<MessageStore> store(new MessageStore(std::make_unique<NodeDatabase>(CreateDiskFile(temp)), key));
+    try {
+        store->WriteEmptyStore(displayName);
+        store->Commit();
+        // A hard link puts the finished file under its name, and fails rather than replace a
+        // file that appeared meanwhile.
+        if (::link(temp.c_str(), path.c_str()) != 0)
+            throw StoreError("could not create " + path + ": " + std::strerror(errno));
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+    ::unlink(temp.c_str());
+    return store;
+}
+
+void MessageStore::Close() { m_db->Close(); }
+
+Bytes MessageStore::EntryId(std::uint32_t nid) const
+{
+    Bytes id;
+    ByteWriter w(id);
+    w.u32(0);  // rgbFlags
+    w.bytes(m_recordKey.data(), m_recordKey.size());
+    w.u32(nid);
+    return id;
+}
+
+void MessageStore::WriteNameToIdMap()
+{
+    StoreNode(*m_db, NID_NAME_TO_ID_MAP, 0, BuildPropertyContext(m_names.Properties()));
+}
+
+TableRow MessageStore::HierarchyRow(std::uint32_t nid, const std::string& name, bool hasSubfolders)
+{
+    TableRow row;
+    row.rowId = nid;
+    row.version = m_db->NextUnique();
+    row.cells[0x3001001F] = Utf16le(name);
+    row.cells[0x36020003] = Int32Bytes(0);
+    row.cells[0x36030003] = Int32Bytes(0);
+    row.cells[0x360A000B] = Bytes{static_cast<std::uint8_t>(hasSubfolders ? 1 : 0)};
+    return row;
+}
+
+void MessageStore::WriteFolder(std::uint32_t nid, std::uint32_t parent, const std::string& name,
+                               const std::vector<TableRow>& hierarchyRows)
+{
+    StoreNode(*m_db, nid, parent,
+              BuildPropertyContext({StringProperty(PidTagDisplayName, name), Int32Property(PidTagContentCount, 0),
+                                    Int32Property(PidTagContentUnreadCount, 0),
+                                    BoolProperty(PidTagSubfolders, !hierarchyRows.empty())}));
+    StoreNode(*m_db, TableNid(nid, NID_TYPE_HIERARCHY_TABLE), 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::Hierarchy()), hierarchyRows));
+    StoreNode(*m_db, TableNid(nid, NID_TYPE_CONTENTS_TABLE), 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::Contents()), {}));
+    StoreNode(*m_db, TableNid(nid, NID_TYPE_ASSOC_CONTENTS_TABLE), 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::AssocContents()), {}));
+}
+
+void MessageStore::WriteEmptyStore(const std::string& displayName)
+{
+    NodeDatabase& db = *m_db;
+    const Bytes recordKey(m_recordKey.begin(), m_recordKey.end());
+
+    StoreNode(db, NID_MESSAGE_STORE, 0,
+              BuildPropertyContext({BinaryProperty(PidTagRecordKey, recordKey),
+                                    StringProperty(PidTagDisplayName, displayName),
+                                    BinaryProperty(PidTagIpmSubTreeEntryId, EntryId(NID_IPM_SUBTREE)),
+                                    BinaryProperty(PidTagIpmWastebasketEntryId, EntryId(NID_DELETED_ITEMS)),
+                                    BinaryProperty(PidTagFinderEntryId, EntryId(NID_SEARCH_ROOT)),
+                                    Int32Property(PidTagValidFolderMask, FOLDER_IPM_SUBTREE_VALID
+                                                                             | FOLDER_IPM_WASTEBASKET_VALID
+                                                                             | FOLDER_FINDER_VALID),
+                                    Int32Property(PidTagPstPassword, 0)}));
+
+    // The named properties of an appointment are entered from the start, so that the map is
+    // never empty (libpff refuses a store whose map has no entries) and stays in one order.
+    for (std::uint32_t lid : {0x8201u, 0x8205u, 0x8208u, 0x820Du, 0x820Eu, 0x8213u, 0x8214u, 0x8215u, 0x8216u,
+                              0x8217u, 0x8218u, 0x8223u, 0x8229u, 0x8231u, 0x8232u, 0x8233u, 0x8234u, 0x8235u,
+                              0x8236u, 0x825Eu, 0x825Fu, 0x8260u})
+        m_names.Numeric(PSETID_Appointment, lid);
+    for (std::uint32_t lid : {0x8501u, 0x8502u, 0x8503u, 0x8506u, 0x8510u, 0x8516u, 0x8517u, 0x8560u})
+        m_names.Numeric(PSETID_Common, lid);
+    for (std::uint32_t lid : {0x0003u, 0x0023u})
+        m_names.Numeric(PSETID_Meeting, lid);
+    m_names.String(PS_PUBLIC_STRINGS, "Keywords");
+    WriteNameToIdMap();
+
+    // Search bookkeeping: an empty queue, the activity list naming the spam folder, no domains.
+    db.SetNode({NID_SEARCH_MANAGEMENT_QUEUE, 0, 0, 0});
+    const Bytes activity = Int32Bytes(NID_SPAM_SEARCH_FOLDER);
+    db.SetNode({NID_SEARCH_ACTIVITY_LIST, db.WriteData(activity), 0, 0});
+    db.SetNode({NID_SEARCH_DOMAIN_OBJECT, 0, 0, 0});
+
+    // The template tables new folders and messages copy their columns from.
+    const std::pair<std::uint32_t, const std::vector<std::uint32_t>*> templates[] = {
+        {NID_HIERARCHY_TABLE_TEMPLATE, &TableTemplates::Hierarchy()},
+        {NID_CONTENTS_TABLE_TEMPLATE, &TableTemplates::Contents()},
+        {NID_ASSOC_CONTENTS_TABLE_TEMPLATE, &TableTemplates::AssocContents()},
+        {NID_SEARCH_CONTENTS_TABLE_TEMPLATE, &TableTemplates::SearchContents()},
+        {NID_ATTACHMENT_TABLE, &TableTemplates::Attachment()},
+        {NID_RECIPIENT_TABLE, &TableTemplates::Recipient()},
+    };
+    for (const auto& [nid, tags] : templates)
+        StoreNode(db, nid, 0, BuildTableContext(TableLayout::ForColumns(*tags), {}));
+
+    // Folders: the root holds the top of the personal folders (which holds Deleted Items), the
+    // search root and the spam search folder.
+    const std::string topName = displayName;
+    WriteFolder(NID_ROOT_FOLDER, NID_ROOT_FOLDER, std::string(),
+                {HierarchyRow(NID_SPAM_SEARCH_FOLDER, "SPAM Search Folder 2", false),
+                 HierarchyRow(NID_IPM_SUBTREE, topName, true), HierarchyRow(NID_SEARCH_ROOT, "Search Root", false)});
+    WriteFolder(NID_IPM_SUBTREE, NID_ROOT_FOLDER, topName, {HierarchyRow(NID_DELETED_ITEMS, "Deleted Items", false)});
+    WriteFolder(NID_SEARCH_ROOT, NID_ROOT_FOLDER, "Search Root", {});
+    WriteFolder(NID_DELETED_ITEMS, NID_IPM_SUBTREE, "Deleted Items", {});
+    for (NidType type : {NID_TYPE_NORMAL_FOLDER, NID_TYPE_HIERARCHY_TABLE, NID_TYPE_CONTENTS_TABLE,
+                         NID_TYPE_ASSOC_CONTENTS_TABLE})
+        db.ReserveNidIndex(type, NID_DELETED_ITEMS >> 5);
+
+    // The spam search folder and its companions, as Outlook creates them.
+    StoreNode(db, NID_SPAM_SEARCH_FOLDER, NID_ROOT_FOLDER,
+              BuildPropertyContext({StringProperty(PidTagDisplayName, "SPAM Search Folder 2"),
+                                    Int32Property(PidTagContentCount, 0), Int32Property(PidTagContentUnreadCount, 0),
+                                    BoolProperty(PidTagSubfolders, false)}));
+    db.SetNode({NID_SPAM_SEARCH_UPDATE_QUEUE, 0, 0, 0});
+    StoreNode(db, NID_SPAM_SEARCH_CRITERIA, 0, BuildPropertyContext({Int32Property(PidTagSearchFolderId, 0)}));
+    StoreNode(db, NID_SPAM_SEARCH_CONTENTS, 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::SearchContents()), {}));
+}
+
+}  // namespace pst
