@@ -86,31 +86,48 @@ std::uint64_t NodeDatabase::Allocate(std::size_t size, std::size_t align)
 {
     const std::size_t units = size / kUnit;
     const std::size_t step = align / kUnit;
-    for (;;) {
-        for (std::size_t i = m_allocationHint; i < m_intervals.size(); ++i) {
-            const auto& bits = m_intervals[i].bits;
-            auto isFree = [&](std::size_t u) { return !(bits[u / 8] & (0x80 >> (u % 8))); };
-            for (std::size_t u = 0; u + units <= kUnitsPerInterval;) {
-                if (bits[u / 8] == 0xFF) {
-                    u = Align((u / 8 + 1) * 8, step);
-                    continue;
-                }
-                std::size_t run = 0;
-                while (run < units && isFree(u + run))
-                    ++run;
-                if (run == units) {
-                    const std::uint64_t ib = kFirstAMap + i * kIntervalSize + u * kUnit;
-                    MarkUnits(ib, size, true);
-                    m_allocationHint = i;
-                    return ib;
-                }
-                // The next candidate starts past the used unit that ended the run.
-                u = Align(u + run + 1, step);
+    // First fit, searching on from where the last allocation ended, then from the start, before
+    // the file grows: allocations in one commit then cost no more than one pass over the maps.
+    auto search = [&](std::size_t interval, std::size_t fromUnit, std::size_t toUnit) -> std::optional<std::uint64_t> {
+        const auto& bits = m_intervals[interval].bits;
+        auto isFree = [&](std::size_t u) { return !(bits[u / 8] & (0x80 >> (u % 8))); };
+        for (std::size_t u = Align(fromUnit, step); u + units <= toUnit;) {
+            if (bits[u / 8] == 0xFF) {
+                u = Align((u / 8 + 1) * 8, step);
+                continue;
             }
+            std::size_t run = 0;
+            while (run < units && isFree(u + run))
+                ++run;
+            if (run == units)
+                return kFirstAMap + interval * kIntervalSize + u * kUnit;
+            // The next candidate starts past the used unit that ended the run.
+            u = Align(u + run + 1, step);
         }
-        AddInterval();
-        m_allocationHint = m_intervals.size() - 1;
-    }
+        return std::nullopt;
+    };
+    auto take = [&](std::uint64_t ib) {
+        MarkUnits(ib, size, true);
+        const std::uint64_t end = ib + size - kFirstAMap;
+        m_cursorInterval = end / kIntervalSize;
+        m_cursorUnit = (end % kIntervalSize) / kUnit;
+        if (m_cursorInterval >= m_intervals.size()) {
+            m_cursorInterval = m_intervals.size() - 1;
+            m_cursorUnit = kUnitsPerInterval;
+        }
+        return ib;
+    };
+    for (std::size_t i = m_cursorInterval; i < m_intervals.size(); ++i)
+        if (auto ib = search(i, i == m_cursorInterval ? m_cursorUnit : 0, kUnitsPerInterval))
+            return take(*ib);
+    for (std::size_t i = 0; i <= m_cursorInterval && i < m_intervals.size(); ++i)
+        if (auto ib = search(i, 0, kUnitsPerInterval))
+            return take(*ib);
+    AddInterval();
+    auto ib = search(m_intervals.size() - 1, 0, kUnitsPerInterval);
+    if (!ib)
+        throw StoreError("an allocation larger than an allocation-map interval was asked for");
+    return take(*ib);
 }
 
 std::uint64_t NodeDatabase::WriteBlock(const Bytes& payload, bool internal)
@@ -522,7 +539,8 @@ void NodeDatabase::Commit()
     for (const auto& [ib, size] : m_pendingFree)
         MarkUnits(ib, size, false);
     m_pendingFree.clear();
-    m_allocationHint = 0;
+    m_cursorInterval = 0;
+    m_cursorUnit = 0;
 }
 
 void NodeDatabase::Close()

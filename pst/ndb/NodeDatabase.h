@@ -143,7 +143,8 @@ private:
     bool m_committed = false;
     bool m_closed = false;
     std::uint32_t m_rowVersion = 0;
-    std::size_t m_allocationHint = 0;
+    std::size_t m_cursorInterval = 0;
+    std::size_t m_cursorUnit = 0;
 };
 
 }  // namespace pst
