@@ -3,7 +3,7 @@
 # Packages already installed are left alone; nothing is fetched when all are present.
 set -euo pipefail
 
-build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-wine)
+build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-wine libical-dev unicode-cldr-core)
 test_packages=("${build_packages[@]}" libgtest-dev pff-tools python3-pypff pst-utils)
 
 case "${1:-build}" in

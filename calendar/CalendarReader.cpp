@@ -1,0 +1,431 @@
+#include "Appointment.h"
+#include "EventMapper.h"
+#include "TextCodec.h"
+#include "TimeZones.h"
+
+#include <libical/ical.h>
+// icalvcal.h declares its functions without C linkage for C++.
+extern "C" {
+#include <libical/icalvcal.h>
+}
+#include <libical/vcc.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+
+namespace cal {
+
+namespace {
+
+// Files larger than this are refused rather than read whole into memory.
+constexpr std::uint64_t kMaxFileSize = 512ull << 20;
+// libical's vCalendar parser fails on files of more than about 480 events: larger files are
+// read in parts of this many events.
+constexpr std::size_t kVCalendarPart = 400;
+
+struct ComponentDeleter {
+    void operator()(icalcomponent* c) const { icalcomponent_free(c); }
+};
+using Component = std::unique_ptr<icalcomponent, ComponentDeleter>;
+
+std::string Upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+// Lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return lines;
+}
+
+bool StartsWithNoCase(const std::string& line, const char* prefix)
+{
+    const std::size_t n = std::strlen(prefix);
+    return line.size() >= n && Upper(line.substr(0, n)) == prefix;
+}
+
+// Closes components a file left open, so that a file missing an END line still reads.
+std::string Repaired(const std::string& text)
+{
+    std::string out;
+    std::vector<std::string> open;
+    for (const std::string& line : Lines(text)) {
+        if (StartsWithNoCase(line, "BEGIN:")) {
+            const std::string name = Upper(line.substr(6));
+            // A new event while one is still open: the open one ends here.
+            if (!open.empty() && (name == "VEVENT" || name == "VTODO" || name == "VJOURNAL") && open.back() == name) {
+                out += "END:" + name + "\r\n";
+                open.pop_back();
+            }
+            open.push_back(name);
+        } else if (StartsWithNoCase(line, "END:")) {
+            const std::string name = Upper(line.substr(4));
+            while (!open.empty() && open.back() != name) {
+                out += "END:" + open.back() + "\r\n";
+                open.pop_back();
+            }
+            if (open.empty())
+                continue;
+            open.pop_back();
+        }
+        out += line + "\r\n";
+    }
+    while (!open.empty()) {
+        out += "END:" + open.back() + "\r\n";
+        open.pop_back();
+    }
+    return out;
+}
+
+// The components whose children are the file's events: every VCALENDAR, and the file itself
+// when it holds events outside any VCALENDAR.
+void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
+{
+    if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
+        out.push_back(root);
+        return;
+    }
+    for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
+         c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
+        out.push_back(c);
+    if (icalcomponent_count_components(root, ICAL_VEVENT_COMPONENT) || icalcomponent_count_components(root, ICAL_VTODO_COMPONENT)
+        || icalcomponent_count_components(root, ICAL_VJOURNAL_COMPONENT))
+        out.push_back(root);
+}
+
+std::vector<Component> ParseICalendar(const std::string& original, CalendarFile& result)
+{
+    std::vector<Component> roots;
+    // Events written without their VCALENDAR around them: read them as if it were there.
+    const std::string text = Upper(original).find("BEGIN:VCALENDAR") == std::string::npos
+                                 ? "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + original + "\r\nEND:VCALENDAR\r\n"
+                                 : original;
+    icalcomponent* root = icalparser_parse_string(text.c_str());
+    if (!root) {
+        root = icalparser_parse_string(Repaired(text).c_str());
+        if (root)
+            result.warnings.push_back("the file had unfinished entries; they were closed where they broke off");
+    }
+    if (root)
+        roots.emplace_back(root);
+    return roots;
+}
+
+// A vCalendar file cut into its header and its entries (BEGIN:VEVENT ... END:VEVENT, and tasks).
+struct VCalendarParts {
+    std::string header;
+    std::vector<std::string> entries;
+};
+
+VCalendarParts SplitVCalendar(const std::string& text)
+{
+    VCalendarParts parts;
+    std::string* current = &parts.header;
+    int depth = 0;
+    for (std::string line : Lines(text)) {
+        // libical's vCalendar parser does not know ENCODING=8-BIT, which only says "as it is".
+        const auto nameEnd = line.find(':');
+        for (const char* param : {";ENCODING=8-BIT", ";ENCODING=8BIT"}) {
+            const std::size_t at = Upper(line.substr(0, nameEnd)).find(param);
+            if (at != std::string::npos)
+                line.erase(at, std::strlen(param));
+        }
+        // A property with nothing after its colon says nothing, and libical's vCalendar parser
+        // gives up on the whole file for some of them.
+        const auto colon = line.find(':');
+        if (colon != std::string::npos && line.find_first_not_of(" \t", colon + 1) == std::string::npos
+            && line[0] != ' ' && line[0] != '\t')
+            continue;
+        if (depth == 0 && (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))) {
+            parts.entries.emplace_back();
+            current = &parts.entries.back();
+            depth = 1;
+        } else if (depth > 0 && StartsWithNoCase(line, "BEGIN:")) {
+            ++depth;
+        } else if (StartsWithNoCase(line, "END:VCALENDAR")) {
+            if (depth > 0) {
+                depth = 0;
+                current = &parts.header;
+            }
+            continue;
+        } else if (StartsWithNoCase(line, "BEGIN:VCALENDAR") && !parts.entries.empty()) {
+            continue;  // a further calendar block in the same file: its entries join the list
+        }
+        *current += line + "\r\n";
+        if (depth > 0 && StartsWithNoCase(line, "END:") && --depth == 0)
+            current = &parts.header;
+    }
+    return parts;
+}
+
+// vCalendar lists EXDATE values with ';'; libical keeps only a single value, so the lists are
+// read here, by the entry's UID.
+void RawExdates(const std::vector<std::string>& entries, MappingContext& context)
+{
+    for (const std::string& entry : entries) {
+        std::string uid;
+        std::vector<std::string> values;
+        for (const std::string& line : Lines(entry)) {
+            if (StartsWithNoCase(line, "UID:"))
+                uid = line.substr(4);
+            else if (StartsWithNoCase(line, "EXDATE")) {
+                const auto colon = line.find(':');
+                if (colon == std::string::npos)
+                    continue;
+                const std::string list = line.substr(colon + 1);
+                std::size_t at = 0;
+                while (at <= list.size()) {
+                    std::size_t end = list.find_first_of(";,", at);
+                    if (end == std::string::npos)
+                        end = list.size();
+                    if (end > at)
+                        values.push_back(list.substr(at, end - at));
+                    at = end + 1;
+                }
+            }
+        }
+        if (values.size() > 1 && !uid.empty())
+            context.rawExdates[uid] = values;
+    }
+}
+
+std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& result, MappingContext& context)
+{
+    static char audioUrl[] = "";
+    static char audioType[] = "audio/basic";
+    static char description[] = "Reminder";
+    icalvcal_defaults defaults{audioUrl, audioType, description};
+
+    const VCalendarParts parts = SplitVCalendar(text);
+    RawExdates(parts.entries, context);
+    std::string header = parts.header;
+    if (!StartsWithNoCase(header, "BEGIN:VCALENDAR"))
+        header = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header;
+
+    std::vector<Component> calendars;
+    const std::size_t count = std::max<std::size_t>(parts.entries.size(), 1);
+    for (std::size_t first = 0; first < count; first += kVCalendarPart) {
+        std::string chunk = header;
+        for (std::size_t i = first; i < std::min(parts.entries.size(), first + kVCalendarPart); ++i)
+            chunk += parts.entries[i];
+        chunk += "END:VCALENDAR\r\n";
+        VObject* list = Parse_MIME(chunk.c_str(), static_cast<unsigned long>(chunk.size()));
+        if (!list) {
+            const std::string fixed = Repaired(chunk);
+            list = Parse_MIME(fixed.c_str(), static_cast<unsigned long>(fixed.size()));
+            if (list)
+                result.warnings.push_back("the file had unfinished entries; they were closed where they broke off");
+        }
+        if (!list) {
+            result.warnings.push_back("entries " + std::to_string(first + 1) + " to "
+                                      + std::to_string(std::min(parts.entries.size(), first + kVCalendarPart))
+                                      + " could not be read as vCalendar");
+            continue;
+        }
+        for (VObject* o = list; o; o = nextVObjectInList(o)) {
+            icalcomponent* converted = icalvcal_convert_with_defaults(o, &defaults);
+            if (converted)
+                calendars.emplace_back(converted);
+        }
+        cleanVObjects(list);
+    }
+    return calendars;
+}
+
+bool LooksLikeVCalendar(const std::string& text, int hint)
+{
+    for (const std::string& line : Lines(text)) {
+        if (StartsWithNoCase(line, "VERSION:")) {
+            const std::string v = line.substr(8);
+            return v.find("1.0") != std::string::npos;
+        }
+        if (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))
+            break;
+    }
+    return hint == kFormatVCalendar;
+}
+
+std::string Reason(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+void Initialise()
+{
+    static const bool done = [] {
+        // A malformed value must become an error property, never end the program.
+        icalerror_set_errors_are_fatal(0);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
+CalendarFile ReadCalendarFile(const std::string& path, int formatHint)
+{
+    CalendarFile result;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        result.error = Reason("the file cannot be opened");
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.error = "it is not a regular file";
+        return result;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        result.error = "the file is larger than 512 MB, more than any calendar holds";
+        return result;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        result.error = Reason("the file cannot be opened");
+        return result;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        result.error = Reason("the file cannot be read");
+        return result;
+    }
+    return ReadCalendarText(text, formatHint, path);
+}
+
+CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std::string& name)
+{
+    (void)name;
+    Initialise();
+    CalendarFile result;
+    std::string text = raw;
+    if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        result.error = "the file is empty";
+        return result;
+    }
+    if (text.find('\0') != std::string::npos) {
+        result.error = "the file holds binary data, not calendar text";
+        return result;
+    }
+    {
+        const std::string upper = Upper(text);
+        if (upper.find("BEGIN:VCALENDAR") == std::string::npos && upper.find("BEGIN:VEVENT") == std::string::npos
+            && upper.find("BEGIN:VTODO") == std::string::npos && upper.find("BEGIN:VJOURNAL") == std::string::npos) {
+            result.error = "the file is not a calendar: it has no BEGIN:VCALENDAR";
+            return result;
+        }
+    }
+    if (!IsValidUtf8(text)) {
+        text = Cp1252ToUtf8(text);
+        result.warnings.push_back("the file is not UTF-8; it was read as Windows-1252");
+    }
+
+    MappingContext context;
+    context.vcalendar = LooksLikeVCalendar(text, formatHint);
+    const auto now = std::chrono::system_clock::now();
+    context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+
+    std::vector<Component> roots = context.vcalendar ? ParseVCalendar(text, result, context) : ParseICalendar(text, result);
+    std::vector<icalcomponent*> calendars;
+    for (const Component& root : roots)
+        CollectCalendars(root.get(), calendars);
+    if (calendars.empty()) {
+        result.error = context.vcalendar ? "the file could not be read as vCalendar" : "the file could not be read as iCalendar";
+        return result;
+    }
+
+    ZoneResolver& zones = ZoneResolver::Shared();
+    zones.BeginFile();
+    struct Series {
+        icalcomponent* master = nullptr;
+        std::vector<icalcomponent*> overrides;
+    };
+    std::vector<std::string> order;
+    std::map<std::string, Series> series;
+    int unnamed = 0;
+    for (icalcomponent* calendar : calendars) {
+        zones.LoadDefinitions(calendar);
+        result.skippedTodos += icalcomponent_count_components(calendar, ICAL_VTODO_COMPONENT);
+        result.skippedJournals += icalcomponent_count_components(calendar, ICAL_VJOURNAL_COMPONENT);
+        if (icalproperty* method = icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY)) {
+            const icalproperty_method m = icalproperty_get_method(method);
+            if (m == ICAL_METHOD_CANCEL || m == ICAL_METHOD_REPLY || m == ICAL_METHOD_COUNTER) {
+                result.warnings.push_back(std::string("a ") + icalproperty_method_to_string(m)
+                                          + " message about an event, not an event, was skipped");
+                continue;
+            }
+        }
+        for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
+             ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+            icalproperty* dtstart = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
+            if (!dtstart || icaltime_is_null_time(icalproperty_get_dtstart(dtstart))) {
+                const char* summary = icalcomponent_get_summary(ev);
+                result.warnings.push_back(std::string("the event \"") + (summary ? summary : "") + "\" has no valid start and was skipped");
+                continue;
+            }
+            const char* uidText = icalcomponent_get_uid(ev);
+            std::string uid = uidText ? uidText : "";
+            if (uid.empty()) {
+                uid = "\x01unnamed-" + std::to_string(++unnamed);
+            }
+            const bool isOverride = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
+            auto [it, added] = series.try_emplace(uid);
+            if (added)
+                order.push_back(uid);
+            if (!isOverride && it->second.master) {
+                result.warnings.push_back("two events share the UID " + uid + ": both were imported");
+                const std::string again = uid + "\x01" + std::to_string(++unnamed);
+                series[again].master = ev;
+                order.push_back(again);
+            } else if (isOverride) {
+                it->second.overrides.push_back(ev);
+            } else {
+                it->second.master = ev;
+            }
+        }
+    }
+
+    for (const std::string& uid : order) {
+        const Series& s = series[uid];
+        if (!s.master && s.overrides.empty())
+            continue;
+        if (s.master) {
+            result.appointments.push_back(MapSeries(s.master, s.overrides, zones, context));
+        } else {
+            for (icalcomponent* o : s.overrides)
+                result.appointments.push_back(MapSeries(nullptr, {o}, zones, context));
+        }
+    }
+    if (result.appointments.empty()) {
+        auto skipped = std::find_if(result.warnings.begin(), result.warnings.end(),
+                                    [](const std::string& w) { return w.find("skipped") != std::string::npos; });
+        result.error = skipped == result.warnings.end() ? "the file holds no events"
+                                                        : "the file holds no event that can be imported: " + *skipped;
+        if (result.skippedTodos || result.skippedJournals)
+            result.error += " (" + std::to_string(result.skippedTodos) + " tasks and "
+                            + std::to_string(result.skippedJournals) + " journal entries are not appointments)";
+    }
+    return result;
+}
+
+}  // namespace cal

@@ -1,0 +1,874 @@
+#include "EventMapper.h"
+
+#include "TextCodec.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <strings.h>
+#include <unistd.h>
+
+namespace cal {
+
+namespace {
+
+constexpr std::size_t kMaxShortText = 255;  // subject, location, category: UTF-16 units
+constexpr int kMaxInstances = 999;          // the most occurrences a pattern may count
+constexpr int kExpansionSteps = 100000;     // hard stop for walking a rule
+constexpr std::int64_t kMinute = 600000000LL;  // FILETIME units
+const char* const kExceptionClass = "IPM.OLE.CLASS.{00061055-0000-0000-C000-000000000046}";
+
+// --- text -------------------------------------------------------------------------------------
+
+std::size_t Utf16Units(const std::string& s, std::size_t* bytesForLimit, std::size_t limit)
+{
+    std::size_t units = 0;
+    std::size_t i = 0;
+    *bytesForLimit = s.size();
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+        const std::size_t u = len == 4 ? 2 : 1;
+        if (units + u > limit) {
+            *bytesForLimit = i;
+            break;
+        }
+        units += u;
+        i += len;
+    }
+    return units;
+}
+
+// One line of at most 255 UTF-16 units, never cutting a character in two.
+std::string ShortText(std::string s)
+{
+    s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }), s.end());
+    std::size_t cut = 0;
+    Utf16Units(s, &cut, kMaxShortText);
+    s.resize(cut);
+    return s;
+}
+
+std::string Trim(const std::string& s)
+{
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string Upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+const char* XValue(icalcomponent* ev, const char* name)
+{
+    for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_X_PROPERTY); p;
+         p = icalcomponent_get_next_property(ev, ICAL_X_PROPERTY)) {
+        const char* n = icalproperty_get_x_name(p);
+        if (n && strcasecmp(n, name) == 0)
+            return icalproperty_get_x(p);
+    }
+    return nullptr;
+}
+
+std::string Text(icalcomponent* ev, icalproperty_kind kind)
+{
+    icalproperty* p = icalcomponent_get_first_property(ev, kind);
+    if (!p)
+        return {};
+    const char* v = icalproperty_get_value_as_string(p);
+    if (!v)
+        return {};
+    // libical escapes text values when printing them; undo it.
+    std::string out;
+    for (const char* c = v; *c; ++c) {
+        if (*c == '\\' && c[1]) {
+            ++c;
+            out += (*c == 'n' || *c == 'N') ? '\n' : *c;
+        } else {
+            out += *c;
+        }
+    }
+    return AsUtf8(out);
+}
+
+// --- times ------------------------------------------------------------------------------------
+
+// A time as a file gives it: its wall-clock fields, and the zone they are in.
+struct EventTime {
+    struct icaltimetype wall = icaltime_null_time();
+    const ResolvedZone* zone = nullptr;  // null: UTC when `utc`, else floating
+    bool utc = false;
+    bool date = false;
+    bool valid = false;
+};
+
+std::int64_t LocalToUnix(int y, int mo, int d, int h, int mi, int s)
+{
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&tm));
+}
+
+// Seconds since 1970 UTC of a file's time. Dates and floating times are read in the importing
+// machine's zone, as Outlook reads them.
+std::int64_t UnixOf(const EventTime& t)
+{
+    if (t.date || (!t.utc && !t.zone))
+        return LocalToUnix(t.wall.year, t.wall.month, t.wall.day, t.wall.hour, t.wall.minute, t.wall.second);
+    if (t.utc)
+        return static_cast<std::int64_t>(icaltime_as_timet(t.wall));
+    return static_cast<std::int64_t>(icaltime_as_timet_with_zone(t.wall, t.zone->zone));
+}
+
+std::int64_t FileTimeOf(const EventTime& t) { return FileTimeFromUnix(UnixOf(t)); }
+
+// Wall-clock fields of a Unix time in the series zone (null: the machine's zone).
+struct icaltimetype WallIn(std::int64_t unix, const ResolvedZone* zone, bool utc)
+{
+    if (utc && !zone)
+        return icaltime_from_timet_with_zone(static_cast<time_t>(unix), 0, icaltimezone_get_utc_timezone());
+    if (zone)
+        return icaltime_from_timet_with_zone(static_cast<time_t>(unix), 0, zone->zone);
+    std::time_t tt = static_cast<std::time_t>(unix);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    struct icaltimetype w = icaltime_null_time();
+    w.year = tm.tm_year + 1900;
+    w.month = tm.tm_mon + 1;
+    w.day = tm.tm_mday;
+    w.hour = tm.tm_hour;
+    w.minute = tm.tm_min;
+    w.second = tm.tm_sec;
+    return w;
+}
+
+EventTime ReadTime(icalproperty* p, struct icaltimetype value, ZoneResolver& zones, std::vector<std::string>& warnings)
+{
+    EventTime t;
+    if (!p || icaltime_is_null_time(value) || !icaltime_is_valid_time(value))
+        return t;
+    t.valid = true;
+    t.wall = value;
+    t.date = value.is_date != 0;
+    t.utc = icaltime_is_utc(value) != 0;
+    if (!t.utc && !t.date) {
+        if (icalparameter* tz = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER)) {
+            const char* tzid = icalparameter_get_tzid(tz);
+            t.zone = tzid ? zones.Resolve(tzid) : nullptr;
+            if (tzid && !t.zone)
+                warnings.push_back(std::string("unknown time zone \"") + tzid + "\": its times were read as local time");
+        }
+    }
+    t.wall.zone = nullptr;
+    t.wall.is_date = 0;
+    if (t.date)
+        t.wall.hour = t.wall.minute = t.wall.second = 0;
+    return t;
+}
+
+EventTime Start(icalcomponent* ev, ZoneResolver& zones, std::vector<std::string>& warnings)
+{
+    icalproperty* p = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
+    return ReadTime(p, p ? icalproperty_get_dtstart(p) : icaltime_null_time(), zones, warnings);
+}
+
+// --- the series zone --------------------------------------------------------------------------
+
+// The zone the recurrence blob counts in: the start's zone, else the machine's zone (or UTC).
+const ResolvedZone* LocalZone(ZoneResolver& zones)
+{
+    const char* tz = std::getenv("TZ");
+    std::string name = tz && *tz ? tz : "";
+    if (!name.empty() && name[0] == ':')
+        name.erase(0, 1);
+    if (name.empty()) {
+        char buf[256] = {};
+        const ssize_t n = readlink("/etc/localtime", buf, sizeof buf - 1);
+        if (n > 0) {
+            name = buf;
+            const auto at = name.find("zoneinfo/");
+            name = at == std::string::npos ? std::string() : name.substr(at + 9);
+        }
+    }
+    return name.empty() ? nullptr : zones.Resolve(name);
+}
+
+void SetZoneProperties(Appointment& a, const ResolvedZone* startZone, const ResolvedZone* endZone,
+                       const ResolvedZone* seriesZone, int year, bool recurring)
+{
+    auto definition = [&](const ResolvedZone* z, bool recur) {
+        const TimeZoneRule rule = RuleOf(z->zone, year);
+        return EncodeTimeZoneDefinition(z->keyName, {rule}, 0, recur);
+    };
+    if (startZone) {
+        a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionStartDisplay, PropType::Binary, definition(startZone, false));
+        a.Set(PropertySet::Appointment, lid::TimeZoneDescription, PropType::String, startZone->keyName);
+    }
+    if (endZone)
+        a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionEndDisplay, PropType::Binary, definition(endZone, false));
+    if (recurring && seriesZone) {
+        a.Set(PropertySet::Appointment, lid::TimeZoneStruct, PropType::Binary,
+              EncodeTimeZoneStruct(RuleOf(seriesZone->zone, year)));
+        a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionRecur, PropType::Binary, definition(seriesZone, true));
+        a.Set(PropertySet::Appointment, lid::TimeZoneDescription, PropType::String, seriesZone->keyName);
+    }
+}
+
+// --- recurrence -------------------------------------------------------------------------------
+
+bool Has(const short* array) { return array[0] != ICAL_RECURRENCE_ARRAY_MAX; }
+int Count(const short* array, int max)
+{
+    int n = 0;
+    while (n < max && array[n] != ICAL_RECURRENCE_ARRAY_MAX)
+        ++n;
+    return n;
+}
+
+std::uint32_t DayBit(int icalWeekday) { return 1u << (icalWeekday - 1); }  // 1 = Sunday
+
+std::uint32_t MidnightMinutes(const struct icaltimetype& t) { return LocalMinutes(t.year, t.month, t.day); }
+
+const char* kDayNames[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+std::string DayList(std::uint32_t mask)
+{
+    std::vector<std::string> days;
+    for (int d = 0; d < 7; ++d)
+        if (mask & (1u << d))
+            days.push_back(kDayNames[d]);
+    std::string out;
+    for (std::size_t i = 0; i < days.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == days.size() ? " and " : ", ") + days[i];
+    return out;
+}
+
+std::string Clock(std::uint32_t minutes)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02u:%02u", (minutes / 60) % 24, minutes % 60);
+    return buf;
+}
+
+// The pattern Outlook can store for a rule, or why it cannot.
+bool PatternFor(const struct icalrecurrencetype& r, const std::string& ruleText, const struct icaltimetype& start,
+                AppointmentRecurrence& out, std::string& why)
+{
+    if (Has(r.by_second) || Has(r.by_minute) || Has(r.by_hour) || Has(r.by_year_day) || Has(r.by_week_no)) {
+        why = "it repeats by time of day, day of the year or week number";
+        return false;
+    }
+    const int interval = std::max<int>(1, r.interval);
+    const int days = Count(r.by_day, ICAL_BY_DAY_SIZE);
+    const int monthDays = Count(r.by_month_day, ICAL_BY_MONTHDAY_SIZE);
+    const int months = Count(r.by_month, ICAL_BY_MONTH_SIZE);
+    const int setPos = Count(r.by_set_pos, ICAL_BY_SETPOS_SIZE);
+    if (monthDays > 1 || months > 1 || setPos > 1) {
+        why = "it lists several days of the month, months or positions";
+        return false;
+    }
+    const int startWeekday = icaltime_day_of_week(start);  // 1 = Sunday
+    std::uint32_t mask = 0;
+    int ordinal = 0;
+    for (int i = 0; i < days; ++i) {
+        mask |= DayBit(icalrecurrencetype_day_day_of_week(r.by_day[i]));
+        const int pos = icalrecurrencetype_day_position(r.by_day[i]);
+        if (pos != 0) {
+            if (ordinal != 0 && ordinal != pos) {
+                why = "its weekdays have different positions";
+                return false;
+            }
+            ordinal = pos;
+        }
+    }
+    if (setPos == 1) {
+        if (ordinal != 0) {
+            why = "it has both a weekday position and BYSETPOS";
+            return false;
+        }
+        ordinal = r.by_set_pos[0];
+    }
+    const bool wkst = ruleText.find("WKST=") != std::string::npos;
+    out.firstDOW = wkst ? static_cast<std::uint32_t>(r.week_start - 1) : 0;
+
+    switch (r.freq) {
+    case ICAL_DAILY_RECURRENCE:
+        if (days == 0 && monthDays == 0 && months == 0 && setPos == 0) {
+            out.frequency = RecurFrequency::Daily;
+            out.patternType = PatternType::Day;
+            out.period = 1440u * static_cast<std::uint32_t>(interval);
+            return true;
+        }
+        if (interval == 1 && mask == (Mo | Tu | We | Th | Fr) && ordinal == 0 && monthDays == 0 && months == 0) {
+            out.frequency = RecurFrequency::Weekly;  // "every weekday"
+            out.patternType = PatternType::Week;
+            out.period = 1;
+            out.dayMask = mask;
+            return true;
+        }
+        break;
+    case ICAL_WEEKLY_RECURRENCE:
+        if (ordinal == 0 && monthDays == 0 && months == 0) {
+            out.frequency = RecurFrequency::Weekly;
+            out.patternType = PatternType::Week;
+            out.period = static_cast<std::uint32_t>(interval);
+            out.dayMask = mask ? mask : DayBit(startWeekday);
+            // RFC weeks start on Monday; with no WKST and days on both sides of Sunday, keep them.
+            if (!wkst && interval > 1 && (out.dayMask & Su) && (out.dayMask & ~Su))
+                out.firstDOW = 1;
+            return true;
+        }
+        break;
+    case ICAL_MONTHLY_RECURRENCE:
+    case ICAL_YEARLY_RECURRENCE: {
+        const bool yearly = r.freq == ICAL_YEARLY_RECURRENCE;
+        if (yearly && months == 1 && r.by_month[0] != start.month) {
+            why = "its month differs from the first occurrence's";
+            return false;
+        }
+        out.frequency = yearly ? RecurFrequency::Yearly : RecurFrequency::Monthly;
+        out.period = static_cast<std::uint32_t>(interval) * (yearly ? 12u : 1u);
+        if (days == 0) {
+            const int day = monthDays ? r.by_month_day[0] : start.day;
+            if (day != -1 && (day < 1 || day > 31)) {
+                why = "its day of the month cannot be stored";
+                return false;
+            }
+            out.patternType = PatternType::Month;
+            out.dayOfMonth = day == -1 ? 31u : static_cast<std::uint32_t>(day);
+            return true;
+        }
+        if (monthDays == 0 && (ordinal == -1 || (ordinal >= 1 && ordinal <= 4))) {
+            out.patternType = PatternType::MonthNth;
+            out.dayMask = mask;
+            out.nthWeek = ordinal == -1 ? 5u : static_cast<std::uint32_t>(ordinal);
+            return true;
+        }
+        why = "its weekday position is not first to fourth or last";
+        return false;
+    }
+    default:
+        why = "it repeats more often than daily";
+        return false;
+    }
+    why = "its combination of rule parts has no Outlook equivalent";
+    return false;
+}
+
+std::string PatternText(const AppointmentRecurrence& r, std::uint32_t startOffset, std::uint32_t endOffset)
+{
+    std::string text;
+    const std::uint32_t n = r.frequency == RecurFrequency::Daily ? r.period / 1440 : r.period;
+    switch (r.patternType) {
+    case PatternType::Day: text = n == 1 ? "every day" : "every " + std::to_string(n) + " days"; break;
+    case PatternType::Week:
+        text = (n == 1 ? "every " : "every " + std::to_string(n) + " weeks on ") + DayList(r.dayMask);
+        break;
+    case PatternType::Month:
+    case PatternType::MonthEnd:
+        text = "day " + std::to_string(r.dayOfMonth) + " of every "
+               + (r.frequency == RecurFrequency::Yearly ? (n == 12 ? std::string("year") : std::to_string(n / 12) + " years")
+                                                         : (n == 1 ? std::string("month") : std::to_string(n) + " months"));
+        break;
+    case PatternType::MonthNth: {
+        static const char* kNth[] = {"", "first", "second", "third", "fourth", "last"};
+        text = std::string("the ") + kNth[std::min<std::uint32_t>(r.nthWeek, 5)] + " " + DayList(r.dayMask) + " of every "
+               + (r.frequency == RecurFrequency::Yearly ? std::string("year") : (n == 1 ? std::string("month") : std::to_string(n) + " months"));
+        break;
+    }
+    }
+    return text + " from " + Clock(startOffset) + " to " + Clock(endOffset);
+}
+
+// --- people -----------------------------------------------------------------------------------
+
+std::string Address(const char* value)
+{
+    std::string v = value ? value : "";
+    if (Lower(v.substr(0, 7)) == "mailto:")
+        v.erase(0, 7);
+    return Trim(v);
+}
+
+std::string Param(icalproperty* p, icalparameter_kind kind)
+{
+    icalparameter* param = icalproperty_get_first_parameter(p, kind);
+    const char* v = param ? icalparameter_as_ical_string(param) : nullptr;
+    if (!v)
+        return {};
+    std::string s = v;
+    const auto eq = s.find('=');
+    s = eq == std::string::npos ? s : s.substr(eq + 1);
+    if (s.size() >= 2 && s.front() == '"' && s.back() == '"')
+        s = s.substr(1, s.size() - 2);
+    return s;
+}
+
+void MapPeople(icalcomponent* ev, Appointment& a)
+{
+    if (icalproperty* org = icalcomponent_get_first_property(ev, ICAL_ORGANIZER_PROPERTY)) {
+        Recipient r;
+        r.email = Address(icalproperty_get_organizer(org));
+        r.displayName = Param(org, ICAL_CN_PARAMETER);
+        if (r.displayName.empty())
+            r.displayName = r.email;
+        r.recipientFlags = 3;
+        r.recipientType = 1;
+        a.Set(PropertySet::Tag, tag::SentRepresentingName, PropType::String, ShortText(r.displayName));
+        a.Set(PropertySet::Tag, tag::SentRepresentingEmailAddress, PropType::String, r.email);
+        a.recipients.push_back(std::move(r));
+    }
+    for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_ATTENDEE_PROPERTY); p;
+         p = icalcomponent_get_next_property(ev, ICAL_ATTENDEE_PROPERTY)) {
+        Recipient r;
+        r.email = Address(icalproperty_get_attendee(p));
+        r.displayName = Param(p, ICAL_CN_PARAMETER);
+        if (r.displayName.empty())
+            r.displayName = r.email;
+        const std::string role = Upper(Param(p, ICAL_ROLE_PARAMETER));
+        const std::string cutype = Upper(Param(p, ICAL_CUTYPE_PARAMETER));
+        r.recipientType = (cutype == "RESOURCE" || cutype == "ROOM") ? 3 : (role == "OPT-PARTICIPANT" || role == "NON-PARTICIPANT") ? 2 : 1;
+        const std::string status = Upper(Param(p, ICAL_PARTSTAT_PARAMETER));
+        r.trackStatus = status == "ACCEPTED" ? 3 : status == "DECLINED" ? 4 : status == "TENTATIVE" ? 2 : 0;
+        if (!r.email.empty() || !r.displayName.empty())
+            a.recipients.push_back(std::move(r));
+    }
+}
+
+// --- one event's own fields -------------------------------------------------------------------
+
+struct EventFields {
+    EventTime start, end;
+    std::int64_t startFt = 0, endFt = 0;
+    bool allDay = false;
+    std::string subject, location;
+};
+
+EventFields ReadFields(icalcomponent* ev, ZoneResolver& zones, std::vector<std::string>& warnings)
+{
+    EventFields f;
+    f.start = Start(ev, zones, warnings);
+    icalproperty* endProp = icalcomponent_get_first_property(ev, ICAL_DTEND_PROPERTY);
+    if (endProp) {
+        f.end = ReadTime(endProp, icalproperty_get_dtend(endProp), zones, warnings);
+    }
+    const char* allDayX = XValue(ev, "X-MICROSOFT-CDO-ALLDAYEVENT");
+    if (!allDayX)
+        allDayX = XValue(ev, "X-MICROSOFT-MSNCALENDAR-ALLDAYEVENT");
+    f.allDay = f.start.date || (allDayX && strcasecmp(allDayX, "TRUE") == 0);
+    if (f.allDay && !f.start.date) {
+        f.start.date = true;
+        f.start.wall.hour = f.start.wall.minute = f.start.wall.second = 0;
+    }
+    f.startFt = FileTimeOf(f.start);
+    if (!f.end.valid) {
+        icalproperty* dur = icalcomponent_get_first_property(ev, ICAL_DURATION_PROPERTY);
+        if (dur) {
+            const struct icaldurationtype d = icalproperty_get_duration(dur);
+            f.endFt = f.startFt + static_cast<std::int64_t>(icaldurationtype_as_int(d)) * 10000000LL;
+        } else {
+            f.endFt = f.startFt + (f.allDay ? 1440 * kMinute : 0);
+        }
+    } else {
+        if (f.allDay) {
+            f.end.date = true;
+            f.end.wall.hour = f.end.wall.minute = f.end.wall.second = 0;
+        }
+        f.endFt = FileTimeOf(f.end);
+    }
+    if (f.endFt < f.startFt) {
+        warnings.push_back("the event ends before it starts: its end was set to its start");
+        f.endFt = f.startFt + (f.allDay ? 1440 * kMinute : 0);
+    }
+    if (f.allDay && f.endFt == f.startFt)
+        f.endFt = f.startFt + 1440 * kMinute;
+    f.subject = ShortText(Text(ev, ICAL_SUMMARY_PROPERTY));
+    f.location = ShortText(Text(ev, ICAL_LOCATION_PROPERTY));
+    return f;
+}
+
+std::int64_t ReminderDelta(icalcomponent* ev, const EventFields& f, bool* set)
+{
+    *set = false;
+    icalcomponent* alarm = icalcomponent_get_first_component(ev, ICAL_VALARM_COMPONENT);
+    if (!alarm)
+        return 15;
+    *set = true;
+    icalproperty* trig = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+    if (!trig)
+        return f.allDay ? 1080 : 15;
+    const struct icaltriggertype t = icalproperty_get_trigger(trig);
+    if (!icaltime_is_null_time(t.time)) {
+        const std::int64_t at = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.time)));
+        return std::max<std::int64_t>(0, (f.startFt - at) / kMinute);
+    }
+    std::int64_t seconds = icaldurationtype_as_int(t.duration);
+    if (Upper(Param(trig, ICAL_RELATED_PARAMETER)) == "END")
+        seconds += (f.endFt - f.startFt) / 10000000LL;
+    return std::max<std::int64_t>(0, -seconds / 60);
+}
+
+std::vector<std::string> Categories(icalcomponent* ev)
+{
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_CATEGORIES_PROPERTY); p;
+         p = icalcomponent_get_next_property(ev, ICAL_CATEGORIES_PROPERTY)) {
+        const char* v = icalproperty_get_categories(p);
+        std::string all = v ? v : "";
+        std::size_t at = 0;
+        while (at <= all.size()) {
+            std::size_t end = all.find_first_of(",;", at);
+            if (end == std::string::npos)
+                end = all.size();
+            std::string one = ShortText(Trim(all.substr(at, end - at)));
+            if (!one.empty() && seen.insert(Lower(one)).second)
+                out.push_back(one);
+            at = end + 1;
+        }
+    }
+    return out;
+}
+
+void MapOwnFields(icalcomponent* ev, const EventFields& f, const MappingContext& ctx, Appointment& a)
+{
+    a.Set(PropertySet::Tag, tag::MessageClass, PropType::String, std::string("IPM.Appointment"));
+    a.Set(PropertySet::Tag, tag::Subject, PropType::String, f.subject);
+    a.Set(PropertySet::Tag, tag::NormalizedSubject, PropType::String, f.subject);
+    a.Set(PropertySet::Tag, tag::ConversationTopic, PropType::String, f.subject);
+    std::string body = Text(ev, ICAL_DESCRIPTION_PROPERTY);
+    const std::string url = Text(ev, ICAL_URL_PROPERTY);
+    if (!url.empty())
+        body += (body.empty() ? "" : "\n") + url;
+    if (!body.empty())
+        a.Set(PropertySet::Tag, tag::Body, PropType::String, body);
+    if (!f.location.empty())
+        a.Set(PropertySet::Appointment, lid::Location, PropType::String, f.location);
+
+    a.Set(PropertySet::Appointment, lid::AppointmentStartWhole, PropType::Time, f.startFt);
+    a.Set(PropertySet::Appointment, lid::AppointmentEndWhole, PropType::Time, f.endFt);
+    a.Set(PropertySet::Common, lid::CommonStart, PropType::Time, f.startFt);
+    a.Set(PropertySet::Common, lid::CommonEnd, PropType::Time, f.endFt);
+    a.Set(PropertySet::Tag, tag::StartDate, PropType::Time, f.startFt);
+    a.Set(PropertySet::Tag, tag::EndDate, PropType::Time, f.endFt);
+    a.Set(PropertySet::Appointment, lid::AppointmentDuration, PropType::Int32, (f.endFt - f.startFt) / kMinute);
+    a.Set(PropertySet::Appointment, lid::AppointmentSubType, PropType::Boolean, f.allDay);
+
+    // Busy status: Outlook's own property, else TRANSP, else STATUS; busy when nothing says.
+    std::int64_t busy = 2;
+    if (const char* x = XValue(ev, "X-MICROSOFT-CDO-BUSYSTATUS")) {
+        const std::string v = Upper(x);
+        busy = v == "FREE" ? 0 : v == "TENTATIVE" ? 1 : v == "OOF" ? 3 : v == "WORKINGELSEWHERE" ? 4 : 2;
+    } else if (icalproperty* transp = icalcomponent_get_first_property(ev, ICAL_TRANSP_PROPERTY)) {
+        busy = icalproperty_get_transp(transp) == ICAL_TRANSP_TRANSPARENT ? 0 : 2;
+    } else if (icalproperty* status = icalcomponent_get_first_property(ev, ICAL_STATUS_PROPERTY)) {
+        const icalproperty_status s = icalproperty_get_status(status);
+        busy = s == ICAL_STATUS_TENTATIVE ? 1 : s == ICAL_STATUS_CANCELLED ? 0 : 2;
+    }
+    a.Set(PropertySet::Appointment, lid::BusyStatus, PropType::Int32, busy);
+    a.Set(PropertySet::Appointment, lid::IntendedBusyStatus, PropType::Int32, busy);
+
+    std::int64_t sensitivity = 0;
+    if (icalproperty* cls = icalcomponent_get_first_property(ev, ICAL_CLASS_PROPERTY)) {
+        const std::string v = Upper(icalproperty_get_value_as_string(cls) ? icalproperty_get_value_as_string(cls) : "");
+        sensitivity = v == "PRIVATE" ? 2 : v == "CONFIDENTIAL" ? 3 : v == "X-PERSONAL" ? 1 : 0;
+    }
+    a.Set(PropertySet::Tag, tag::Sensitivity, PropType::Int32, sensitivity);
+    if (sensitivity == 2 || sensitivity == 3)
+        a.Set(PropertySet::Common, lid::Private, PropType::Boolean, true);
+
+    std::int64_t importance = 1;
+    if (icalproperty* pr = icalcomponent_get_first_property(ev, ICAL_PRIORITY_PROPERTY)) {
+        const int v = icalproperty_get_priority(pr);
+        if (ctx.vcalendar)
+            importance = v == 1 ? 2 : v >= 3 ? 0 : 1;  // vCalendar: 1 highest, 2 normal
+        else
+            importance = (v >= 1 && v <= 4) ? 2 : v == 5 || v == 0 ? 1 : 0;
+    }
+    if (const char* x = XValue(ev, "X-MICROSOFT-CDO-IMPORTANCE"))
+        importance = std::clamp(std::atoi(x), 0, 2);
+    a.Set(PropertySet::Tag, tag::Importance, PropType::Int32, importance);
+
+    const auto keywords = Categories(ev);
+    if (!keywords.empty())
+        a.Set(PropertySet::PublicStrings, 0, PropType::MultiString, keywords, "Keywords");
+
+    if (icalproperty* seq = icalcomponent_get_first_property(ev, ICAL_SEQUENCE_PROPERTY))
+        a.Set(PropertySet::Appointment, lid::AppointmentSequence, PropType::Int32,
+              static_cast<std::int64_t>(std::max(0, icalproperty_get_sequence(seq))));
+
+    bool reminderSet = false;
+    const std::int64_t delta = ReminderDelta(ev, f, &reminderSet);
+    a.Set(PropertySet::Common, lid::ReminderSet, PropType::Boolean, reminderSet);
+    a.Set(PropertySet::Common, lid::ReminderDelta, PropType::Int32, reminderSet ? delta : 15);
+    if (reminderSet) {
+        a.Set(PropertySet::Common, lid::ReminderTime, PropType::Time, f.startFt);
+        a.Set(PropertySet::Common, lid::ReminderSignalTime, PropType::Time, f.startFt - delta * kMinute);
+    }
+
+    std::int64_t created = ctx.importTime;
+    std::int64_t modified = ctx.importTime;
+    if (icalproperty* c = icalcomponent_get_first_property(ev, ICAL_CREATED_PROPERTY)) {
+        const struct icaltimetype t = icalproperty_get_created(c);
+        if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t))
+            created = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet_with_zone(t, icaltimezone_get_utc_timezone())));
+    }
+    if (icalproperty* m = icalcomponent_get_first_property(ev, ICAL_LASTMODIFIED_PROPERTY)) {
+        const struct icaltimetype t = icalproperty_get_lastmodified(m);
+        if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t))
+            modified = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet_with_zone(t, icaltimezone_get_utc_timezone())));
+    }
+    a.Set(PropertySet::Tag, tag::CreationTime, PropType::Time, created);
+    a.Set(PropertySet::Tag, tag::LastModificationTime, PropType::Time, std::max(created, modified));
+
+    a.Set(PropertySet::Tag, tag::MessageFlags, PropType::Int32, std::int64_t{1});  // read
+    a.Set(PropertySet::Tag, tag::MessageStatus, PropType::Int32, std::int64_t{0});
+    a.Set(PropertySet::Appointment, lid::AppointmentColor, PropType::Int32, std::int64_t{0});
+    a.Set(PropertySet::Appointment, lid::ResponseStatus, PropType::Int32, std::int64_t{0});
+    a.Set(PropertySet::Appointment, lid::FInvited, PropType::Boolean, false);
+    a.Set(PropertySet::Common, lid::SideEffects, PropType::Int32, std::int64_t{0x171});
+    MapPeople(ev, a);
+    a.Set(PropertySet::Appointment, lid::AppointmentStateFlags, PropType::Int32,
+          std::int64_t{a.recipients.size() > 1 ? 3 : 0});
+}
+
+std::string Uid(icalcomponent* ev)
+{
+    const char* uid = icalcomponent_get_uid(ev);
+    return uid ? uid : "";
+}
+
+}  // namespace
+
+Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
+                      const MappingContext& ctx)
+{
+    Appointment a;
+    icalcomponent* ev = master ? master : overrides.front();
+    const EventFields f = ReadFields(ev, zones, a.warnings);
+    MapOwnFields(ev, f, ctx, a);
+
+    const std::string uid = Uid(ev);
+    std::optional<InstanceDate> instance;
+    if (!master) {
+        // An instance whose series is not in the file: an appointment of its own, tied to the
+        // series through the instance date in its global object id.
+        icalproperty* rid = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY);
+        const struct icaltimetype t = icalproperty_get_recurrenceid(rid);
+        instance = InstanceDate{t.year, t.month, t.day};
+        a.warnings.push_back("a changed occurrence of a series that is not in the file was imported on its own");
+    }
+    a.Set(PropertySet::Meeting, lid::GlobalObjectId, PropType::Binary, EncodeGlobalObjectId(uid, instance, false));
+    a.Set(PropertySet::Meeting, lid::CleanGlobalObjectId, PropType::Binary, EncodeGlobalObjectId(uid, std::nullopt, true));
+
+    // The series zone: where the recurrence's dates and times are counted.
+    const ResolvedZone* startZone = f.start.zone;
+    const ResolvedZone* endZone = f.end.valid ? f.end.zone : startZone;
+    const ResolvedZone* seriesZone = startZone ? startZone : LocalZone(zones);
+    const int year = f.start.wall.year;
+
+    icalproperty* rruleProp = master ? icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY) : nullptr;
+    bool recurring = false;
+    if (rruleProp) {
+        const struct icalrecurrencetype r = icalproperty_get_rrule(rruleProp);
+        const char* ruleText = icalproperty_get_value_as_string(rruleProp);
+        AppointmentRecurrence rec;
+        std::string why;
+        // The series' first start as wall time in its zone (dates: local midnight).
+        struct icaltimetype localStart = f.start.wall;
+        if (f.start.utc && !startZone)
+            localStart = WallIn(UnixOf(f.start), seriesZone, !seriesZone);
+        if (icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY))
+            a.warnings.push_back("the event has several repeat rules: only the first was kept");
+        if (!PatternFor(r, ruleText ? ruleText : "", localStart, rec, why)) {
+            a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "") + " cannot be stored by Outlook ("
+                                 + why + "): only the first occurrence was imported");
+        } else {
+            // Walk the rule once: the occurrences' dates, for the count, the last date and the
+            // exceptions that must name real occurrences.
+            std::set<std::uint32_t> instanceDays;
+            struct icaltimetype first = icaltime_null_time(), last = icaltime_null_time();
+            struct icalrecurrencetype walk = r;
+            icalrecur_iterator* it = icalrecur_iterator_new(walk, localStart);
+            int n = 0;
+            const bool endless = r.count == 0 && icaltime_is_null_time(r.until);
+            for (int step = 0; it && step < kExpansionSteps; ++step) {
+                const struct icaltimetype t = icalrecur_iterator_next(it);
+                if (icaltime_is_null_time(t))
+                    break;
+                if (n == 0)
+                    first = t;
+                last = t;
+                instanceDays.insert(MidnightMinutes(t));
+                if (++n >= (endless ? 2000 : kMaxInstances))
+                    break;
+            }
+            if (it)
+                icalrecur_iterator_free(it);
+            if (n == 0) {
+                a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "") + " has no occurrences: imported as a single appointment");
+            } else {
+                recurring = true;
+                if (!endless && n >= kMaxInstances && (r.count == 0 || r.count > kMaxInstances))
+                    a.warnings.push_back("the series has more than 999 occurrences: only the first 999 were kept");
+                rec.startDate = MidnightMinutes(first);
+                const std::uint32_t startOffset = static_cast<std::uint32_t>(localStart.hour * 60 + localStart.minute);
+                const auto durationMin = static_cast<std::uint32_t>((f.endFt - f.startFt) / kMinute);
+                rec.startTimeOffset = startOffset;
+                rec.endTimeOffset = startOffset + durationMin;
+                if (endless) {
+                    rec.endType = EndType::Never;
+                    rec.occurrenceCount = 10;
+                    rec.endDate = kNeverEndDate;
+                } else {
+                    rec.endType = r.count ? EndType::AfterN : EndType::AfterDate;
+                    rec.occurrenceCount = static_cast<std::uint32_t>(n);
+                    rec.endDate = MidnightMinutes(last);
+                }
+
+                // Deleted occurrences: EXDATEs, as dates in the series zone.
+                std::set<std::uint32_t> deleted;
+                std::vector<std::string> rawLists;
+                for (icalproperty* ex = icalcomponent_get_first_property(master, ICAL_EXDATE_PROPERTY); ex;
+                     ex = icalcomponent_get_next_property(master, ICAL_EXDATE_PROPERTY)) {
+                    const EventTime t = ReadTime(ex, icalproperty_get_exdate(ex), zones, a.warnings);
+                    if (!t.valid)
+                        continue;
+                    const struct icaltimetype local = (t.date || (!t.utc && !t.zone) || t.zone == seriesZone)
+                                                          ? t.wall
+                                                          : WallIn(UnixOf(t), seriesZone, !seriesZone);
+                    const std::uint32_t day = MidnightMinutes(local);
+                    if (instanceDays.count(day) || endless)
+                        deleted.insert(day);
+                }
+                if (auto raw = ctx.rawExdates.find(uid); raw != ctx.rawExdates.end()) {
+                    for (const std::string& v : raw->second) {
+                        const struct icaltimetype t = icaltime_from_string(v.c_str());
+                        if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t))
+                            deleted.insert(MidnightMinutes(t));
+                    }
+                }
+
+                // Changed occurrences: their original day is deleted, their new day modified.
+                std::vector<ExceptionInfo> infos;
+                for (icalcomponent* o : overrides) {
+                    std::vector<std::string> ow;
+                    icalproperty* ridProp = icalcomponent_get_first_property(o, ICAL_RECURRENCEID_PROPERTY);
+                    const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, ow);
+                    if (!rid.valid)
+                        continue;
+                    const struct icaltimetype origLocal = (rid.date || (!rid.utc && !rid.zone) || rid.zone == seriesZone)
+                                                              ? rid.wall
+                                                              : WallIn(UnixOf(rid), seriesZone, !seriesZone);
+                    const std::uint32_t origDay = MidnightMinutes(origLocal);
+                    deleted.insert(origDay);
+                    icalproperty* status = icalcomponent_get_first_property(o, ICAL_STATUS_PROPERTY);
+                    if (status && icalproperty_get_status(status) == ICAL_STATUS_CANCELLED)
+                        continue;
+                    const EventFields of = ReadFields(o, zones, ow);
+                    const struct icaltimetype newStart = WallIn(UnixOf(of.start), seriesZone, !seriesZone);
+                    const struct icaltimetype newEnd = WallIn(of.endFt / 10000000LL - 11644473600LL, seriesZone, !seriesZone);
+                    ExceptionInfo info;
+                    info.startDateTime = LocalMinutes(newStart.year, newStart.month, newStart.day, newStart.hour, newStart.minute);
+                    info.endDateTime = LocalMinutes(newEnd.year, newEnd.month, newEnd.day, newEnd.hour, newEnd.minute);
+                    info.originalStartDate = origDay + startOffset;
+                    if (of.subject != f.subject)
+                        info.subject = of.subject;
+                    if (of.location != f.location)
+                        info.location = of.location;
+                    infos.push_back(info);
+
+                    AppointmentException ex;
+                    Appointment instanceItem;
+                    MapOwnFields(o, of, ctx, instanceItem);
+                    ex.message = instanceItem.properties;
+                    ex.message[PropertyKey{PropertySet::Tag, tag::MessageClass, {}, PropType::String}] = std::string(kExceptionClass);
+                    const std::int64_t replaceFt = FileTimeOf(rid.date ? EventTime{origLocal, nullptr, false, true, true} : rid);
+                    ex.message[PropertyKey{PropertySet::Appointment, lid::ExceptionReplaceTime, {}, PropType::Time}] = replaceFt;
+                    ex.message[PropertyKey{PropertySet::Meeting, lid::GlobalObjectId, {}, PropType::Binary}] =
+                        EncodeGlobalObjectId(uid, InstanceDate{origLocal.year, origLocal.month, origLocal.day}, false);
+                    ex.message.erase(PropertyKey{PropertySet::Tag, tag::Sensitivity, {}, PropType::Int32});
+                    ex.message.erase(PropertyKey{PropertySet::PublicStrings, 0, "Keywords", PropType::MultiString});
+                    ex.message.erase(PropertyKey{PropertySet::Common, lid::Private, {}, PropType::Boolean});
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachMethod, {}, PropType::Int32}] = std::int64_t{5};
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachmentFlags, {}, PropType::Int32}] = std::int64_t{2};
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachmentHidden, {}, PropType::Boolean}] = true;
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::RenderingPosition, {}, PropType::Int32}] = std::int64_t{0xFFFFFFFF};
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionReplaceTime, {}, PropType::Time}] = replaceFt;
+                    // The exception's own start and end as local wall time, counted from 1601 like FILETIME.
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionStartTime, {}, PropType::Time}] =
+                        static_cast<std::int64_t>(info.startDateTime) * kMinute;
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionEndTime, {}, PropType::Time}] =
+                        static_cast<std::int64_t>(info.endDateTime) * kMinute;
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::DisplayName, {}, PropType::String}] = of.subject;
+                    a.exceptions.push_back(std::move(ex));
+                    for (std::string& w : ow)
+                        a.warnings.push_back("a changed occurrence: " + w);
+                }
+                std::sort(infos.begin(), infos.end(),
+                          [](const ExceptionInfo& x, const ExceptionInfo& y) { return x.startDateTime < y.startDateTime; });
+                rec.deletedInstanceDates.assign(deleted.begin(), deleted.end());
+                std::set<std::uint32_t> modified;
+                for (const ExceptionInfo& info : infos)
+                    modified.insert(info.startDateTime - info.startDateTime % 1440);
+                rec.modifiedInstanceDates.assign(modified.begin(), modified.end());
+                rec.exceptions = std::move(infos);
+
+                a.Set(PropertySet::Appointment, lid::AppointmentRecur, PropType::Binary, EncodeAppointmentRecurrence(rec));
+                const std::int64_t type = rec.frequency == RecurFrequency::Daily ? 1
+                                          : rec.frequency == RecurFrequency::Weekly ? 2
+                                          : rec.frequency == RecurFrequency::Monthly ? 3 : 4;
+                a.Set(PropertySet::Appointment, lid::RecurrenceType, PropType::Int32, type);
+                a.Set(PropertySet::Appointment, lid::RecurrencePattern, PropType::String,
+                      PatternText(rec, rec.startTimeOffset, rec.endTimeOffset));
+                // Clip: the series' first and last day, as local midnights in UTC.
+                auto midnightFt = [&](const struct icaltimetype& d) {
+                    EventTime t;
+                    t.wall = icaltime_null_time();
+                    t.wall.year = d.year;
+                    t.wall.month = d.month;
+                    t.wall.day = d.day;
+                    t.zone = seriesZone;
+                    t.utc = !seriesZone;
+                    t.valid = true;
+                    return seriesZone ? FileTimeOf(t) : FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.wall)));
+                };
+                a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, midnightFt(first));
+                a.Set(PropertySet::Appointment, lid::ClipEnd, PropType::Time,
+                      endless ? static_cast<std::int64_t>(LocalMinutes(4500, 8, 31, 23, 59)) * kMinute : midnightFt(last));
+            }
+        }
+    }
+    if (!recurring) {
+        a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, f.startFt);
+        a.Set(PropertySet::Appointment, lid::ClipEnd, PropType::Time, f.endFt);
+        a.exceptions.clear();
+        if (master && !overrides.empty())
+            a.warnings.push_back("changed occurrences of a series that does not repeat were left out");
+    }
+    a.Set(PropertySet::Appointment, lid::Recurring, PropType::Boolean, recurring);
+    a.Set(PropertySet::Meeting, lid::IsRecurring, PropType::Boolean, recurring);
+    a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32, std::int64_t{recurring ? 0x401 : 0x400});
+    SetZoneProperties(a, startZone, endZone, seriesZone, year, recurring);
+    return a;
+}
+
+}  // namespace cal

@@ -1,0 +1,226 @@
+#include "TimeZones.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cal {
+
+namespace {
+
+struct MapZone {
+    const char* windows;
+    const char* territory;
+    const char* iana;  // one or more ids, blank-separated
+};
+
+const MapZone kWindowsZones[] = {
+#include "WindowsZones.inc"
+};
+
+bool EqualsNoCase(const std::string& a, const char* b)
+{
+    return a.size() == std::strlen(b)
+           && std::equal(a.begin(), a.end(), b, [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+// TZIDs some producers write in front of an IANA name.
+std::string StripPrefix(std::string tzid)
+{
+    for (const char* prefix : {"/freeassociation.sourceforge.net/Tzfile/", "/freeassociation.sourceforge.net/",
+                               "/softwarestudio.org/Olson_20011030_5/", "/mozilla.org/20050126_1/",
+                               "/mozilla.org/20070129_1/"}) {
+        if (tzid.rfind(prefix, 0) == 0)
+            return tzid.substr(std::strlen(prefix));
+    }
+    if (!tzid.empty() && tzid.front() == '/')
+        return tzid.substr(1);
+    return tzid;
+}
+
+int OffsetMinutes(icalcomponent* sub)
+{
+    icalproperty* to = icalcomponent_get_first_property(sub, ICAL_TZOFFSETTO_PROPERTY);
+    return to ? icalproperty_get_tzoffsetto(to) / 60 : 0;
+}
+
+// The STANDARD or DAYLIGHT observance in force in `year`: the latest one starting by then whose
+// yearly rule has not ended.
+icalcomponent* Observance(icalcomponent* vtimezone, icalcomponent_kind kind, int year, bool needRule)
+{
+    icalcomponent* best = nullptr;
+    struct icaltimetype bestStart = icaltime_null_time();
+    for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, kind); c;
+         c = icalcomponent_get_next_component(vtimezone, kind)) {
+        icalproperty* dtstart = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
+        if (!dtstart)
+            continue;
+        const struct icaltimetype start = icalproperty_get_dtstart(dtstart);
+        if (start.year > year)
+            continue;
+        icalproperty* rrule = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
+        if (needRule) {
+            if (!rrule)
+                continue;
+            const struct icalrecurrencetype r = icalproperty_get_rrule(rrule);
+            if (!icaltime_is_null_time(r.until) && r.until.year < year)
+                continue;
+        }
+        if (!best || icaltime_compare(start, bestStart) > 0) {
+            best = c;
+            bestStart = start;
+        }
+    }
+    return best;
+}
+
+SystemTime SwitchDate(icalcomponent* observance)
+{
+    SystemTime st;
+    icalproperty* rrule = icalcomponent_get_first_property(observance, ICAL_RRULE_PROPERTY);
+    const struct icaltimetype start = icalproperty_get_dtstart(icalcomponent_get_first_property(observance, ICAL_DTSTART_PROPERTY));
+    st.hour = static_cast<std::uint16_t>(start.hour);
+    st.minute = static_cast<std::uint16_t>(start.minute);
+    if (!rrule)
+        return st;
+    const struct icalrecurrencetype r = icalproperty_get_rrule(rrule);
+    st.month = static_cast<std::uint16_t>(r.by_month[0] != ICAL_RECURRENCE_ARRAY_MAX ? r.by_month[0] : start.month);
+    if (r.by_day[0] != ICAL_RECURRENCE_ARRAY_MAX) {
+        const int weekday = icalrecurrencetype_day_day_of_week(r.by_day[0]);  // 1 = Sunday
+        int nth = icalrecurrencetype_day_position(r.by_day[0]);
+        if (nth == 0 && r.by_set_pos[0] != ICAL_RECURRENCE_ARRAY_MAX)
+            nth = r.by_set_pos[0];
+        if (nth == 0 && r.by_month_day[0] != ICAL_RECURRENCE_ARRAY_MAX)
+            nth = (r.by_month_day[0] + 6) / 7;  // e.g. BYMONTHDAY=8..14 with BYDAY=SU: the 2nd Sunday
+        st.dayOfWeek = static_cast<std::uint16_t>(weekday - 1);
+        st.day = static_cast<std::uint16_t>(nth < 0 || nth > 4 ? 5 : nth);
+    } else {
+        st.day = static_cast<std::uint16_t>(start.day);
+    }
+    return st;
+}
+
+}  // namespace
+
+std::string IanaForWindowsZone(const std::string& windowsId)
+{
+    for (const MapZone& z : kWindowsZones)
+        if (std::strcmp(z.territory, "001") == 0 && EqualsNoCase(windowsId, z.windows))
+            return z.iana;
+    return {};
+}
+
+std::string WindowsZoneForIana(const std::string& iana)
+{
+    for (const MapZone& z : kWindowsZones) {
+        const std::string ids = z.iana;
+        std::size_t at = 0;
+        while (at <= ids.size()) {
+            const std::size_t end = std::min(ids.find(' ', at), ids.size());
+            if (ids.compare(at, end - at, iana) == 0)
+                return z.windows;
+            at = end + 1;
+        }
+    }
+    return {};
+}
+
+ZoneResolver::ZoneResolver() = default;
+
+ZoneResolver::~ZoneResolver()
+{
+    for (auto& [key, z] : m_byDefinition)
+        icaltimezone_free(z->zone, 1);
+}
+
+ZoneResolver& ZoneResolver::Shared()
+{
+    static ZoneResolver resolver;
+    return resolver;
+}
+
+void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar)
+{
+    if (!vcalendar)
+        return;
+    for (icalcomponent* vtz = icalcomponent_get_first_component(vcalendar, ICAL_VTIMEZONE_COMPONENT); vtz;
+         vtz = icalcomponent_get_next_component(vcalendar, ICAL_VTIMEZONE_COMPONENT)) {
+        icalproperty* tzidProp = icalcomponent_get_first_property(vtz, ICAL_TZID_PROPERTY);
+        if (!tzidProp || !icalproperty_get_tzid(tzidProp))
+            continue;
+        const std::string tzid = icalproperty_get_tzid(tzidProp);
+        // The definition's text is its identity: the same VTIMEZONE in the next file finds this zone.
+        char* text = icalcomponent_as_ical_string_r(vtz);
+        const std::string key = text ? text : "";
+        free(text);
+        auto it = m_byDefinition.find(key);
+        if (it == m_byDefinition.end()) {
+            icaltimezone* zone = icaltimezone_new();
+            if (!icaltimezone_set_component(zone, icalcomponent_new_clone(vtz))) {
+                icaltimezone_free(zone, 1);
+                continue;
+            }
+            auto resolved = std::make_unique<ResolvedZone>();
+            resolved->zone = zone;
+            const std::string windows = IanaForWindowsZone(tzid).empty() ? WindowsZoneForIana(StripPrefix(tzid)) : tzid;
+            resolved->keyName = windows.empty() ? tzid : windows;
+            it = m_byDefinition.emplace(key, std::move(resolved)).first;
+        }
+        std::string lower = tzid;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        m_current[lower] = it->second.get();
+    }
+}
+
+const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
+{
+    std::string lower = tzid;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (auto it = m_current.find(lower); it != m_current.end())
+        return it->second;
+    if (auto it = m_builtin.find(tzid); it != m_builtin.end())
+        return it->second.get();
+
+    std::string iana = StripPrefix(tzid);
+    std::string windows = WindowsZoneForIana(iana);
+    icaltimezone* zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+    if (!zone) {
+        // A Windows id written without its VTIMEZONE.
+        iana = IanaForWindowsZone(tzid);
+        windows = tzid;
+        zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+    }
+    if (!zone)
+        return nullptr;
+    auto resolved = std::make_unique<ResolvedZone>();
+    resolved->zone = zone;  // built-in zones belong to libical
+    resolved->keyName = windows.empty() ? tzid : windows;
+    return m_builtin.emplace(tzid, std::move(resolved)).first->second.get();
+}
+
+TimeZoneRule RuleOf(icaltimezone* zone, int year)
+{
+    TimeZoneRule rule;
+    icalcomponent* vtz = zone ? icaltimezone_get_component(zone) : nullptr;
+    if (!vtz)
+        return rule;
+    icalcomponent* standard = Observance(vtz, ICAL_XSTANDARD_COMPONENT, year, true);
+    icalcomponent* daylight = Observance(vtz, ICAL_XDAYLIGHT_COMPONENT, year, true);
+    if (!standard || !daylight) {
+        // No yearly switch: a fixed offset, the latest standard observance started by then.
+        icalcomponent* fixed = Observance(vtz, ICAL_XSTANDARD_COMPONENT, year, false);
+        if (!fixed)
+            fixed = Observance(vtz, ICAL_XDAYLIGHT_COMPONENT, year, false);
+        if (fixed)
+            rule.bias = -OffsetMinutes(fixed);
+        return rule;
+    }
+    rule.bias = -OffsetMinutes(standard);
+    rule.daylightBias = -OffsetMinutes(daylight) - rule.bias;
+    rule.standardDate = SwitchDate(standard);
+    rule.daylightDate = SwitchDate(daylight);
+    const struct icaltimetype start = icalproperty_get_dtstart(icalcomponent_get_first_property(standard, ICAL_DTSTART_PROPERTY));
+    rule.year = static_cast<std::uint16_t>(std::clamp(start.year, 1601, 9999));
+    return rule;
+}
+
+}  // namespace cal

@@ -1,0 +1,371 @@
+// Reading calendar text into appointments: the worked weekly example, times and zones, fields,
+// series with exceptions, vCalendar's peculiarities, and files that are not what they claim.
+// The tests run with TZ=Europe/Berlin.
+#include "calendar/Appointment.h"
+#include "calendar/EventMapper.h"
+
+#include <gtest/gtest.h>
+
+using namespace cal;
+
+namespace {
+
+std::string Crlf(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == '\n')
+            out += "\r\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+CalendarFile Read(const std::string& text, int hint = kFormatICalendar) { return ReadCalendarText(Crlf(text), hint, "test"); }
+
+std::int64_t Utc(int y, int mo, int d, int h = 0, int mi = 0)
+{
+    return (static_cast<std::int64_t>(LocalMinutes(y, mo, d, h, mi)) * 60) * 10000000LL;
+}
+
+template <typename T>
+T Value(const Appointment& a, PropertySet set, std::uint32_t id, PropType type, const std::string& name = {})
+{
+    const PropertyValue* v = a.Get(set, id, type, name);
+    EXPECT_TRUE(v) << "property " << std::hex << id << " missing";
+    return v ? std::get<T>(*v) : T{};
+}
+
+std::int64_t Time(const Appointment& a, PropertySet set, std::uint32_t id) { return Value<std::int64_t>(a, set, id, PropType::Time); }
+std::int64_t Int(const Appointment& a, PropertySet set, std::uint32_t id) { return Value<std::int64_t>(a, set, id, PropType::Int32); }
+bool Bool(const Appointment& a, PropertySet set, std::uint32_t id) { return Value<bool>(a, set, id, PropType::Boolean); }
+std::string Str(const Appointment& a, PropertySet set, std::uint32_t id) { return Value<std::string>(a, set, id, PropType::String); }
+Bytes Bin(const Appointment& a, PropertySet set, std::uint32_t id) { return Value<Bytes>(a, set, id, PropType::Binary); }
+
+Bytes Hex(const std::string& text)
+{
+    Bytes out;
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+const char* const kBerlinZone = R"(BEGIN:VTIMEZONE
+TZID:W. Europe Standard Time
+BEGIN:STANDARD
+DTSTART:16011028T030000
+RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10
+TZOFFSETFROM:+0200
+TZOFFSETTO:+0100
+END:STANDARD
+BEGIN:DAYLIGHT
+DTSTART:16010325T020000
+RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3
+TZOFFSETFROM:+0100
+TZOFFSETTO:+0200
+END:DAYLIGHT
+END:VTIMEZONE
+)";
+
+std::string WeeklyBerlin(const std::string& extra = {}, const std::string& more = {})
+{
+    return std::string("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//test//EN\n") + kBerlinZone + R"(BEGIN:VEVENT
+UID:weekly-berlin-1@example.com
+SUMMARY:Team sync
+LOCATION:Room 1
+DTSTART;TZID="W. Europe Standard Time":20240108T100000
+DTEND;TZID="W. Europe Standard Time":20240108T103000
+RRULE:FREQ=WEEKLY;COUNT=10;BYDAY=MO,TH
+)" + extra + R"(BEGIN:VALARM
+ACTION:DISPLAY
+TRIGGER:-PT15M
+END:VALARM
+END:VEVENT
+)" + more + "END:VCALENDAR\n";
+}
+
+}  // namespace
+
+TEST(WorkedExample, WeeklyMondayThursdayInBerlin)
+{
+    const CalendarFile file = Read(WeeklyBerlin());
+    ASSERT_TRUE(file.error.empty()) << file.error;
+    ASSERT_EQ(file.appointments.size(), 1u);
+    const Appointment& a = file.appointments[0];
+    EXPECT_TRUE(a.warnings.empty()) << a.warnings.front();
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::MessageClass), "IPM.Appointment");
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Subject), "Team sync");
+    EXPECT_EQ(Str(a, PropertySet::Appointment, lid::Location), "Room 1");
+    EXPECT_EQ(Time(a, PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 1, 8, 9));
+    EXPECT_EQ(Time(a, PropertySet::Appointment, lid::AppointmentEndWhole), Utc(2024, 1, 8, 9, 30));
+    EXPECT_EQ(Time(a, PropertySet::Common, lid::CommonStart), Utc(2024, 1, 8, 9));
+    EXPECT_EQ(Int(a, PropertySet::Appointment, lid::AppointmentDuration), 30);
+    EXPECT_FALSE(Bool(a, PropertySet::Appointment, lid::AppointmentSubType));
+    EXPECT_TRUE(Bool(a, PropertySet::Appointment, lid::Recurring));
+    EXPECT_EQ(Int(a, PropertySet::Appointment, lid::RecurrenceType), 2);
+    EXPECT_EQ(Int(a, PropertySet::Tag, tag::IconIndex), 0x401);
+    EXPECT_EQ(Str(a, PropertySet::Appointment, lid::TimeZoneDescription), "W. Europe Standard Time");
+    EXPECT_EQ(Time(a, PropertySet::Appointment, lid::ClipStart), Utc(2024, 1, 7, 23));
+    EXPECT_EQ(Time(a, PropertySet::Appointment, lid::ClipEnd), Utc(2024, 2, 7, 23));
+    EXPECT_TRUE(Bool(a, PropertySet::Common, lid::ReminderSet));
+    EXPECT_EQ(Int(a, PropertySet::Common, lid::ReminderDelta), 15);
+    EXPECT_EQ(Time(a, PropertySet::Common, lid::ReminderSignalTime), Utc(2024, 1, 8, 8, 45));
+
+    EXPECT_EQ(Bin(a, PropertySet::Appointment, lid::AppointmentRecur),
+              Hex("0430 0430 0B20 0100 0000 C0210000 01000000 00000000"
+                  "12000000 22200000 0A000000 00000000"
+                  "00000000 00000000 00DD420D 608B430D"
+                  "06300000 09300000 58020000 76020000"
+                  "0000 00000000 00000000"));
+    EXPECT_EQ(Bin(a, PropertySet::Appointment, lid::TimeZoneStruct),
+              Hex("C4FFFFFF 00000000 C4FFFFFF 0000 0000 0A00 0000 0500 0300 0000 0000 0000"
+                  "0000 0000 0300 0000 0500 0200 0000 0000 0000"));
+    const Bytes recur = Bin(a, PropertySet::Appointment, lid::TimeZoneDefinitionRecur);
+    EXPECT_EQ(recur.size(), 122u);
+    EXPECT_EQ(Bytes(recur.begin(), recur.begin() + 8), Hex("02 01 34 00 02 00 17 00"));
+    const Bytes goid = Bin(a, PropertySet::Meeting, lid::GlobalObjectId);
+    ASSERT_EQ(goid.size(), 79u);
+    EXPECT_EQ(Bytes(goid.begin(), goid.begin() + 16), Hex("04000000 8200E000 74C5B710 1A82E008"));
+    EXPECT_EQ(std::string(goid.begin() + 52, goid.end()), "weekly-berlin-1@example.com");
+    EXPECT_EQ(Bin(a, PropertySet::Meeting, lid::CleanGlobalObjectId), goid);
+}
+
+TEST(WorkedExample, DeletedAndMovedInstancesBecomeExceptions)
+{
+    const std::string moved = std::string(R"(BEGIN:VEVENT
+UID:weekly-berlin-1@example.com
+RECURRENCE-ID;TZID="W. Europe Standard Time":20240125T100000
+SUMMARY:Team sync (moved)
+LOCATION:Room 2
+DTSTART;TZID="W. Europe Standard Time":20240125T140000
+DTEND;TZID="W. Europe Standard Time":20240125T143000
+END:VEVENT
+)");
+    const CalendarFile file = Read(WeeklyBerlin("EXDATE;TZID=\"W. Europe Standard Time\":20240118T100000\n", moved));
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    const Appointment& a = file.appointments[0];
+    const Bytes blob = Bin(a, PropertySet::Appointment, lid::AppointmentRecur);
+    EXPECT_EQ(blob.size(), 215u);
+    // Deleted: 01-18 and the moved 01-25; modified: the new 01-25.
+    EXPECT_EQ(Bytes(blob.begin() + 38, blob.begin() + 54), Hex("02000000 4015430D A03C430D 01000000"));
+    ASSERT_EQ(a.exceptions.size(), 1u);
+    const AppointmentException& ex = a.exceptions[0];
+    auto get = [](const PropertyMap& m, PropertySet set, std::uint32_t id, PropType type) {
+        return m.at(PropertyKey{set, id, {}, type});
+    };
+    EXPECT_EQ(std::get<std::int64_t>(get(ex.attachment, PropertySet::Tag, tag::ExceptionReplaceTime, PropType::Time)),
+              Utc(2024, 1, 25, 9));
+    EXPECT_EQ(std::get<std::int64_t>(get(ex.attachment, PropertySet::Tag, tag::AttachMethod, PropType::Int32)), 5);
+    EXPECT_EQ(std::get<std::string>(get(ex.message, PropertySet::Tag, tag::MessageClass, PropType::String)),
+              "IPM.OLE.CLASS.{00061055-0000-0000-C000-000000000046}");
+    EXPECT_EQ(std::get<std::int64_t>(get(ex.message, PropertySet::Appointment, lid::AppointmentStartWhole, PropType::Time)),
+              Utc(2024, 1, 25, 13));
+    const Bytes goid = std::get<Bytes>(get(ex.message, PropertySet::Meeting, lid::GlobalObjectId, PropType::Binary));
+    EXPECT_EQ(Bytes(goid.begin() + 16, goid.begin() + 20), Hex("07 E8 01 19"));
+}
+
+TEST(Times, AllDayFloatingAndZones)
+{
+    const CalendarFile file = Read(R"(BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:a
+SUMMARY:All day
+DTSTART;VALUE=DATE:20240310
+DTEND;VALUE=DATE:20240312
+END:VEVENT
+BEGIN:VEVENT
+UID:b
+SUMMARY:Floating
+DTSTART:20240701T090000
+DTEND:20240701T100000
+END:VEVENT
+BEGIN:VEVENT
+UID:c
+SUMMARY:Windows zone without its definition
+DTSTART;TZID=Eastern Standard Time:20240115T090000
+DTEND;TZID=Eastern Standard Time:20240115T100000
+END:VEVENT
+BEGIN:VEVENT
+UID:d
+SUMMARY:IANA zone
+DTSTART;TZID=America/New_York:20240715T090000
+DURATION:PT45M
+END:VEVENT
+BEGIN:VEVENT
+UID:e
+SUMMARY:Unknown zone
+DTSTART;TZID=Mars/Olympus:20240715T090000
+END:VEVENT
+BEGIN:VEVENT
+UID:f
+SUMMARY:Backwards
+DTSTART:20240715T090000Z
+DTEND:20240715T080000Z
+END:VEVENT
+END:VCALENDAR
+)");
+    ASSERT_EQ(file.appointments.size(), 6u) << file.error;
+    const Appointment& allDay = file.appointments[0];
+    EXPECT_TRUE(Bool(allDay, PropertySet::Appointment, lid::AppointmentSubType));
+    EXPECT_EQ(Time(allDay, PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 3, 9, 23));  // Berlin midnight
+    EXPECT_EQ(Int(allDay, PropertySet::Appointment, lid::AppointmentDuration), 2 * 1440);
+    EXPECT_EQ(Time(file.appointments[1], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 7, 1, 7));
+    EXPECT_EQ(Time(file.appointments[2], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 1, 15, 14));
+    EXPECT_EQ(Str(file.appointments[2], PropertySet::Appointment, lid::TimeZoneDescription), "Eastern Standard Time");
+    EXPECT_EQ(Time(file.appointments[3], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 7, 15, 13));
+    EXPECT_EQ(Int(file.appointments[3], PropertySet::Appointment, lid::AppointmentDuration), 45);
+    EXPECT_EQ(Str(file.appointments[3], PropertySet::Appointment, lid::TimeZoneDescription), "Eastern Standard Time");
+    ASSERT_FALSE(file.appointments[4].warnings.empty());
+    EXPECT_NE(file.appointments[4].warnings[0].find("Mars/Olympus"), std::string::npos);
+    EXPECT_EQ(Time(file.appointments[4], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 7, 15, 7));
+    ASSERT_FALSE(file.appointments[5].warnings.empty());
+    EXPECT_EQ(Time(file.appointments[5], PropertySet::Appointment, lid::AppointmentEndWhole), Utc(2024, 7, 15, 9));
+}
+
+TEST(Fields, ClassPriorityTransparencyCategoriesAndPeople)
+{
+    const CalendarFile file = Read(R"(BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:x
+DTSTART:20240715T090000Z
+SUMMARY:Line one\nline two
+DESCRIPTION:Agenda\, first\; then\nmore
+CLASS:PRIVATE
+PRIORITY:1
+TRANSP:TRANSPARENT
+CATEGORIES:Work,Travel
+CATEGORIES:work;Family
+URL:https://example.com/x
+ORGANIZER;CN=Ann:mailto:ann@example.com
+ATTENDEE;CN=Bob;ROLE=REQ-PARTICIPANT;PARTSTAT=ACCEPTED:mailto:bob@example.com
+ATTENDEE;ROLE=OPT-PARTICIPANT:mailto:cy@example.com
+ATTENDEE;CUTYPE=ROOM;CN=Room 5:mailto:room5@example.com
+END:VEVENT
+END:VCALENDAR
+)");
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    const Appointment& a = file.appointments[0];
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Subject), "Line oneline two");
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Body), "Agenda, first; then\nmore\nhttps://example.com/x");
+    EXPECT_EQ(Int(a, PropertySet::Tag, tag::Sensitivity), 2);
+    EXPECT_TRUE(Bool(a, PropertySet::Common, lid::Private));
+    EXPECT_EQ(Int(a, PropertySet::Tag, tag::Importance), 2);
+    EXPECT_EQ(Int(a, PropertySet::Appointment, lid::BusyStatus), 0);
+    EXPECT_EQ(Value<std::vector<std::string>>(a, PropertySet::PublicStrings, 0, PropType::MultiString, "Keywords"),
+              (std::vector<std::string>{"Work", "Travel", "Family"}));
+    ASSERT_EQ(a.recipients.size(), 4u);
+    EXPECT_EQ(a.recipients[0].displayName, "Ann");
+    EXPECT_EQ(a.recipients[0].recipientFlags, 3u);
+    EXPECT_EQ(a.recipients[1].email, "bob@example.com");
+    EXPECT_EQ(a.recipients[1].trackStatus, 3u);
+    EXPECT_EQ(a.recipients[2].recipientType, 2u);
+    EXPECT_EQ(a.recipients[3].recipientType, 3u);
+    EXPECT_FALSE(Bool(a, PropertySet::Common, lid::ReminderSet));
+}
+
+TEST(Series, OverridesFoldIntoTheirMasterAndOrphansStandAlone)
+{
+    const CalendarFile file = Read(R"(BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:orphan
+RECURRENCE-ID:20240301T090000Z
+DTSTART:20240301T100000Z
+SUMMARY:Moved, series elsewhere
+END:VEVENT
+END:VCALENDAR
+BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:daily
+DTSTART:20240301T090000Z
+RRULE:FREQ=DAILY;INTERVAL=2
+SUMMARY:Every other day
+END:VEVENT
+BEGIN:VEVENT
+UID:odd
+DTSTART:20240301T090000Z
+RRULE:FREQ=YEARLY;BYYEARDAY=1,100
+SUMMARY:Days of the year
+END:VEVENT
+BEGIN:VTODO
+UID:t
+SUMMARY:A task
+END:VTODO
+END:VCALENDAR
+)");
+    ASSERT_EQ(file.appointments.size(), 3u) << file.error;
+    EXPECT_EQ(file.skippedTodos, 1);
+    EXPECT_FALSE(file.appointments[0].warnings.empty());
+    const Appointment& daily = file.appointments[1];
+    EXPECT_TRUE(Bool(daily, PropertySet::Appointment, lid::Recurring));
+    const Bytes blob = Bin(daily, PropertySet::Appointment, lid::AppointmentRecur);
+    EXPECT_EQ(blob[4] | blob[5] << 8, 0x200A);        // daily
+    EXPECT_EQ(blob[14] | blob[15] << 8, 2 * 1440);    // every 2 days
+    EXPECT_EQ(Time(daily, PropertySet::Appointment, lid::ClipEnd), Utc(4500, 8, 31, 23, 59));  // never ends
+    const Appointment& odd = file.appointments[2];
+    EXPECT_FALSE(Bool(odd, PropertySet::Appointment, lid::Recurring));
+    ASSERT_FALSE(odd.warnings.empty());
+    EXPECT_NE(odd.warnings[0].find("cannot be stored by Outlook"), std::string::npos);
+}
+
+TEST(Files, WhatIsNotACalendarSaysWhy)
+{
+    EXPECT_EQ(Read("").error, "the file is empty");
+    EXPECT_NE(ReadCalendarText(std::string("BEGIN:VCALENDAR\0\x01\x02", 18), 8, "x").error.find("binary"), std::string::npos);
+    EXPECT_NE(Read("Hello, world\n").error.find("not a calendar"), std::string::npos);
+    const CalendarFile tasks = Read("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VTODO\nUID:t\nEND:VTODO\nEND:VCALENDAR\n");
+    EXPECT_TRUE(tasks.appointments.empty());
+    EXPECT_NE(tasks.error.find("1 tasks"), std::string::npos) << tasks.error;
+    EXPECT_NE(ReadCalendarFile("/nonexistent/dir/a.ics", 8).error.find("cannot be opened"), std::string::npos);
+}
+
+TEST(Files, DamagedOrMislabelledFilesStillImport)
+{
+    // No END:VEVENT before the next event, and no END:VCALENDAR at all.
+    const CalendarFile broken = Read("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:1\nDTSTART:20240101T100000Z\n"
+                                     "BEGIN:VEVENT\nUID:2\nDTSTART:20240102T100000Z\nEND:VEVENT\n");
+    EXPECT_EQ(broken.appointments.size(), 2u) << broken.error;
+    // A byte-order mark and Windows-1252 text.
+    const CalendarFile latin = Read("\xEF\xBB\xBF" "BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:1\n"
+                                    "DTSTART:20240101T100000Z\nSUMMARY:M\xFCnchen\nEND:VEVENT\nEND:VCALENDAR\n");
+    ASSERT_EQ(latin.appointments.size(), 1u);
+    EXPECT_EQ(Str(latin.appointments[0], PropertySet::Tag, tag::Subject), "M\xC3\xBCnchen");
+    EXPECT_FALSE(latin.warnings.empty());
+    // An iCalendar file given as vCalendar, and the other way round: VERSION decides.
+    EXPECT_EQ(Read(WeeklyBerlin(), kFormatVCalendar).appointments.size(), 1u);
+    const std::string vcal = "BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000\n"
+                             "DTEND:20240105T100000\nSUMMARY:v\nPRIORITY:2\nEND:VEVENT\nEND:VCALENDAR\n";
+    const CalendarFile asIcs = Read(vcal, kFormatICalendar);
+    ASSERT_EQ(asIcs.appointments.size(), 1u) << asIcs.error;
+    EXPECT_EQ(Int(asIcs.appointments[0], PropertySet::Tag, tag::Importance), 1);  // vCalendar 2 is normal
+}
+
+TEST(VCalendar, ManyEventsRulesAndExdateLists)
+{
+    std::string big = "BEGIN:VCALENDAR\nVERSION:1.0\n";
+    for (int i = 0; i < 1000; ++i)
+        big += "BEGIN:VEVENT\nUID:e" + std::to_string(i) + "\nDTSTART:20240105T090000\nDTEND:20240105T100000\nSUMMARY:n"
+               + std::to_string(i) + "\nEND:VEVENT\n";
+    big += "END:VCALENDAR\n";
+    const CalendarFile many = Read(big, kFormatVCalendar);
+    EXPECT_EQ(many.appointments.size(), 1000u) << many.error;
+
+    const CalendarFile rule = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nUID:w\nDTSTART:20240108T100000\n"
+                                   "DTEND:20240108T103000\nRRULE:W1 MO TH #10\nEXDATE:20240111T100000;20240115T100000\n"
+                                   "SUMMARY:vcal weekly\nEND:VEVENT\nEND:VCALENDAR\n",
+                                   kFormatVCalendar);
+    ASSERT_EQ(rule.appointments.size(), 1u) << rule.error;
+    const Bytes blob = Bin(rule.appointments[0], PropertySet::Appointment, lid::AppointmentRecur);
+    ASSERT_GE(blob.size(), 50u);
+    EXPECT_EQ(blob[4] | blob[5] << 8, 0x200B);  // weekly
+    EXPECT_EQ(blob[22], 0x12);                  // Monday and Thursday
+    EXPECT_EQ(blob[38], 2);                     // both listed dates deleted
+}
