@@ -5,7 +5,9 @@
 #include "OutlookBlobs.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
@@ -43,8 +45,59 @@ struct PropertyKey {
 
 using PropertyValue = std::variant<std::int64_t, bool, std::string, Bytes, std::vector<std::string>>;
 
-// Properties by key; times are FILETIME values held as int64.
-using PropertyMap = std::map<PropertyKey, PropertyValue>;
+// Properties by key, in the order first set; times are FILETIME values held as int64. An
+// appointment has a few dozen properties, so a flat list serves better than a tree.
+class PropertyMap {
+public:
+    using Entry = std::pair<PropertyKey, PropertyValue>;
+
+    PropertyValue& operator[](const PropertyKey& key)
+    {
+        if (Entry* e = Find(key))
+            return e->second;
+        return m_entries.emplace_back(key, PropertyValue{}).second;
+    }
+    // Appends a property the map does not hold yet.
+    void add(PropertyKey key, PropertyValue value) { m_entries.emplace_back(std::move(key), std::move(value)); }
+    void set(PropertyKey key, PropertyValue value)
+    {
+        if (Entry* e = Find(key))
+            e->second = std::move(value);
+        else
+            m_entries.emplace_back(std::move(key), std::move(value));
+    }
+    const PropertyValue& at(const PropertyKey& key) const
+    {
+        if (const Entry* e = Find(key))
+            return e->second;
+        throw std::out_of_range("no such property");
+    }
+    const PropertyValue* get(const PropertyKey& key) const
+    {
+        const Entry* e = Find(key);
+        return e ? &e->second : nullptr;
+    }
+    void erase(const PropertyKey& key)
+    {
+        std::erase_if(m_entries, [&](const Entry& e) { return e.first == key; });
+    }
+    std::size_t size() const { return m_entries.size(); }
+    void reserve(std::size_t n) { m_entries.reserve(n); }
+    auto begin() const { return m_entries.begin(); }
+    auto end() const { return m_entries.end(); }
+
+private:
+    Entry* Find(const PropertyKey& key)
+    {
+        for (Entry& e : m_entries)
+            if (e.first.id == key.id && e.first.set == key.set && e.first.type == key.type && e.first.name == key.name)
+                return &e;
+        return nullptr;
+    }
+    const Entry* Find(const PropertyKey& key) const { return const_cast<PropertyMap*>(this)->Find(key); }
+
+    std::vector<Entry> m_entries;
+};
 
 // One recipient row (organizer or attendee).
 struct Recipient {
@@ -67,20 +120,21 @@ struct Appointment {
     std::vector<AppointmentException> exceptions;
     std::vector<std::string> warnings;  // defects met in this event, each a sentence
 
+    // Sets a property; each property is set once while an appointment is built.
     void Set(PropertySet set, std::uint32_t id, PropType type, PropertyValue value, std::string name = {})
     {
-        properties[PropertyKey{set, id, std::move(name), type}] = std::move(value);
+        properties.add(PropertyKey{set, id, std::move(name), type}, std::move(value));
     }
     const PropertyValue* Get(PropertySet set, std::uint32_t id, PropType type, const std::string& name = {}) const
     {
-        auto it = properties.find(PropertyKey{set, id, name, type});
-        return it == properties.end() ? nullptr : &it->second;
+        return properties.get(PropertyKey{set, id, name, type});
     }
 };
 
 // The outcome of reading one file.
 struct CalendarFile {
-    std::vector<Appointment> appointments;  // one per event series, in file order
+    std::vector<Appointment> appointments;  // one per event series, in file order (without a sink)
+    int imported = 0;                       // appointments produced
     int skippedTodos = 0;
     int skippedJournals = 0;
     std::vector<std::string> warnings;  // about the file as a whole
@@ -91,10 +145,16 @@ struct CalendarFile {
 inline constexpr int kFormatVCalendar = 7;
 inline constexpr int kFormatICalendar = 8;
 
-// Reads one calendar file. Never throws for bad content: the result carries the reason.
-CalendarFile ReadCalendarFile(const std::string& path, int formatHint);
+// Receives each appointment as soon as it is mapped, so that a large file never has to be held
+// whole as appointments.
+using AppointmentSink = std::function<void(Appointment&&)>;
+
+// Reads one calendar file. Never throws for bad content: the result carries the reason. With a
+// sink, the appointments go to it instead of into the result; `imported` counts them either way.
+CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const AppointmentSink& sink = {});
 // The same for text already in memory; `name` names it in messages.
-CalendarFile ReadCalendarText(const std::string& text, int formatHint, const std::string& name);
+CalendarFile ReadCalendarText(const std::string& text, int formatHint, const std::string& name,
+                              const AppointmentSink& sink = {});
 
 // FILETIME (100 ns since 1601-01-01 UTC) of a Unix time.
 constexpr std::int64_t FileTimeFromUnix(std::int64_t seconds) { return (seconds + 11644473600LL) * 10000000LL; }

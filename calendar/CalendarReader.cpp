@@ -40,6 +40,15 @@ std::string Upper(std::string s)
     return s;
 }
 
+// Whether `text` holds `word` (upper case) in any case, without copying the text.
+bool ContainsNoCase(const std::string& text, const char* word)
+{
+    const std::size_t n = std::strlen(word);
+    auto it = std::search(text.begin(), text.end(), word, word + n,
+                          [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+    return it != text.end();
+}
+
 // Lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -117,7 +126,7 @@ std::vector<Component> ParseICalendar(const std::string& original, CalendarFile&
 {
     std::vector<Component> roots;
     // Events written without their VCALENDAR around them: read them as if it were there.
-    const std::string text = Upper(original).find("BEGIN:VCALENDAR") == std::string::npos
+    const std::string text = !ContainsNoCase(original, "BEGIN:VCALENDAR")
                                  ? "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + original + "\r\nEND:VCALENDAR\r\n"
                                  : original;
     icalcomponent* root = icalparser_parse_string(text.c_str());
@@ -252,15 +261,50 @@ std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& res
     return calendars;
 }
 
+// The file's own VERSION decides; only the lines before its first entry are looked at.
+// The VTIMEZONE blocks of a file as it has them, by lower-case TZID.
+std::map<std::string, std::string> RawZones(const std::string& text)
+{
+    std::map<std::string, std::string> zones;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t begin = text.find("BEGIN:VTIMEZONE", at);
+        if (begin == std::string::npos)
+            break;
+        const std::size_t end = text.find("END:VTIMEZONE", begin);
+        if (end == std::string::npos)
+            break;
+        const std::string block = text.substr(begin, end - begin);
+        const std::size_t tz = block.find("\nTZID");
+        if (tz != std::string::npos) {
+            const std::size_t colon = block.find(':', tz);
+            const std::size_t eol = block.find_first_of("\r\n", colon == std::string::npos ? tz + 1 : colon);
+            if (colon != std::string::npos && eol != std::string::npos) {
+                std::string id = block.substr(colon + 1, eol - colon - 1);
+                if (id.size() >= 2 && id.front() == '"' && id.back() == '"')
+                    id = id.substr(1, id.size() - 2);
+                std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) { return std::tolower(c); });
+                zones[id] = block;
+            }
+        }
+        at = end + 1;
+    }
+    return zones;
+}
+
 bool LooksLikeVCalendar(const std::string& text, int hint)
 {
-    for (const std::string& line : Lines(text)) {
-        if (StartsWithNoCase(line, "VERSION:")) {
-            const std::string v = line.substr(8);
-            return v.find("1.0") != std::string::npos;
-        }
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(at, std::min<std::size_t>(end - at, 40));
+        if (StartsWithNoCase(line, "VERSION:"))
+            return line.find("1.0") != std::string::npos;
         if (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))
             break;
+        at = end + 1;
     }
     return hint == kFormatVCalendar;
 }
@@ -282,7 +326,7 @@ void Initialise()
 
 }  // namespace
 
-CalendarFile ReadCalendarFile(const std::string& path, int formatHint)
+CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const AppointmentSink& sink)
 {
     CalendarFile result;
     struct stat st {};
@@ -308,10 +352,11 @@ CalendarFile ReadCalendarFile(const std::string& path, int formatHint)
         result.error = Reason("the file cannot be read");
         return result;
     }
-    return ReadCalendarText(text, formatHint, path);
+    return ReadCalendarText(text, formatHint, path, sink);
 }
 
-CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std::string& name)
+CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std::string& name,
+                              const AppointmentSink& sink)
 {
     (void)name;
     Initialise();
@@ -327,13 +372,10 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
         result.error = "the file holds binary data, not calendar text";
         return result;
     }
-    {
-        const std::string upper = Upper(text);
-        if (upper.find("BEGIN:VCALENDAR") == std::string::npos && upper.find("BEGIN:VEVENT") == std::string::npos
-            && upper.find("BEGIN:VTODO") == std::string::npos && upper.find("BEGIN:VJOURNAL") == std::string::npos) {
-            result.error = "the file is not a calendar: it has no BEGIN:VCALENDAR";
-            return result;
-        }
+    if (!ContainsNoCase(text, "BEGIN:VCALENDAR") && !ContainsNoCase(text, "BEGIN:VEVENT")
+        && !ContainsNoCase(text, "BEGIN:VTODO") && !ContainsNoCase(text, "BEGIN:VJOURNAL")) {
+        result.error = "the file is not a calendar: it has no BEGIN:VCALENDAR";
+        return result;
     }
     if (!IsValidUtf8(text)) {
         text = Cp1252ToUtf8(text);
@@ -356,6 +398,7 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
 
     ZoneResolver& zones = ZoneResolver::Shared();
     zones.BeginFile();
+    const std::map<std::string, std::string> rawZones = RawZones(text);
     struct Series {
         icalcomponent* master = nullptr;
         std::vector<icalcomponent*> overrides;
@@ -364,7 +407,7 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
     std::map<std::string, Series> series;
     int unnamed = 0;
     for (icalcomponent* calendar : calendars) {
-        zones.LoadDefinitions(calendar);
+        zones.LoadDefinitions(calendar, &rawZones);
         result.skippedTodos += icalcomponent_count_components(calendar, ICAL_VTODO_COMPONENT);
         result.skippedJournals += icalcomponent_count_components(calendar, ICAL_VJOURNAL_COMPONENT);
         if (icalproperty* method = icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY)) {
@@ -405,18 +448,25 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
         }
     }
 
+    auto emit = [&](Appointment&& a) {
+        ++result.imported;
+        if (sink)
+            sink(std::move(a));
+        else
+            result.appointments.push_back(std::move(a));
+    };
     for (const std::string& uid : order) {
         const Series& s = series[uid];
         if (!s.master && s.overrides.empty())
             continue;
         if (s.master) {
-            result.appointments.push_back(MapSeries(s.master, s.overrides, zones, context));
+            emit(MapSeries(s.master, s.overrides, zones, context));
         } else {
             for (icalcomponent* o : s.overrides)
-                result.appointments.push_back(MapSeries(nullptr, {o}, zones, context));
+                emit(MapSeries(nullptr, {o}, zones, context));
         }
     }
-    if (result.appointments.empty()) {
+    if (result.imported == 0) {
         auto skipped = std::find_if(result.warnings.begin(), result.warnings.end(),
                                     [](const std::string& w) { return w.find("skipped") != std::string::npos; });
         result.error = skipped == result.warnings.end() ? "the file holds no events"

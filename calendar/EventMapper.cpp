@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <set>
+#include <unordered_map>
 #include <strings.h>
 #include <unistd.h>
 
@@ -87,20 +88,11 @@ std::string Text(icalcomponent* ev, icalproperty_kind kind)
     icalproperty* p = icalcomponent_get_first_property(ev, kind);
     if (!p)
         return {};
-    const char* v = icalproperty_get_value_as_string(p);
-    if (!v)
-        return {};
-    // libical escapes text values when printing them; undo it.
-    std::string out;
-    for (const char* c = v; *c; ++c) {
-        if (*c == '\\' && c[1]) {
-            ++c;
-            out += (*c == 'n' || *c == 'N') ? '\n' : *c;
-        } else {
-            out += *c;
-        }
-    }
-    return AsUtf8(out);
+    // Text values come unescaped from their value; other kinds (URL) print as they are.
+    icalvalue* value = icalproperty_get_value(p);
+    const char* v = value && icalvalue_isa(value) == ICAL_TEXT_VALUE ? icalvalue_get_text(value)
+                                                                      : icalproperty_get_value_as_string(p);
+    return v ? AsUtf8(v) : std::string();
 }
 
 // --- times ------------------------------------------------------------------------------------
@@ -127,6 +119,34 @@ std::int64_t LocalToUnix(int y, int mo, int d, int h, int mi, int s)
     return static_cast<std::int64_t>(std::mktime(&tm));
 }
 
+// Seconds since 1970 UTC of a wall-clock time in a zone. libical's conversion is the costly part
+// of mapping an event; calendars repeat the same times, so results are kept per zone and minute.
+std::int64_t ZoneToUnix(const struct icaltimetype& wall, icaltimezone* zone)
+{
+    struct Key {
+        icaltimezone* zone;
+        std::int64_t minute;
+        bool operator==(const Key&) const = default;
+    };
+    struct Hash {
+        std::size_t operator()(const Key& k) const
+        {
+            return std::hash<std::int64_t>()(k.minute) ^ std::hash<const void*>()(k.zone);
+        }
+    };
+    static std::unordered_map<Key, std::int64_t, Hash> cache;
+    const Key key{zone, static_cast<std::int64_t>(LocalMinutes(wall.year, wall.month, wall.day, wall.hour, wall.minute))};
+    if (auto it = cache.find(key); it != cache.end())
+        return it->second + wall.second;
+    struct icaltimetype t = wall;
+    t.second = 0;
+    const auto unix = static_cast<std::int64_t>(icaltime_as_timet_with_zone(t, zone));
+    if (cache.size() > 200000)
+        cache.clear();
+    cache.emplace(key, unix);
+    return unix + wall.second;
+}
+
 // Seconds since 1970 UTC of a file's time. Dates and floating times are read in the importing
 // machine's zone, as Outlook reads them.
 std::int64_t UnixOf(const EventTime& t)
@@ -135,7 +155,7 @@ std::int64_t UnixOf(const EventTime& t)
         return LocalToUnix(t.wall.year, t.wall.month, t.wall.day, t.wall.hour, t.wall.minute, t.wall.second);
     if (t.utc)
         return static_cast<std::int64_t>(icaltime_as_timet(t.wall));
-    return static_cast<std::int64_t>(icaltime_as_timet_with_zone(t.wall, t.zone->zone));
+    return ZoneToUnix(t.wall, t.zone->zone);
 }
 
 std::int64_t FileTimeOf(const EventTime& t) { return FileTimeFromUnix(UnixOf(t)); }
@@ -193,7 +213,7 @@ EventTime Start(icalcomponent* ev, ZoneResolver& zones, std::vector<std::string>
 // --- the series zone --------------------------------------------------------------------------
 
 // The zone the recurrence blob counts in: the start's zone, else the machine's zone (or UTC).
-const ResolvedZone* LocalZone(ZoneResolver& zones)
+const ResolvedZone* LocalZoneUncached(ZoneResolver& zones)
 {
     const char* tz = std::getenv("TZ");
     std::string name = tz && *tz ? tz : "";
@@ -211,24 +231,34 @@ const ResolvedZone* LocalZone(ZoneResolver& zones)
     return name.empty() ? nullptr : zones.Resolve(name);
 }
 
+// The machine's zone, looked up again only when TZ changes.
+const ResolvedZone* LocalZone(ZoneResolver& zones)
+{
+    static std::string lastTz = "\x01";
+    static const ResolvedZone* lastZone = nullptr;
+    const char* tz = std::getenv("TZ");
+    const std::string now = tz ? tz : "";
+    if (now != lastTz) {
+        lastTz = now;
+        lastZone = LocalZoneUncached(zones);
+    }
+    return lastZone;
+}
+
 void SetZoneProperties(Appointment& a, const ResolvedZone* startZone, const ResolvedZone* endZone,
                        const ResolvedZone* seriesZone, int year, bool recurring)
 {
-    auto definition = [&](const ResolvedZone* z, bool recur) {
-        const TimeZoneRule rule = RuleOf(z->zone, year);
-        return EncodeTimeZoneDefinition(z->keyName, {rule}, 0, recur);
-    };
-    if (startZone) {
+    auto definition = [&](const ResolvedZone* z, bool recur) { return z->Definition(year, recur); };
+    if (startZone)
         a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionStartDisplay, PropType::Binary, definition(startZone, false));
-        a.Set(PropertySet::Appointment, lid::TimeZoneDescription, PropType::String, startZone->keyName);
-    }
+    const ResolvedZone* described = recurring && seriesZone ? seriesZone : startZone;
+    if (described)
+        a.Set(PropertySet::Appointment, lid::TimeZoneDescription, PropType::String, described->keyName);
     if (endZone)
         a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionEndDisplay, PropType::Binary, definition(endZone, false));
     if (recurring && seriesZone) {
-        a.Set(PropertySet::Appointment, lid::TimeZoneStruct, PropType::Binary,
-              EncodeTimeZoneStruct(RuleOf(seriesZone->zone, year)));
+        a.Set(PropertySet::Appointment, lid::TimeZoneStruct, PropType::Binary, seriesZone->Struct(year));
         a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionRecur, PropType::Binary, definition(seriesZone, true));
-        a.Set(PropertySet::Appointment, lid::TimeZoneDescription, PropType::String, seriesZone->keyName);
     }
 }
 
@@ -550,6 +580,7 @@ std::vector<std::string> Categories(icalcomponent* ev)
 
 void MapOwnFields(icalcomponent* ev, const EventFields& f, const MappingContext& ctx, Appointment& a)
 {
+    a.properties.reserve(64);
     a.Set(PropertySet::Tag, tag::MessageClass, PropType::String, std::string("IPM.Appointment"));
     a.Set(PropertySet::Tag, tag::Subject, PropType::String, f.subject);
     a.Set(PropertySet::Tag, tag::NormalizedSubject, PropType::String, f.subject);

@@ -138,7 +138,7 @@ ZoneResolver& ZoneResolver::Shared()
     return resolver;
 }
 
-void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar)
+void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText)
 {
     if (!vcalendar)
         return;
@@ -148,10 +148,17 @@ void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar)
         if (!tzidProp || !icalproperty_get_tzid(tzidProp))
             continue;
         const std::string tzid = icalproperty_get_tzid(tzidProp);
+        std::string lower = tzid;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         // The definition's text is its identity: the same VTIMEZONE in the next file finds this zone.
-        char* text = icalcomponent_as_ical_string_r(vtz);
-        const std::string key = text ? text : "";
-        free(text);
+        std::string key;
+        if (auto raw = rawText ? rawText->find(lower) : decltype(rawText->end()){}; rawText && raw != rawText->end()) {
+            key = raw->second;
+        } else {
+            char* text = icalcomponent_as_ical_string_r(vtz);
+            key = text ? text : "";
+            free(text);
+        }
         auto it = m_byDefinition.find(key);
         if (it == m_byDefinition.end()) {
             icaltimezone* zone = icaltimezone_new();
@@ -165,8 +172,6 @@ void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar)
             resolved->keyName = windows.empty() ? tzid : windows;
             it = m_byDefinition.emplace(key, std::move(resolved)).first;
         }
-        std::string lower = tzid;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         m_current[lower] = it->second.get();
     }
 }
@@ -195,6 +200,22 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
     resolved->zone = zone;  // built-in zones belong to libical
     resolved->keyName = windows.empty() ? tzid : windows;
     return m_builtin.emplace(tzid, std::move(resolved)).first->second.get();
+}
+
+const Bytes& ResolvedZone::Definition(int year, bool recur) const
+{
+    auto [it, added] = m_definitions.try_emplace(year * 2 + (recur ? 1 : 0));
+    if (added)
+        it->second = EncodeTimeZoneDefinition(keyName, {RuleOf(zone, year)}, 0, recur);
+    return it->second;
+}
+
+const Bytes& ResolvedZone::Struct(int year) const
+{
+    auto [it, added] = m_structs.try_emplace(year);
+    if (added)
+        it->second = EncodeTimeZoneStruct(RuleOf(zone, year));
+    return it->second;
 }
 
 TimeZoneRule RuleOf(icaltimezone* zone, int year)

@@ -14,10 +14,21 @@ namespace cal {
 std::string IanaForWindowsZone(const std::string& windowsId);
 std::string WindowsZoneForIana(const std::string& iana);
 
-// A resolved zone: libical's zone, and the name Outlook's structures give it.
+// Outlook's rule for a zone in a given year: biases and the daylight-saving switch dates.
+TimeZoneRule RuleOf(icaltimezone* zone, int year);
+
+// A resolved zone: libical's zone, and the name Outlook's structures give it. Its Outlook
+// structures are built once per year asked for.
 struct ResolvedZone {
     icaltimezone* zone = nullptr;  // owned by the resolver
     std::string keyName;           // Windows id when known, else the TZID as written
+
+    const Bytes& Definition(int year, bool recur) const;
+    const Bytes& Struct(int year) const;
+
+private:
+    mutable std::map<int, Bytes> m_definitions;  // key: year * 2 + recur
+    mutable std::map<int, Bytes> m_structs;
 };
 
 // Resolves the TZIDs of calendar files to zones, once: a file's VTIMEZONE is kept by its content,
@@ -32,8 +43,9 @@ public:
 
     // Forgets the previous file's TZIDs (the zones themselves stay cached).
     void BeginFile() { m_current.clear(); }
-    // Adds the VTIMEZONEs of one VCALENDAR of the current file.
-    void LoadDefinitions(icalcomponent* vcalendar);
+    // Adds the VTIMEZONEs of one VCALENDAR of the current file. `rawText` may give each one's
+    // text as the file has it, by lower-case TZID: a cheaper identity than printing it again.
+    void LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText = nullptr);
     // The zone for a TZID, or nullptr when it names nothing known.
     const ResolvedZone* Resolve(const std::string& tzid);
 
@@ -46,7 +58,5 @@ private:
     std::map<std::string, std::unique_ptr<ResolvedZone>> m_builtin;        // by TZID
 };
 
-// Outlook's rule for a zone in a given year: biases and the daylight-saving switch dates.
-TimeZoneRule RuleOf(icaltimezone* zone, int year);
 
 }  // namespace cal
