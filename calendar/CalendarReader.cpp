@@ -16,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <memory>
 #include <sys/stat.h>
 
@@ -218,6 +219,95 @@ void RawExdates(const std::vector<std::string>& entries, MappingContext& context
     }
 }
 
+// vCalendar's zone: TZ gives the standard offset, each DAYLIGHT line one period of summer time.
+// libical ignores both, so floating times are turned into UTC here.
+struct VCalendarZone {
+    int standard = 0;  // minutes east of UTC
+    struct Period {
+        int offset = 0;
+        struct icaltimetype start = icaltime_null_time(), end = icaltime_null_time();
+    };
+    std::vector<Period> daylight;
+};
+
+std::optional<int> ParseOffset(std::string v)
+{
+    v = v.substr(0, v.find_first_of(" ;"));
+    if (v.empty() || (v[0] != '+' && v[0] != '-'))
+        return std::nullopt;
+    const int sign = v[0] == '-' ? -1 : 1;
+    std::string digits;
+    for (char c : v.substr(1))
+        if (std::isdigit(static_cast<unsigned char>(c)))
+            digits += c;
+    if (digits.empty() || digits.size() > 4)
+        return std::nullopt;
+    const int hours = std::stoi(digits.size() <= 2 ? digits : digits.substr(0, digits.size() - 2));
+    const int minutes = digits.size() <= 2 ? 0 : std::stoi(digits.substr(digits.size() - 2));
+    return sign * (hours * 60 + minutes);
+}
+
+std::optional<VCalendarZone> ReadVCalendarZone(const std::string& header)
+{
+    std::optional<VCalendarZone> zone;
+    for (const std::string& line : Lines(header)) {
+        if (StartsWithNoCase(line, "TZ:")) {
+            if (auto offset = ParseOffset(line.substr(3))) {
+                if (!zone)
+                    zone.emplace();
+                zone->standard = *offset;
+            }
+        } else if (StartsWithNoCase(line, "DAYLIGHT:")) {
+            std::vector<std::string> f;
+            std::size_t at = 9;
+            while (at <= line.size()) {
+                std::size_t end = line.find(';', at);
+                if (end == std::string::npos)
+                    end = line.size();
+                f.push_back(line.substr(at, end - at));
+                at = end + 1;
+            }
+            if (f.size() >= 4 && Upper(f[0]) == "TRUE") {
+                VCalendarZone::Period p;
+                const auto offset = ParseOffset(f[1]);
+                p.start = icaltime_from_string(f[2].c_str());
+                p.end = icaltime_from_string(f[3].c_str());
+                if (offset && !icaltime_is_null_time(p.start) && !icaltime_is_null_time(p.end)) {
+                    p.offset = *offset;
+                    if (!zone)
+                        zone.emplace();
+                    zone->daylight.push_back(p);
+                }
+            }
+        }
+    }
+    return zone;
+}
+
+void ApplyVCalendarZone(icalcomponent* calendar, const VCalendarZone& zone)
+{
+    for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
+         ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+        for (icalproperty_kind kind : {ICAL_DTSTART_PROPERTY, ICAL_DTEND_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_RECURRENCEID_PROPERTY}) {
+            for (icalproperty* p = icalcomponent_get_first_property(ev, kind); p; p = icalcomponent_get_next_property(ev, kind)) {
+                icalvalue* value = icalproperty_get_value(p);
+                if (!value || icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER))
+                    continue;
+                struct icaltimetype t = icalvalue_get_datetime(value);
+                if (icaltime_is_null_time(t) || t.is_date || icaltime_is_utc(t))
+                    continue;
+                int offset = zone.standard;
+                for (const auto& d : zone.daylight)
+                    if (icaltime_compare(t, d.start) >= 0 && icaltime_compare(t, d.end) < 0)
+                        offset = d.offset;
+                t.zone = icaltimezone_get_utc_timezone();
+                const time_t utc = icaltime_as_timet(t) - offset * 60;
+                icalvalue_set_datetime(value, icaltime_from_timet_with_zone(utc, 0, icaltimezone_get_utc_timezone()));
+            }
+        }
+    }
+}
+
 std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& result, MappingContext& context)
 {
     static char audioUrl[] = "";
@@ -227,6 +317,7 @@ std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& res
 
     const VCalendarParts parts = SplitVCalendar(text);
     RawExdates(parts.entries, context);
+    const std::optional<VCalendarZone> zone = ReadVCalendarZone(parts.header);
     std::string header = parts.header;
     if (!StartsWithNoCase(header, "BEGIN:VCALENDAR"))
         header = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header;
@@ -253,8 +344,11 @@ std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& res
         }
         for (VObject* o = list; o; o = nextVObjectInList(o)) {
             icalcomponent* converted = icalvcal_convert_with_defaults(o, &defaults);
-            if (converted)
-                calendars.emplace_back(converted);
+            if (!converted)
+                continue;
+            if (zone)
+                ApplyVCalendarZone(converted, *zone);
+            calendars.emplace_back(converted);
         }
         cleanVObjects(list);
     }

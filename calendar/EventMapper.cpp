@@ -687,6 +687,50 @@ std::string Uid(icalcomponent* ev)
     return uid ? uid : "";
 }
 
+// libical removes a repeat rule it cannot read, leaving an error property with the rule's text.
+// A rule with both COUNT and UNTIL is only over-specified: it is read again without UNTIL.
+void RepairRule(icalcomponent* ev, std::vector<std::string>& warnings)
+{
+    if (icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY))
+        return;
+    for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_XLICERROR_PROPERTY); p;
+         p = icalcomponent_get_next_property(ev, ICAL_XLICERROR_PROPERTY)) {
+        const char* text = icalproperty_get_xlicerror(p);
+        const std::string error = text ? text : "";
+        const std::string marker = "RRULE property. Removing entire property: ";
+        const auto at = error.find(marker);
+        if (at == std::string::npos)
+            continue;
+        std::string rule;
+        for (std::size_t i = at + marker.size(); i < error.size(); ++i) {
+            if (error[i] == '\\' && i + 1 < error.size())
+                ++i;
+            rule += error[i];
+        }
+        std::string kept;
+        bool count = false;
+        std::size_t from = 0;
+        while (from <= rule.size()) {
+            std::size_t end = rule.find(';', from);
+            if (end == std::string::npos)
+                end = rule.size();
+            const std::string part = rule.substr(from, end - from);
+            count = count || Upper(part).rfind("COUNT=", 0) == 0;
+            if (Upper(part).rfind("UNTIL=", 0) != 0 && !part.empty())
+                kept += (kept.empty() ? "" : ";") + part;
+            from = end + 1;
+        }
+        const struct icalrecurrencetype r = icalrecurrencetype_from_string(kept.c_str());
+        if (count && r.freq != ICAL_NO_RECURRENCE) {
+            icalcomponent_add_property(ev, icalproperty_new_rrule(r));
+            warnings.push_back("the repeat rule " + rule + " gives both a count and an end date; the end date was ignored");
+        } else {
+            warnings.push_back("the repeat rule " + rule + " could not be read: only the first occurrence was imported");
+        }
+        return;
+    }
+}
+
 }  // namespace
 
 Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
@@ -694,6 +738,8 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
 {
     Appointment a;
     icalcomponent* ev = master ? master : overrides.front();
+    if (master)
+        RepairRule(master, a.warnings);
     const EventFields f = ReadFields(ev, zones, a.warnings);
     MapOwnFields(ev, f, ctx, a);
 

@@ -82,3 +82,58 @@ TEST(Corpus, EveryFileYieldsAppointmentsOrAReason)
     }
     std::cout << files << " files, " << withEvents << " with events, " << appointments << " appointments\n";
 }
+
+// Two files read by eye, their fields written down here.
+TEST(Corpus, SelectedFilesFieldByField)
+{
+    const std::string root = std::string(VARNEL_SHARED_DIR) + "/corpus";
+    const cal::CalendarFile outlook = cal::ReadCalendarFile(root + "/biweekly/io/text/outlook-2010.ics", cal::kFormatICalendar);
+    if (!outlook.error.empty() && outlook.error.find("cannot be opened") != std::string::npos)
+        GTEST_SKIP() << "the shared corpus is not here: " << root;
+    using cal::PropertySet;
+    using cal::PropType;
+    auto str = [](const cal::Appointment& a, PropertySet set, std::uint32_t id) {
+        const auto* v = a.Get(set, id, PropType::String);
+        return v ? std::get<std::string>(*v) : std::string("<none>");
+    };
+    auto num = [](const cal::Appointment& a, PropertySet set, std::uint32_t id, PropType type) {
+        const auto* v = a.Get(set, id, type);
+        return v ? std::get<std::int64_t>(*v) : -1;
+    };
+    auto utc = [](int y, int mo, int d, int h, int mi) {
+        return static_cast<std::int64_t>(cal::LocalMinutes(y, mo, d, h, mi)) * 600000000LL;
+    };
+
+    // Outlook 2010, a meeting request in Eastern time with two attendees.
+    ASSERT_EQ(outlook.appointments.size(), 1u) << outlook.error;
+    const cal::Appointment& meeting = outlook.appointments[0];
+    EXPECT_EQ(str(meeting, PropertySet::Tag, 0x0037), "Team Meeting");
+    EXPECT_EQ(str(meeting, PropertySet::Appointment, 0x8208), "Auditorium 16");
+    EXPECT_EQ(str(meeting, PropertySet::Tag, 0x1000).rfind("Meeting will discuss objectives for next project.\nWill include", 0), 0u);
+    EXPECT_EQ(num(meeting, PropertySet::Appointment, 0x820D, PropType::Time), utc(2013, 6, 10, 16, 0));  // 12:00 EDT
+    EXPECT_EQ(num(meeting, PropertySet::Appointment, 0x820E, PropType::Time), utc(2013, 6, 10, 17, 0));
+    EXPECT_EQ(num(meeting, PropertySet::Appointment, 0x8205, PropType::Int32), 1);  // tentative
+    EXPECT_EQ(num(meeting, PropertySet::Tag, 0x0017, PropType::Int32), 1);
+    EXPECT_EQ(num(meeting, PropertySet::Appointment, 0x8201, PropType::Int32), 1);
+    EXPECT_EQ(str(meeting, PropertySet::Appointment, 0x8234), "Eastern Standard Time");
+    ASSERT_EQ(meeting.recipients.size(), 3u);
+    EXPECT_EQ(meeting.recipients[0].displayName, "Smith, Bob");
+    EXPECT_EQ(meeting.recipients[0].email, "bobsmith@example.com");
+    EXPECT_EQ(meeting.recipients[1].email, "johndoe@example.com");
+    EXPECT_EQ(meeting.recipients[1].recipientType, 2u);
+    EXPECT_EQ(meeting.recipients[2].displayName, "Doe, Jane");
+
+    // A vCalendar 1.0 example: UTC times, private, tentative.
+    const cal::CalendarFile vcal = cal::ReadCalendarFile(root + "/biweekly/io/text/vcal-example1.vcs", cal::kFormatVCalendar);
+    ASSERT_EQ(vcal.appointments.size(), 1u) << vcal.error;
+    const cal::Appointment& review = vcal.appointments[0];
+    EXPECT_EQ(str(review, PropertySet::Tag, 0x0037), "Your Proposal Review");
+    EXPECT_EQ(str(review, PropertySet::Tag, 0x1000), "Steve and John to review newest proposal material");
+    EXPECT_EQ(num(review, PropertySet::Appointment, 0x820D, PropType::Time), utc(1996, 4, 1, 3, 30));
+    EXPECT_EQ(num(review, PropertySet::Appointment, 0x820E, PropType::Time), utc(1996, 4, 1, 4, 30));
+    EXPECT_EQ(num(review, PropertySet::Tag, 0x0036, PropType::Int32), 2);
+    EXPECT_EQ(num(review, PropertySet::Appointment, 0x8205, PropType::Int32), 1);
+    const auto* keywords = review.Get(PropertySet::PublicStrings, 0, PropType::MultiString, "Keywords");
+    ASSERT_TRUE(keywords);
+    EXPECT_EQ(std::get<std::vector<std::string>>(*keywords), std::vector<std::string>{"MEETING"});
+}

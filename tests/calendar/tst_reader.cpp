@@ -369,3 +369,29 @@ TEST(VCalendar, ManyEventsRulesAndExdateLists)
     EXPECT_EQ(blob[22], 0x12);                  // Monday and Thursday
     EXPECT_EQ(blob[38], 2);                     // both listed dates deleted
 }
+
+TEST(VCalendar, TzAndDaylightPlaceFloatingTimes)
+{
+    const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:1.0\nTZ:-05:00\nDAYLIGHT:TRUE;-04;20240310T020000;20241103T020000;EST;EDT\n"
+                                   "BEGIN:VEVENT\nUID:w\nDTSTART:20240115T090000\nDTEND:20240115T100000\nSUMMARY:winter\nEND:VEVENT\n"
+                                   "BEGIN:VEVENT\nUID:s\nDTSTART:20240715T090000\nDTEND:20240715T100000\nSUMMARY:summer\nEND:VEVENT\n"
+                                   "END:VCALENDAR\n",
+                                   kFormatVCalendar);
+    ASSERT_EQ(file.appointments.size(), 2u) << file.error;
+    EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 1, 15, 14));
+    EXPECT_EQ(Time(file.appointments[1], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 7, 15, 13));
+}
+
+TEST(Series, ARuleWithCountAndUntilKeepsItsCount)
+{
+    const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:cu\nDTSTART:20240101T100000Z\n"
+                                   "RRULE:FREQ=DAILY;COUNT=5;UNTIL=20240110T000000Z\nSUMMARY:both\nEND:VEVENT\nEND:VCALENDAR\n");
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    const Appointment& a = file.appointments[0];
+    EXPECT_TRUE(Bool(a, PropertySet::Appointment, lid::Recurring));
+    ASSERT_FALSE(a.warnings.empty());
+    EXPECT_NE(a.warnings[0].find("end date was ignored"), std::string::npos);
+    const Bytes blob = Bin(a, PropertySet::Appointment, lid::AppointmentRecur);
+    EXPECT_EQ(blob[22] | blob[23] << 8, 0x2022);  // ends after a count
+    EXPECT_EQ(blob[26], 5);
+}
