@@ -11,6 +11,7 @@ extern "C" {
 #include <libical/vcc.h>
 
 #include <algorithm>
+#include <iconv.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -355,6 +356,98 @@ std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& res
     return calendars;
 }
 
+// --- vCalendar character sets ---
+
+std::string DecodeQuotedPrintable(const std::string& v)
+{
+    std::string out;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '=' && i + 2 < v.size() + 0 && std::isxdigit(static_cast<unsigned char>(v[i + 1]))
+            && std::isxdigit(static_cast<unsigned char>(v[i + 2]))) {
+            out += static_cast<char>(std::stoi(v.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += v[i];
+        }
+    }
+    return out;
+}
+
+std::string EncodeQuotedPrintable(const std::string& v)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : v) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 33 && c <= 126 && c != '=')
+            out += ch;
+        else {
+            out += '=';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+// Text in a named character set as UTF-8; empty when the set is unknown or the text does not
+// decode.
+std::optional<std::string> ToUtf8(const std::string& text, const std::string& charset)
+{
+    iconv_t cd = iconv_open("UTF-8", charset.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string in = text;
+    std::string out(text.size() * 4 + 16, '\0');
+    char* src = in.data();
+    std::size_t srcLeft = in.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    const std::size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (r == static_cast<std::size_t>(-1))
+        return std::nullopt;
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
+// vCalendar values may name their character set (CHARSET=...), which libical ignores. Each such
+// value is turned into UTF-8 here, written back quoted-printable so that any byte survives.
+std::string TranscodeCharsets(const std::string& text, std::vector<std::string>& warnings)
+{
+    std::string out;
+    const std::vector<std::string> lines = Lines(text);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        const auto colon = line.find(':');
+        const std::string params = colon == std::string::npos ? std::string() : Upper(line.substr(0, colon));
+        const auto cs = params.find(";CHARSET=");
+        const bool qp = params.find("ENCODING=QUOTED-PRINTABLE") != std::string::npos;
+        // Quoted-printable lines ending in '=' go on in the next line.
+        if (qp)
+            while (!line.empty() && line.back() == '=' && i + 1 < lines.size())
+                line = line.substr(0, line.size() - 1) + lines[++i];
+        if (cs == std::string::npos) {
+            out += line + "\r\n";
+            continue;
+        }
+        const std::size_t csEnd = std::min(params.find(';', cs + 1), params.size());
+        const std::string charset = line.substr(cs + 9, csEnd - cs - 9);
+        std::string name = line.substr(0, cs) + line.substr(csEnd, colon - csEnd);
+        const std::string raw = qp ? DecodeQuotedPrintable(line.substr(colon + 1)) : line.substr(colon + 1);
+        const auto utf8 = Upper(charset) == "UTF-8" ? std::optional<std::string>(raw) : ToUtf8(raw, charset);
+        if (!utf8) {
+            warnings.push_back("text in the character set " + charset + " could not be read; it was kept as it is");
+            out += line + "\r\n";
+            continue;
+        }
+        if (!qp)
+            name += ";ENCODING=QUOTED-PRINTABLE";
+        out += name + ":" + EncodeQuotedPrintable(*utf8) + "\r\n";
+    }
+    return out;
+}
+
 // The file's own VERSION decides; only the lines before its first entry are looked at.
 // The VTIMEZONE blocks of a file as it has them, by lower-case TZID.
 std::map<std::string, std::string> RawZones(const std::string& text)
@@ -471,13 +564,15 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
         result.error = "the file is not a calendar: it has no BEGIN:VCALENDAR";
         return result;
     }
+    MappingContext context;
+    context.vcalendar = LooksLikeVCalendar(text, formatHint);
+    if (context.vcalendar && ContainsNoCase(text, ";CHARSET="))
+        text = TranscodeCharsets(text, result.warnings);
     if (!IsValidUtf8(text)) {
         text = Cp1252ToUtf8(text);
         result.warnings.push_back("the file is not UTF-8; it was read as Windows-1252");
     }
 
-    MappingContext context;
-    context.vcalendar = LooksLikeVCalendar(text, formatHint);
     const auto now = std::chrono::system_clock::now();
     context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 

@@ -194,6 +194,21 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
         windows = tzid;
         zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
     }
+    if (!zone) {
+        // Old Outlook display names: "(GMT+01.00) Sarajevo/Warsaw/Zagreb", "(UTC-05:00) Eastern ...".
+        // Whole-hour offsets name a fixed zone; the rules of summer time are not known.
+        const auto open = tzid.find('(');
+        if (open != std::string::npos && tzid.size() > open + 10
+            && (tzid.compare(open + 1, 3, "GMT") == 0 || tzid.compare(open + 1, 3, "UTC") == 0)
+            && (tzid[open + 4] == '+' || tzid[open + 4] == '-') && std::isdigit(static_cast<unsigned char>(tzid[open + 5]))
+            && std::isdigit(static_cast<unsigned char>(tzid[open + 6])) && tzid.compare(open + 8, 2, "00") == 0) {
+            const int hours = std::stoi(tzid.substr(open + 5, 2));
+            // Etc/GMT zones count the other way round: Etc/GMT-1 is one hour east of Greenwich.
+            iana = hours == 0 ? "Etc/UTC" : std::string("Etc/GMT") + (tzid[open + 4] == '+' ? "-" : "+") + std::to_string(hours);
+            zone = icaltimezone_get_builtin_timezone(iana.c_str());
+            windows = WindowsZoneForIana(iana);
+        }
+    }
     if (!zone)
         return nullptr;
     auto resolved = std::make_unique<ResolvedZone>();

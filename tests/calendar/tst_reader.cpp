@@ -395,3 +395,28 @@ TEST(Series, ARuleWithCountAndUntilKeepsItsCount)
     EXPECT_EQ(blob[22] | blob[23] << 8, 0x2022);  // ends after a count
     EXPECT_EQ(blob[26], 5);
 }
+
+TEST(VCalendar, NamedCharacterSetsBecomeUtf8)
+{
+    const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nUID:c\nDTSTART:20240105T090000\n"
+                                   "SUMMARY;ENCODING=QUOTED-PRINTABLE;CHARSET=ISO-8859-1:M=FCnchen=20Hbf\n"
+                                   "DESCRIPTION;ENCODING=QUOTED-PRINTABLE;CHARSET=Shift_JIS:=82=A0=\n=82=A2\n"
+                                   "LOCATION;CHARSET=ISO-8859-1:K\xF6ln\nEND:VEVENT\nEND:VCALENDAR\n",
+                                   kFormatVCalendar);
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    const Appointment& a = file.appointments[0];
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Subject), "M\xC3\xBCnchen Hbf");
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Body), "\xE3\x81\x82\xE3\x81\x84");  // あい
+    EXPECT_EQ(Str(a, PropertySet::Appointment, lid::Location), "K\xC3\xB6ln");
+    EXPECT_TRUE(file.warnings.empty()) << file.warnings.front();
+}
+
+TEST(Times, OldOutlookDisplayNamesGiveTheirOffset)
+{
+    const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:g\n"
+                                   "DTSTART;TZID=\"(GMT+01.00) Sarajevo/Warsaw/Zagreb\":20240115T090000\nSUMMARY:old\nEND:VEVENT\n"
+                                   "END:VCALENDAR\n");
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    EXPECT_TRUE(file.appointments[0].warnings.empty());
+    EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 1, 15, 8));
+}
