@@ -4,6 +4,7 @@
 #include "pst/ndb/NodeDatabase.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace pst {
 
@@ -76,7 +77,7 @@ NodeImage BuildPropertyContext(std::vector<Property> properties)
             cell = heap.Allocate(p.value);
         } else {
             const std::uint32_t nid = MakeNid(nextSubnode++, NID_TYPE_LTP);
-            image.subnodes.push_back({nid, SplitIntoBlocks(p.value)});
+            image.subnodes.push_back({nid, SplitIntoBlocks(p.value), {}});
             cell = nid;
         }
         Bytes record;
@@ -95,14 +96,39 @@ NodeImage BuildPropertyContext(std::vector<Property> properties)
 
 namespace pst {
 
+namespace {
+
+std::uint64_t WriteSubnodeTree(NodeDatabase& db, const std::vector<NodeImage::Subnode>& subs)
+{
+    std::vector<SLENTRY> entries;
+    for (const NodeImage::Subnode& sub : subs)
+        entries.push_back({sub.nid, db.WriteBlocks(sub.blocks), WriteSubnodeTree(db, sub.children)});
+    return db.WriteSubnodes(std::move(entries));
+}
+
+}  // namespace
+
 void StoreNode(NodeDatabase& db, std::uint32_t nid, std::uint32_t nidParent, const NodeImage& image)
 {
-    std::vector<SLENTRY> subnodes;
-    for (const NodeImage::Subnode& sub : image.subnodes)
-        subnodes.push_back({sub.nid, db.WriteBlocks(sub.blocks), 0});
     const std::uint64_t bidData = db.WriteBlocks(image.blocks);
-    const std::uint64_t bidSub = db.WriteSubnodes(std::move(subnodes));
+    const std::uint64_t bidSub = WriteSubnodeTree(db, image.subnodes);
     db.SetNode({nid, bidData, bidSub, nidParent});
+}
+
+std::size_t ImageSize(const NodeImage& image)
+{
+    std::size_t total = 0;
+    for (const Bytes& b : image.blocks)
+        total += b.size();
+    std::function<void(const std::vector<NodeImage::Subnode>&)> add = [&](const std::vector<NodeImage::Subnode>& subs) {
+        for (const NodeImage::Subnode& s : subs) {
+            for (const Bytes& b : s.blocks)
+                total += b.size();
+            add(s.children);
+        }
+    };
+    add(image.subnodes);
+    return total;
 }
 
 }  // namespace pst

@@ -51,6 +51,7 @@ struct NodeImage {
     struct Subnode {
         std::uint32_t nid = 0;
         std::vector<Bytes> blocks;
+        std::vector<Subnode> children;  // the subnode's own subnodes
     };
     std::vector<Bytes> blocks;
     std::vector<Subnode> subnodes;
@@ -72,5 +73,7 @@ struct NBTENTRY;
 
 // Writes a node's heap pages and subnodes and enters the node in the node B-tree.
 void StoreNode(NodeDatabase& db, std::uint32_t nid, std::uint32_t nidParent, const NodeImage& image);
+// Bytes of a node's data and all its subnodes' data: what PidTagMessageSize counts.
+std::size_t ImageSize(const NodeImage& image);
 
 }  // namespace pst

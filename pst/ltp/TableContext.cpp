@@ -94,7 +94,7 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
                     hnid = heap.Allocate(*value);
                 } else {
                     hnid = MakeNid(nextSubnode++, NID_TYPE_LTP);
-                    image.subnodes.push_back({hnid, SplitIntoBlocks(*value)});
+                    image.subnodes.push_back({hnid, SplitIntoBlocks(*value), {}});
                 }
                 Put32(r.data() + c.ibData, hnid);
             }
@@ -128,7 +128,7 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
     } else if (matrixBytes > 0) {
         // Each block of the row matrix holds whole rows only (MS-PST 2.3.4.4).
         const std::size_t perBlock = NodeDatabase::kMaxBlockData / rowSize;
-        NodeImage::Subnode sub{kRowMatrixSubnode, {}};
+        NodeImage::Subnode sub{kRowMatrixSubnode, {}, {}};
         for (std::size_t first = 0; first < matrix.size(); first += perBlock) {
             Bytes block;
             for (std::size_t i = first; i < std::min(matrix.size(), first + perBlock); ++i)

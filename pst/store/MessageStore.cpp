@@ -22,6 +22,7 @@ constexpr std::uint16_t PidTagContentCount = 0x3602;
 constexpr std::uint16_t PidTagContentUnreadCount = 0x3603;
 constexpr std::uint16_t PidTagSubfolders = 0x360A;
 constexpr std::uint16_t PidTagSearchFolderId = 0x660B;
+constexpr std::uint16_t PidTagContainerClass = 0x3613;
 
 // PidTagValidFolderMask bits: the IPM subtree, Deleted Items and the search root are valid.
 constexpr std::uint32_t FOLDER_IPM_SUBTREE_VALID = 0x01;
@@ -152,6 +153,7 @@ Bytes MessageStore::EntryId(std::uint32_t nid) const
 void MessageStore::WriteNameToIdMap()
 {
     StoreNode(*m_db, NID_NAME_TO_ID_MAP, 0, BuildPropertyContext(m_names.Properties()));
+    m_namesWritten = m_names.size();
 }
 
 TableRow MessageStore::HierarchyRow(std::uint32_t nid, const std::string& name, bool hasSubfolders)
@@ -166,19 +168,118 @@ TableRow MessageStore::HierarchyRow(std::uint32_t nid, const std::string& name, 
     return row;
 }
 
-void MessageStore::WriteFolder(std::uint32_t nid, std::uint32_t parent, const std::string& name,
-                               const std::vector<TableRow>& hierarchyRows)
+TableRow MessageStore::HierarchyRowOf(const Folder& f) const
 {
-    StoreNode(*m_db, nid, parent,
-              BuildPropertyContext({StringProperty(PidTagDisplayName, name), Int32Property(PidTagContentCount, 0),
-                                    Int32Property(PidTagContentUnreadCount, 0),
-                                    BoolProperty(PidTagSubfolders, !hierarchyRows.empty())}));
-    StoreNode(*m_db, TableNid(nid, NID_TYPE_HIERARCHY_TABLE), 0,
-              BuildTableContext(TableLayout::ForColumns(TableTemplates::Hierarchy()), hierarchyRows));
-    StoreNode(*m_db, TableNid(nid, NID_TYPE_CONTENTS_TABLE), 0,
-              BuildTableContext(TableLayout::ForColumns(TableTemplates::Contents()), {}));
+    TableRow row;
+    row.rowId = f.nid;
+    row.version = f.rowVersion;
+    row.cells[0x3001001F] = Utf16le(f.name);
+    row.cells[0x36020003] = Int32Bytes(static_cast<std::uint32_t>(f.contents.size()));
+    row.cells[0x36030003] = Int32Bytes(0);
+    row.cells[0x360A000B] = Bytes{static_cast<std::uint8_t>(f.children.empty() ? 0 : 1)};
+    if (!f.containerClass.empty())
+        row.cells[0x3613001F] = Utf16le(f.containerClass);
+    return row;
+}
+
+void MessageStore::WriteFolderProperties(const Folder& f)
+{
+    std::vector<Property> props = {StringProperty(PidTagDisplayName, f.name),
+                                   Int32Property(PidTagContentCount, static_cast<std::uint32_t>(f.contents.size())),
+                                   Int32Property(PidTagContentUnreadCount, 0),
+                                   BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty())};
+    if (!f.containerClass.empty())
+        props.push_back(StringProperty(PidTagContainerClass, f.containerClass));
+    StoreNode(*m_db, f.nid, f.parent, BuildPropertyContext(props));
+}
+
+void MessageStore::WriteHierarchy(const Folder& f)
+{
+    std::vector<TableRow> rows = f.otherRows;
+    for (std::uint32_t child : f.children)
+        rows.push_back(HierarchyRowOf(m_folders.at(child)));
+    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_HIERARCHY_TABLE), 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::Hierarchy()), rows));
+}
+
+void MessageStore::WriteContents(const Folder& f)
+{
+    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_CONTENTS_TABLE), 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::Contents()), f.contents));
+}
+
+MessageStore::Folder& MessageStore::FolderAt(std::uint32_t nid)
+{
+    auto it = m_folders.find(nid);
+    if (it == m_folders.end())
+        throw StoreError("the store has no folder " + std::to_string(nid));
+    return it->second;
+}
+
+std::uint32_t MessageStore::CreateFolder(std::uint32_t parent, const std::string& name, const std::string& containerClass)
+{
+    Folder& up = FolderAt(parent);
+    for (std::uint32_t child : up.children)
+        if (m_folders.at(child).name == name)
+            throw StoreError("a folder named \"" + name + "\" already exists there");
+    Folder f;
+    f.nid = m_db->NewNid(NID_TYPE_NORMAL_FOLDER);
+    for (NidType type : {NID_TYPE_HIERARCHY_TABLE, NID_TYPE_CONTENTS_TABLE, NID_TYPE_ASSOC_CONTENTS_TABLE})
+        m_db->ReserveNidIndex(type, f.nid >> 5);
+    f.parent = parent;
+    f.name = name;
+    f.containerClass = containerClass;
+    f.rowVersion = m_db->NextUnique();
+    const std::uint32_t nid = f.nid;
+    Folder& added = m_folders.emplace(nid, std::move(f)).first->second;
+    WriteFolderProperties(added);
+    WriteHierarchy(added);
+    WriteContents(added);
     StoreNode(*m_db, TableNid(nid, NID_TYPE_ASSOC_CONTENTS_TABLE), 0,
               BuildTableContext(TableLayout::ForColumns(TableTemplates::AssocContents()), {}));
+
+    // The parent lists the new folder, and says it has subfolders; so does its row above it.
+    Folder& p = FolderAt(parent);
+    const bool first = p.children.empty();
+    p.children.push_back(nid);
+    WriteHierarchy(p);
+    if (first) {
+        p.rowVersion = m_db->NextUnique();
+        WriteFolderProperties(p);
+        if (p.parent != p.nid && m_folders.count(p.parent))
+            WriteHierarchy(m_folders.at(p.parent));
+    }
+    return nid;
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> MessageStore::Subfolders(std::uint32_t folder) const
+{
+    std::vector<std::pair<std::uint32_t, std::string>> out;
+    auto it = m_folders.find(folder);
+    if (it == m_folders.end())
+        return out;
+    for (std::uint32_t child : it->second.children)
+        out.emplace_back(child, m_folders.at(child).name);
+    return out;
+}
+
+std::string MessageStore::FolderName(std::uint32_t folder) const
+{
+    auto it = m_folders.find(folder);
+    return it == m_folders.end() ? std::string() : it->second.name;
+}
+
+std::uint32_t MessageStore::ContentCount(std::uint32_t folder) const
+{
+    auto it = m_folders.find(folder);
+    return it == m_folders.end() ? 0 : static_cast<std::uint32_t>(it->second.contents.size());
+}
+
+void MessageStore::Commit()
+{
+    if (m_names.size() != m_namesWritten)
+        WriteNameToIdMap();
+    m_db->Commit();
 }
 
 void MessageStore::WriteEmptyStore(const std::string& displayName)
@@ -230,13 +331,28 @@ void MessageStore::WriteEmptyStore(const std::string& displayName)
 
     // Folders: the root holds the top of the personal folders (which holds Deleted Items), the
     // search root and the spam search folder.
-    const std::string topName = displayName;
-    WriteFolder(NID_ROOT_FOLDER, NID_ROOT_FOLDER, std::string(),
-                {HierarchyRow(NID_SPAM_SEARCH_FOLDER, "SPAM Search Folder 2", false),
-                 HierarchyRow(NID_IPM_SUBTREE, topName, true), HierarchyRow(NID_SEARCH_ROOT, "Search Root", false)});
-    WriteFolder(NID_IPM_SUBTREE, NID_ROOT_FOLDER, topName, {HierarchyRow(NID_DELETED_ITEMS, "Deleted Items", false)});
-    WriteFolder(NID_SEARCH_ROOT, NID_ROOT_FOLDER, "Search Root", {});
-    WriteFolder(NID_DELETED_ITEMS, NID_IPM_SUBTREE, "Deleted Items", {});
+    auto add = [&](std::uint32_t nid, std::uint32_t parent, const std::string& name) {
+        Folder f;
+        f.nid = nid;
+        f.parent = parent;
+        f.name = name;
+        f.rowVersion = db.NextUnique();
+        m_folders.emplace(nid, std::move(f));
+        if (parent != nid)
+            m_folders.at(parent).children.push_back(nid);
+    };
+    add(NID_ROOT_FOLDER, NID_ROOT_FOLDER, std::string());
+    m_folders.at(NID_ROOT_FOLDER).otherRows.push_back(HierarchyRow(NID_SPAM_SEARCH_FOLDER, "SPAM Search Folder 2", false));
+    add(NID_IPM_SUBTREE, NID_ROOT_FOLDER, displayName);
+    add(NID_SEARCH_ROOT, NID_ROOT_FOLDER, "Search Root");
+    add(NID_DELETED_ITEMS, NID_IPM_SUBTREE, "Deleted Items");
+    for (const auto& [nid, f] : m_folders) {
+        WriteFolderProperties(f);
+        WriteHierarchy(f);
+        WriteContents(f);
+        StoreNode(db, TableNid(nid, NID_TYPE_ASSOC_CONTENTS_TABLE), 0,
+                  BuildTableContext(TableLayout::ForColumns(TableTemplates::AssocContents()), {}));
+    }
     for (NidType type : {NID_TYPE_NORMAL_FOLDER, NID_TYPE_HIERARCHY_TABLE, NID_TYPE_CONTENTS_TABLE,
                          NID_TYPE_ASSOC_CONTENTS_TABLE})
         db.ReserveNidIndex(type, NID_DELETED_ITEMS >> 5);

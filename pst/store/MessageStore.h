@@ -5,6 +5,8 @@
 #include "pst/ndb/NodeDatabase.h"
 
 #include <array>
+#include <map>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -42,6 +44,37 @@ struct TableTemplates {
     static const std::vector<std::uint32_t>& Recipient();
 };
 
+// A named property: a property set with a numeric LID, or with a string name.
+struct NamedKey {
+    Guid set{};
+    std::uint32_t lid = 0;
+    std::string name;  // set for string names
+};
+
+// One property of a message, attachment or recipient, its value already in the format's
+// encoding (see Property). Named properties get their ID from the store's name-to-ID map.
+struct MessageProperty {
+    std::uint16_t id = 0;  // for tagged properties
+    std::optional<NamedKey> named;
+    std::uint16_t type = 0;
+    Bytes value;
+};
+
+struct MessageContent;
+
+// An attachment: its properties, and for an embedded message (method 5) that message.
+struct AttachmentContent {
+    std::vector<MessageProperty> properties;
+    std::shared_ptr<MessageContent> embedded;
+};
+
+// Everything a message holds: properties, recipient rows, attachments.
+struct MessageContent {
+    std::vector<MessageProperty> properties;
+    std::vector<std::vector<MessageProperty>> recipients;  // tagged properties only
+    std::vector<AttachmentContent> attachments;
+};
+
 // A PST message store (MS-PST 2.4): the message store object, the name-to-ID map, the root
 // folder with the top of the personal folders, Deleted Items and the search folders, and the
 // template tables, over one node database.
@@ -54,7 +87,8 @@ public:
 
     ~MessageStore();
 
-    void Commit() { m_db->Commit(); }
+    // Writes what changed since the last commit (the name map included) and commits it.
+    void Commit();
     void Close();
 
     NodeDatabase& Database() { return *m_db; }
@@ -66,16 +100,48 @@ public:
     NameToIdMap& NamedProperties() { return m_names; }
     void WriteNameToIdMap();
 
+    // The top of the personal folders, where a user's folders go.
+    std::uint32_t IpmSubtree() const { return NID_IPM_SUBTREE; }
+    // A new folder under `parent`; `containerClass` (such as "IPF.Appointment") may be empty.
+    // Fails (StoreError) when the parent does not exist or already has a folder of that name.
+    std::uint32_t CreateFolder(std::uint32_t parent, const std::string& name, const std::string& containerClass);
+    // The folders directly below a folder: NID and name, in creation order.
+    std::vector<std::pair<std::uint32_t, std::string>> Subfolders(std::uint32_t folder) const;
+    std::string FolderName(std::uint32_t folder) const;
+    // Stores a message in a folder and returns its NID. Nothing is on disk for readers until the
+    // next Commit.
+    std::uint32_t AddMessage(std::uint32_t folder, const MessageContent& message);
+    std::uint32_t ContentCount(std::uint32_t folder) const;
+
+private:
+    struct Folder {
+        std::uint32_t nid = 0;
+        std::uint32_t parent = 0;
+        std::string name;
+        std::string containerClass;
+        std::vector<std::uint32_t> children;
+        std::vector<TableRow> otherRows;  // hierarchy rows of search folders
+        std::vector<TableRow> contents;
+        std::uint32_t rowVersion = 0;
+    };
+    TableRow HierarchyRowOf(const Folder& f) const;
+    void WriteFolderProperties(const Folder& f);
+    void WriteHierarchy(const Folder& f);
+    void WriteContents(const Folder& f);
+    Folder& FolderAt(std::uint32_t nid);
+    std::uint16_t PropertyId(const MessageProperty& p);
+    NodeImage MessageImage(const MessageContent& message, std::vector<Property>& properties);
+
 private:
     MessageStore(std::unique_ptr<NodeDatabase> db, std::array<std::uint8_t, 16> recordKey);
     void WriteEmptyStore(const std::string& displayName);
-    void WriteFolder(std::uint32_t nid, std::uint32_t parent, const std::string& name,
-                     const std::vector<TableRow>& hierarchyRows);
     TableRow HierarchyRow(std::uint32_t nid, const std::string& name, bool hasSubfolders);
 
     std::unique_ptr<NodeDatabase> m_db;
     std::array<std::uint8_t, 16> m_recordKey;
     NameToIdMap m_names;
+    std::size_t m_namesWritten = 0;
+    std::map<std::uint32_t, Folder> m_folders;
 };
 
 }  // namespace pst
