@@ -1,0 +1,305 @@
+#include "Session.h"
+
+#include "AppointmentMessage.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+namespace messaging {
+
+// A store attached to the profile.
+struct AttachedStore {
+    std::unique_ptr<pst::MessageStore> store;
+    std::string path;
+    std::string displayName;
+    std::string entryId;
+    bool attached = true;
+
+    pst::MessageStore& Open()
+    {
+        if (!attached || !store)
+            throw Error("the store \"" + displayName + "\" is no longer attached");
+        return *store;
+    }
+};
+
+namespace {
+
+// The one profile of the process: the attached stores, by display name.
+struct Profile {
+    std::vector<std::shared_ptr<AttachedStore>> stores;
+
+    std::shared_ptr<AttachedStore> ByName(const std::string& name) const
+    {
+        for (const auto& s : stores)
+            if (s->attached && s->displayName == name)
+                return s;
+        return nullptr;
+    }
+    std::shared_ptr<AttachedStore> ById(const std::string& id) const
+    {
+        for (const auto& s : stores)
+            if (s->attached && s->entryId == id)
+                return s;
+        return nullptr;
+    }
+};
+
+Profile& TheProfile()
+{
+    static Profile profile;
+    return profile;
+}
+
+std::string Hex(const pst::Bytes& bytes)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::vector<std::string> SplitPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t end = path.find('\\', at);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > at)
+            parts.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+std::uint32_t ChildNamed(pst::MessageStore& store, std::uint32_t folder, const std::string& name)
+{
+    for (const auto& [nid, child] : store.Subfolders(folder))
+        if (child == name)
+            return nid;
+    throw Error("there is no folder \"" + name + "\" in \"" + store.FolderName(folder) + "\"");
+}
+
+}  // namespace
+
+// --- items ------------------------------------------------------------------------------------
+
+RDOAppointmentItem::RDOAppointmentItem(std::shared_ptr<AttachedStore> store, std::uint32_t folder)
+    : m_store(std::move(store))
+    , m_folder(folder)
+{
+}
+
+void RDOAppointmentItem::Import(const std::string& path, int format)
+{
+    m_appointments.clear();
+    m_result = cal::ReadCalendarFile(path, format);
+    if (!m_result.error.empty())
+        throw Error(path + ": " + m_result.error);
+    m_appointments = std::move(m_result.appointments);
+    m_result.appointments.clear();
+}
+
+void RDOAppointmentItem::Save()
+{
+    pst::MessageStore& store = m_store->Open();
+    try {
+        for (const cal::Appointment& a : m_appointments) {
+            store.AddMessage(m_folder, AppointmentMessage(a));
+            ++m_saved;
+        }
+        store.Commit();
+    } catch (const pst::StoreError& e) {
+        throw Error(std::string("the item could not be saved: ") + e.what());
+    }
+    m_appointments.clear();
+}
+
+RDOItems::RDOItems(std::shared_ptr<AttachedStore> store, std::uint32_t folder)
+    : m_store(std::move(store))
+    , m_folder(folder)
+{
+}
+
+std::shared_ptr<RDOAppointmentItem> RDOItems::Add(int kind)
+{
+    if (kind != olAppointmentItem)
+        throw Error("only appointment items (kind 1) can be added, not kind " + std::to_string(kind));
+    m_store->Open();
+    return std::make_shared<RDOAppointmentItem>(m_store, m_folder);
+}
+
+// --- folders ----------------------------------------------------------------------------------
+
+RDOFolders::RDOFolders(std::shared_ptr<AttachedStore> store, std::uint32_t folder)
+    : m_store(std::move(store))
+    , m_folder(folder)
+{
+}
+
+int RDOFolders::Count() const { return static_cast<int>(m_store->Open().Subfolders(m_folder).size()); }
+
+std::vector<std::shared_ptr<RDOFolder>> RDOFolders::All() const
+{
+    std::vector<std::shared_ptr<RDOFolder>> out;
+    for (const auto& [nid, name] : m_store->Open().Subfolders(m_folder))
+        out.push_back(std::make_shared<RDOFolder>(m_store, nid));
+    return out;
+}
+
+std::shared_ptr<RDOFolder> RDOFolders::Item(int index) const
+{
+    const auto all = All();
+    if (index < 1 || index > static_cast<int>(all.size()))
+        throw Error("there is no folder number " + std::to_string(index));
+    return all[static_cast<std::size_t>(index - 1)];
+}
+
+std::shared_ptr<RDOFolder> RDOFolders::operator()(const std::string& name) const
+{
+    return std::make_shared<RDOFolder>(m_store, ChildNamed(m_store->Open(), m_folder, name));
+}
+
+std::shared_ptr<RDOFolder> RDOFolders::Add(const std::string& name, int kind)
+{
+    if (name.empty())
+        throw Error("a folder needs a name");
+    try {
+        const std::uint32_t nid =
+            m_store->Open().CreateFolder(m_folder, name, kind == olFolderCalendar ? "IPF.Appointment" : "IPF.Note");
+        return std::make_shared<RDOFolder>(m_store, nid);
+    } catch (const pst::StoreError& e) {
+        throw Error(e.what());
+    }
+}
+
+RDOFolder::RDOFolder(std::shared_ptr<AttachedStore> store, std::uint32_t nid)
+    : m_store(std::move(store))
+    , m_nid(nid)
+{
+}
+
+std::string RDOFolder::Name() const { return m_store->Open().FolderName(m_nid); }
+
+// --- stores -----------------------------------------------------------------------------------
+
+RDOStore::RDOStore(std::shared_ptr<AttachedStore> store)
+    : m_store(std::move(store))
+{
+}
+
+std::string RDOStore::EntryID() const { return m_store->entryId; }
+
+std::shared_ptr<RDOFolder> RDOStore::IPMRootFolder() const
+{
+    return std::make_shared<RDOFolder>(m_store, m_store->Open().IpmSubtree());
+}
+
+void RDOStore::Remove()
+{
+    pst::MessageStore& store = m_store->Open();
+    try {
+        store.Commit();
+        store.Close();
+    } catch (const pst::StoreError& e) {
+        m_store->attached = false;
+        throw Error(e.what());
+    }
+    m_store->attached = false;
+    m_store->store.reset();
+}
+
+std::shared_ptr<RDOStore> RDOStores::AddPSTStore(const std::string& path, int format, const std::string& displayName)
+{
+    if (format != olStoreUnicode)
+        throw Error("only Unicode personal-folders files (format 1) can be created");
+    if (TheProfile().ByName(displayName))
+        throw Error("a store named \"" + displayName + "\" is already attached");
+    auto attached = std::make_shared<AttachedStore>();
+    try {
+        attached->store = pst::MessageStore::Create(path, displayName);
+    } catch (const pst::StoreError& e) {
+        throw Error(e.what());
+    }
+    attached->path = path;
+    attached->displayName = displayName;
+    attached->entryId = Hex(attached->store->EntryId(0));
+    TheProfile().stores.push_back(attached);
+    return std::make_shared<RDOStore>(attached);
+}
+
+std::shared_ptr<RDOStore> RDOStores::GetStoreFromID(const std::string& entryId)
+{
+    auto store = TheProfile().ById(entryId);
+    if (!store)
+        throw Error("no attached store has that entry ID");
+    return std::make_shared<RDOStore>(store);
+}
+
+// --- session ----------------------------------------------------------------------------------
+
+void RDOSession::Logon() { m_loggedOn = true; }
+
+RDOStores& RDOSession::Stores()
+{
+    if (!m_loggedOn)
+        throw Error("the session is not logged on");
+    return m_stores;
+}
+
+std::shared_ptr<RDOFolder> RDOSession::GetFolderFromPath(const std::string& path)
+{
+    if (!m_loggedOn)
+        throw Error("the session is not logged on");
+    if (path.rfind("\\\\", 0) != 0)
+        throw Error("a folder path starts with two backslashes and the store's name: " + path);
+    // The store's display name may itself hold backslashes: take the longest attached name
+    // that the path starts with.
+    const std::string rest = path.substr(2);
+    std::shared_ptr<AttachedStore> store;
+    for (const auto& s : TheProfile().stores)
+        if (s->attached && rest.rfind(s->displayName, 0) == 0
+            && (rest.size() == s->displayName.size() || rest[s->displayName.size()] == '\\')
+            && (!store || s->displayName.size() > store->displayName.size()))
+            store = s;
+    if (!store)
+        throw Error("no attached store is named at the start of " + path);
+    std::uint32_t folder = store->Open().IpmSubtree();
+    for (const std::string& part : SplitPath(rest.substr(store->displayName.size())))
+        folder = ChildNamed(*store->store, folder, part);
+    return std::make_shared<RDOFolder>(store, folder);
+}
+
+void RDOSession::Logoff() { m_loggedOn = false; }
+
+std::shared_ptr<RDOFolder> MAPINamespace::Folders(const std::string& displayName)
+{
+    auto store = TheProfile().ByName(displayName);
+    if (!store)
+        throw Error("no attached store is named \"" + displayName + "\"");
+    return std::make_shared<RDOFolder>(store, store->Open().IpmSubtree());
+}
+
+std::shared_ptr<MAPINamespace> OutlookApplication::GetNamespace(const std::string& type)
+{
+    if (type != "MAPI")
+        throw Error("only the MAPI namespace exists, not \"" + type + "\"");
+    return std::make_shared<MAPINamespace>();
+}
+
+AutomationObject CreateObject(const std::string& progId)
+{
+    if (progId == "Redemption.RDOSession")
+        return std::make_shared<RDOSession>();
+    if (progId == "Outlook.Application")
+        return std::make_shared<OutlookApplication>();
+    throw Error("no object is registered as \"" + progId + "\"");
+}
+
+}  // namespace messaging

@@ -1,0 +1,142 @@
+// The messaging objects as the import run calls them: a session building a store of calendar
+// folders from files, the mail client's view of the same store, and every failure they raise.
+#include "messaging/Session.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+
+using namespace messaging;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "session-XXXXXX").string();
+        path = ::mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+int RunCommand(const std::string& command, std::string* output)
+{
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    std::array<char, 4096> buf{};
+    std::size_t n = 0;
+    while (pipe && (n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        output->append(buf.data(), n);
+    const int status = pipe ? ::pclose(pipe) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::shared_ptr<RDOSession> Session()
+{
+    auto session = std::get<std::shared_ptr<RDOSession>>(CreateObject("Redemption.RDOSession"));
+    session->Logon();
+    return session;
+}
+
+const std::string kExamples = VARNEL_EXAMPLES;
+
+}  // namespace
+
+TEST(Session, BuildsAStoreOfCalendarFoldersAsTheImportDoes)
+{
+    TempDir dir;
+    const std::string path = dir.path + "/VarnelCalendars7.12.26 9.5.07.pst";
+    const std::string name = "Varnel Calendars : Created - 7.12.26 9.5.07";
+    auto session = Session();
+    auto store = session->Stores().AddPSTStore(path, olStoreUnicode, name);
+    auto again = session->Stores().GetStoreFromID(store->EntryID());
+    again->IPMRootFolder()->Folders().Add("cal", olFolderCalendar);
+    session->GetFolderFromPath("\\\\" + name + "\\cal")->Folders().Add("home", olFolderCalendar);
+
+    // The mail client sees the same store under its display name.
+    auto outlook = std::get<std::shared_ptr<OutlookApplication>>(CreateObject("Outlook.Application"));
+    auto cal = outlook->GetNamespace("MAPI")->Folders(name)->Folders()("cal");
+    cal->Folders().Add("work", olFolderCalendar);
+    EXPECT_EQ(cal->Folders().Count(), 2);
+    EXPECT_EQ(cal->Folders().Item(1)->Name(), "home");
+    EXPECT_EQ(cal->Folders().Item(2)->Name(), "work");
+
+    auto work = session->GetFolderFromPath("\\\\" + name + "\\cal\\work");
+    auto item = work->Items().Add(olAppointmentItem);
+    item->Import(kExamples + "/work/team.ics", 8);
+    item->Save();
+    EXPECT_EQ(item->AppointmentsSaved(), 1);
+    auto home = session->GetFolderFromPath("\\\\" + name + "\\cal\\home");
+    auto birthdays = home->Items().Add(olAppointmentItem);
+    birthdays->Import(kExamples + "/home/birthdays.ics", 8);
+    birthdays->Save();
+    EXPECT_EQ(birthdays->AppointmentsSaved(), 2);  // every series of the file is an appointment
+
+    store->Remove();
+    session->Logoff();
+    EXPECT_THROW(outlook->GetNamespace("MAPI")->Folders(name), Error);  // detached
+    ASSERT_TRUE(fs::exists(path));
+
+    std::string out;
+    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+    out.clear();
+    const std::string count = "/usr/bin/python3 -c \"import pypff,sys; f=pypff.file(); f.open(sys.argv[1]); "
+                              "t=f.get_root_folder().get_sub_folder(1).get_sub_folder(1); "
+                              "print(t.name, t.get_sub_folder(0).number_of_sub_messages, t.get_sub_folder(1).number_of_sub_messages)\" '"
+                              + path + "'";
+    ASSERT_EQ(RunCommand(count, &out), 0) << out;
+    EXPECT_EQ(out, "cal 2 1\n");
+}
+
+TEST(Session, FailuresRaiseWithAReason)
+{
+    TempDir dir;
+    EXPECT_THROW(CreateObject("Outlook.Unknown"), Error);
+    auto session = std::get<std::shared_ptr<RDOSession>>(CreateObject("Redemption.RDOSession"));
+    EXPECT_THROW(session->Stores(), Error);  // not logged on
+    session->Logon();
+
+    // An existing file is never a new store, and stays as it was.
+    const std::string taken = dir.path + "/taken.pst";
+    std::ofstream(taken) << "mine";
+    EXPECT_THROW(session->Stores().AddPSTStore(taken, olStoreUnicode, "Taken"), Error);
+    EXPECT_EQ(fs::file_size(taken), 4u);
+
+    auto store = session->Stores().AddPSTStore(dir.path + "/s.pst", olStoreUnicode, "Failures");
+    auto root = store->IPMRootFolder();
+    root->Folders().Add("cal", olFolderCalendar);
+    try {
+        root->Folders().Add("cal", olFolderCalendar);
+        FAIL() << "a second folder of the same name was made";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("cal"), std::string::npos);
+    }
+    EXPECT_THROW(session->GetFolderFromPath("\\\\Nobody\\cal"), Error);
+    EXPECT_THROW(session->GetFolderFromPath("\\\\Failures\\cal\\missing"), Error);
+    EXPECT_THROW(root->Folders()("missing"), Error);
+    EXPECT_THROW(session->Stores().GetStoreFromID("00"), Error);
+
+    // A file that cannot be imported raises, and saving the item then writes nothing.
+    const std::string bad = dir.path + "/bad.ics";
+    std::ofstream(bad) << "not a calendar";
+    auto item = session->GetFolderFromPath("\\\\Failures\\cal")->Items().Add(olAppointmentItem);
+    try {
+        item->Import(bad, 8);
+        FAIL() << "a file that is not a calendar was imported";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("bad.ics"), std::string::npos);
+    }
+    item->Save();
+    EXPECT_EQ(item->AppointmentsSaved(), 0);
+    store->Remove();
+    EXPECT_THROW(store->IPMRootFolder(), Error);
+}
