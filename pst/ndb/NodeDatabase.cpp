@@ -539,8 +539,8 @@ void NodeDatabase::Commit()
     for (const auto& [ib, size] : m_pendingFree)
         MarkUnits(ib, size, false);
     m_pendingFree.clear();
-    m_cursorInterval = 0;
-    m_cursorUnit = 0;
+    // Allocation goes on from where it stood; the space just freed is found when the search
+    // wraps round, before the file grows.
 }
 
 void NodeDatabase::Close()
