@@ -44,8 +44,8 @@ def main():
     store = os.path.join(work, "calendars.pst")
     args = [make, store, "Varnel Calendars : Created - 7.12.26 9.5.07",
             "cal\\home=" + os.path.join(examples, "home", "birthdays.ics"),
-            "cal\\work=" + os.path.join(examples, "work", "team.ics"),
-            "cal\\work=" + os.path.join(examples, "work", "review.vcs")]
+            "cal\\work=" + os.path.join(examples, "office", "team.ics"),
+            "cal\\work=" + os.path.join(examples, "office", "review.vcs")]
     corpus = os.path.join(shared, "corpus")
     outlook = os.path.join(corpus, "biweekly", "io", "text", "outlook-2010.ics")
     rfc = os.path.join(corpus, "calendarserver", "2445AllExamples.ics")

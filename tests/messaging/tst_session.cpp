@@ -72,7 +72,7 @@ TEST(Session, BuildsAStoreOfCalendarFoldersAsTheImportDoes)
 
     auto work = session->GetFolderFromPath("\\\\" + name + "\\cal\\work");
     auto item = work->Items().Add(olAppointmentItem);
-    item->Import(kExamples + "/work/team.ics", 8);
+    item->Import(kExamples + "/office/team.ics", 8);
     item->Save();
     EXPECT_EQ(item->AppointmentsSaved(), 1);
     auto home = session->GetFolderFromPath("\\\\" + name + "\\cal\\home");
