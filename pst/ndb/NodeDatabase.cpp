@@ -31,6 +31,8 @@ bool HasFMap(std::size_t interval)
 
 NodeDatabase::NodeDatabase(std::unique_ptr<FileLayer> file)
     : m_file(std::move(file))
+    , m_nbt(BTPage::kNbtLeafMax, [](const NBTENTRY& e) { return static_cast<std::uint64_t>(e.nid); })
+    , m_bbt(BTPage::kBbtLeafMax, [](const BBTENTRY& e) { return e.bref.bid; })
 {
     m_header.bidNextB = 4;
     m_header.bidNextP = 1;
@@ -149,6 +151,7 @@ std::uint64_t NodeDatabase::WriteBlock(const Bytes& payload, bool internal)
     Put64(t + 8, bid);
     m_file->Write(ib, image.data(), image.size());
     m_blocks[bid] = Block{ib, static_cast<std::uint16_t>(payload.size()), 0, {}};
+    MarkBlock(bid);
     return bid;
 }
 
@@ -160,6 +163,7 @@ void NodeDatabase::AddRef(std::uint64_t bid)
     if (it == m_blocks.end())
         throw StoreError("a reference to a block that does not exist");
     ++it->second.refs;
+    MarkBlock(bid);
 }
 
 void NodeDatabase::Release(std::uint64_t bid)
@@ -169,10 +173,14 @@ void NodeDatabase::Release(std::uint64_t bid)
     auto it = m_blocks.find(bid & ~std::uint64_t{1});
     if (it == m_blocks.end() || it->second.refs == 0)
         throw StoreError("a block was released more often than it was referenced");
-    if (--it->second.refs > 0)
+    if (--it->second.refs > 0) {
+        MarkBlock(bid);
         return;
+    }
     const Block gone = it->second;
     m_blocks.erase(it);
+    m_changedBlocks.erase(bid & ~std::uint64_t{1});
+    m_bbt.Erase(bid & ~std::uint64_t{1});
     for (std::uint64_t child : gone.children)
         Release(child);
     FreeLater(gone.ib, BlockAllocation(gone.cb));
@@ -309,6 +317,7 @@ void NodeDatabase::SetNode(const NBTENTRY& entry)
     AddRef(entry.bidData);
     AddRef(entry.bidSub);
     auto it = m_nodes.find(entry.nid);
+    m_nbt.Put(entry);
     if (it != m_nodes.end()) {
         const NBTENTRY old = it->second;
         it->second = entry;
@@ -326,6 +335,7 @@ void NodeDatabase::RemoveNode(std::uint32_t nid)
         return;
     const NBTENTRY old = it->second;
     m_nodes.erase(it);
+    m_nbt.Erase(nid);
     Release(old.bidData);
     Release(old.bidSub);
 }
@@ -403,67 +413,10 @@ void NodeDatabase::ReserveNidIndex(NidType type, std::uint32_t index)
     m_header.rgnid[type] = std::max(m_header.rgnid[type], index);
 }
 
-template <typename Leaf>
-BREF NodeDatabase::WriteBTree(PageType type, std::size_t count, int leafMax, Leaf writeLeaf)
+BREF NodeDatabase::WritePage(const Bytes& image, std::uint64_t bid, std::uint64_t ib)
 {
-    std::vector<BTENTRY> level;
-    auto newPage = [&](const Bytes& image, std::uint64_t bid, std::uint64_t ib) {
-        m_file->Write(ib, image.data(), image.size());
-        m_treePages.push_back({bid, ib});
-    };
-    std::size_t first = 0;
-    do {
-        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(leafMax), count - first);
-        const std::uint64_t bid = m_header.bidNextP++;
-        const std::uint64_t ib = Allocate(kPageSize, kPageSize);
-        std::uint64_t firstKey = 0;
-        newPage(writeLeaf(first, n, bid, ib, firstKey), bid, ib);
-        level.push_back({firstKey, {bid, ib}});
-        first += n;
-    } while (first < count);
-
-    std::uint8_t depth = 0;
-    while (level.size() > 1) {
-        ++depth;
-        std::vector<BTENTRY> up;
-        for (std::size_t at = 0; at < level.size(); at += BTPage::kIntermediateMax) {
-            const std::size_t n = std::min<std::size_t>(BTPage::kIntermediateMax, level.size() - at);
-            const std::uint64_t bid = m_header.bidNextP++;
-            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
-            newPage(BTPage::Intermediate(type, level.data() + at, static_cast<int>(n), depth, bid, ib), bid, ib);
-            up.push_back({level[at].btkey, {bid, ib}});
-        }
-        level = std::move(up);
-    }
-    return level.front().bref;
-}
-
-BREF NodeDatabase::WriteNodeBTree()
-{
-    std::vector<NBTENTRY> entries;
-    entries.reserve(m_nodes.size());
-    for (const auto& [nid, entry] : m_nodes)
-        entries.push_back(entry);
-    return WriteBTree(PageType::NBT, entries.size(), BTPage::kNbtLeafMax,
-                      [&](std::size_t first, std::size_t n, std::uint64_t bid, std::uint64_t ib, std::uint64_t& key) {
-                          key = n ? entries[first].nid : 0;
-                          return BTPage::NbtLeaf(entries.data() + first, static_cast<int>(n), bid, ib);
-                      });
-}
-
-BREF NodeDatabase::WriteBlockBTree()
-{
-    std::vector<BBTENTRY> entries;
-    entries.reserve(m_blocks.size());
-    for (const auto& [bid, block] : m_blocks) {
-        // cRef: the entry itself and each reference (MS-PST 2.2.2.7.7.3).
-        entries.push_back({{bid, block.ib}, block.cb, static_cast<std::uint16_t>(1 + block.refs)});
-    }
-    return WriteBTree(PageType::BBT, entries.size(), BTPage::kBbtLeafMax,
-                      [&](std::size_t first, std::size_t n, std::uint64_t bid, std::uint64_t ib, std::uint64_t& key) {
-                          key = n ? entries[first].bref.bid : 0;
-                          return BTPage::BbtLeaf(entries.data() + first, static_cast<int>(n), bid, ib);
-                      });
+    m_file->Write(ib, image.data(), image.size());
+    return {bid, ib};
 }
 
 void NodeDatabase::WriteHeader(std::uint8_t fAMapValid)
@@ -510,13 +463,39 @@ void NodeDatabase::Commit()
         m_file->Sync();
     }
 
-    // Step 2: new B-trees, on pages no committed state uses. The old pages stay marked until the
-    // new header is down.
-    for (const BREF& page : m_treePages)
-        FreeLater(page.ib, kPageSize);
-    m_treePages.clear();
-    const BREF nbt = WriteNodeBTree();
-    const BREF bbt = WriteBlockBTree();
+    // Step 2: the B-tree pages that changed, and the pages above them, written anew on pages no
+    // committed state uses. The old pages stay marked until the new header is down.
+    for (std::uint64_t bid : m_changedBlocks) {
+        const Block& b = m_blocks.at(bid);
+        // cRef: the entry itself and each reference (MS-PST 2.2.2.7.7.3).
+        m_bbt.Put({{bid, b.ib}, b.cb, static_cast<std::uint16_t>(1 + b.refs)});
+    }
+    m_changedBlocks.clear();
+    auto freePage = [this](const BREF& page) { FreeLater(page.ib, kPageSize); };
+    const BREF nbt = m_nbt.Write(
+        [this](const NBTENTRY* e, int n) {
+            const std::uint64_t bid = m_header.bidNextP++;
+            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+            return WritePage(BTPage::NbtLeaf(e, n, bid, ib), bid, ib);
+        },
+        [this](const BTENTRY* e, int n, std::uint8_t level) {
+            const std::uint64_t bid = m_header.bidNextP++;
+            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+            return WritePage(BTPage::Intermediate(PageType::NBT, e, n, level, bid, ib), bid, ib);
+        },
+        freePage);
+    const BREF bbt = m_bbt.Write(
+        [this](const BBTENTRY* e, int n) {
+            const std::uint64_t bid = m_header.bidNextP++;
+            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+            return WritePage(BTPage::BbtLeaf(e, n, bid, ib), bid, ib);
+        },
+        [this](const BTENTRY* e, int n, std::uint8_t level) {
+            const std::uint64_t bid = m_header.bidNextP++;
+            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+            return WritePage(BTPage::Intermediate(PageType::BBT, e, n, level, bid, ib), bid, ib);
+        },
+        freePage);
 
     // Step 3: the maps, then everything on disk before the header that points at it.
     const std::uint64_t freeBytes = WriteMaps();

@@ -2,6 +2,7 @@
 
 #include "FileLayer.h"
 #include "Header.h"
+#include "PageTree.h"
 #include "Pages.h"
 
 #include <array>
@@ -125,10 +126,8 @@ private:
     void MarkUnits(std::uint64_t ib, std::size_t size, bool used);
     void FreeLater(std::uint64_t ib, std::size_t size);
 
-    BREF WriteNodeBTree();
-    BREF WriteBlockBTree();
-    template <typename Leaf>
-    BREF WriteBTree(PageType type, std::size_t count, int leafMax, Leaf writeLeaf);
+    BREF WritePage(const Bytes& image, std::uint64_t bid, std::uint64_t ib);
+    void MarkBlock(std::uint64_t bid) { m_changedBlocks.insert(bid & ~std::uint64_t{1}); }
     void WriteHeader(std::uint8_t fAMapValid);
     // Writes the maps of every changed interval; returns the bytes they mark free.
     std::uint64_t WriteMaps();
@@ -139,7 +138,9 @@ private:
     std::map<std::uint64_t, Block> m_blocks;
     std::vector<Interval> m_intervals;
     std::vector<std::pair<std::uint64_t, std::size_t>> m_pendingFree;
-    std::vector<BREF> m_treePages;  // pages of the B-trees last committed
+    PageTree<NBTENTRY> m_nbt;
+    PageTree<BBTENTRY> m_bbt;
+    std::set<std::uint64_t> m_changedBlocks;  // blocks added or re-counted since the last commit
     bool m_committed = false;
     bool m_closed = false;
     std::uint32_t m_rowVersion = 0;
