@@ -152,7 +152,8 @@ void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std:
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
         // The definition's text is its identity: the same VTIMEZONE in the next file finds this zone.
         std::string key;
-        if (auto raw = rawText ? rawText->find(lower) : decltype(rawText->end()){}; rawText && raw != rawText->end()) {
+        const auto raw = rawText ? rawText->find(lower) : std::map<std::string, std::string>::const_iterator{};
+        if (rawText && raw != rawText->end()) {
             key = raw->second;
         } else {
             char* text = icalcomponent_as_ical_string_r(vtz);

@@ -3,8 +3,6 @@
 #include "AppointmentMessage.h"
 
 #include <algorithm>
-#include <map>
-#include <mutex>
 
 namespace messaging {
 
