@@ -204,8 +204,40 @@ void MessageStore::WriteHierarchy(const Folder& f)
 
 void MessageStore::WriteContents(const Folder& f)
 {
-    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_CONTENTS_TABLE), 0,
-              BuildTableContext(TableLayout::ForColumns(TableTemplates::Contents()), f.contents));
+    const std::vector<std::uint32_t>& columns = f.contentsColumns.empty() ? TableTemplates::Contents() : f.contentsColumns;
+    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_CONTENTS_TABLE), 0, BuildTableContext(TableLayout::ForColumns(columns), f.contents));
+}
+
+std::vector<std::uint32_t> MessageStore::ContentsColumns(const std::string& containerClass)
+{
+    std::vector<std::uint32_t> columns = TableTemplates::Contents();
+    if (containerClass != "IPF.Appointment")
+        return columns;
+    // Outlook's own calendar folders add these: the appointment's times, place, state, recurrence
+    // and reminder, the categories, and a few message properties.
+    struct Named {
+        const Guid* set;
+        std::uint32_t lid;
+        std::uint16_t type;
+    };
+    const Named named[] = {
+        {&PSETID_Appointment, 0x820D, PT_SYSTIME}, {&PSETID_Appointment, 0x820E, PT_SYSTIME},
+        {&PSETID_Appointment, 0x8205, PT_LONG},    {&PSETID_Appointment, 0x8208, PT_UNICODE},
+        {&PSETID_Appointment, 0x8215, PT_BOOLEAN}, {&PSETID_Appointment, 0x8223, PT_BOOLEAN},
+        {&PSETID_Appointment, 0x8216, PT_BINARY},  {&PSETID_Appointment, 0x8233, PT_BINARY},
+        {&PSETID_Appointment, 0x8234, PT_UNICODE}, {&PSETID_Appointment, 0x8235, PT_SYSTIME},
+        {&PSETID_Appointment, 0x8236, PT_SYSTIME}, {&PSETID_Appointment, 0x8214, PT_LONG},
+        {&PSETID_Appointment, 0x8217, PT_LONG},    {&PSETID_Appointment, 0x8218, PT_LONG},
+        {&PSETID_Appointment, 0x8229, PT_BOOLEAN}, {&PSETID_Appointment, 0x825E, PT_BINARY},
+        {&PSETID_Common, 0x8503, PT_BOOLEAN},      {&PSETID_Common, 0x8501, PT_LONG},
+        {&PSETID_Common, 0x8502, PT_SYSTIME},      {&PSETID_Common, 0x8510, PT_LONG},
+    };
+    for (const Named& n : named)
+        columns.push_back(static_cast<std::uint32_t>(m_names.Numeric(*n.set, n.lid)) << 16 | n.type);
+    columns.push_back(static_cast<std::uint32_t>(m_names.String(PS_PUBLIC_STRINGS, "Keywords")) << 16 | PT_MV_UNICODE);
+    for (std::uint32_t tag : {0x10800003u /* icon index */, 0x30070040u /* creation time */, 0x300B0102u /* search key */})
+        columns.push_back(tag);
+    return columns;
 }
 
 MessageStore::Folder& MessageStore::FolderAt(std::uint32_t nid)
@@ -229,6 +261,7 @@ std::uint32_t MessageStore::CreateFolder(std::uint32_t parent, const std::string
     f.parent = parent;
     f.name = name;
     f.containerClass = containerClass;
+    f.contentsColumns = ContentsColumns(containerClass);
     f.rowVersion = m_db->NextUnique();
     const std::uint32_t nid = f.nid;
     Folder& added = m_folders.emplace(nid, std::move(f)).first->second;

@@ -122,8 +122,12 @@ private:
         std::vector<std::uint32_t> children;
         std::vector<TableRow> otherRows;  // hierarchy rows of search folders
         std::vector<TableRow> contents;
+        std::vector<std::uint32_t> contentsColumns;  // in column order
         std::uint32_t rowVersion = 0;
     };
+    // The contents-table columns of a new folder: the template's, and for a calendar folder the
+    // appointment columns a calendar view reads.
+    std::vector<std::uint32_t> ContentsColumns(const std::string& containerClass);
     TableRow HierarchyRowOf(const Folder& f) const;
     void WriteFolderProperties(const Folder& f);
     void WriteHierarchy(const Folder& f);

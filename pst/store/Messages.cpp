@@ -125,7 +125,8 @@ std::uint32_t MessageStore::AddMessage(std::uint32_t folder, const MessageConten
     std::vector<Property> properties;
     StoreNode(*m_db, nid, folder, MessageImage(message, properties));
 
-    f.contents.push_back(RowFrom(nid, m_db->NextUnique(), TableTemplates::Contents(), properties));
+    f.contents.push_back(RowFrom(nid, m_db->NextUnique(),
+                                 f.contentsColumns.empty() ? TableTemplates::Contents() : f.contentsColumns, properties));
     WriteContents(f);
     WriteFolderProperties(f);
     // The parent's row of this folder carries its content count.
