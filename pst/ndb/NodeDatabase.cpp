@@ -3,7 +3,6 @@
 #include "Crc.h"
 
 #include <algorithm>
-#include <bit>
 
 namespace pst {
 
@@ -74,10 +73,14 @@ void NodeDatabase::MarkUnits(std::uint64_t ib, std::size_t size, bool used)
     Interval& iv = m_intervals.at(interval);
     for (std::size_t n = size / kUnit; n > 0; --n, ++unit) {
         const auto mask = static_cast<std::uint8_t>(0x80 >> (unit % 8));
-        if (used)
+        const bool was = iv.bits[unit / 8] & mask;
+        if (used && !was) {
             iv.bits[unit / 8] |= mask;
-        else
+            ++iv.used;
+        } else if (!used && was) {
             iv.bits[unit / 8] &= static_cast<std::uint8_t>(~mask);
+            --iv.used;
+        }
     }
     iv.dirty = true;
 }
@@ -150,7 +153,7 @@ std::uint64_t NodeDatabase::WriteBlock(const Bytes& payload, bool internal)
     Put32(t + 4, ComputeCrc(payload.data(), payload.size()));
     Put64(t + 8, bid);
     m_file->Write(ib, image.data(), image.size());
-    m_blocks[bid] = Block{ib, static_cast<std::uint16_t>(payload.size()), 0, {}};
+    m_blocks[bid] = Block{ib, static_cast<std::uint16_t>(payload.size()), 0, -1, {}};
     MarkBlock(bid);
     return bid;
 }
@@ -210,10 +213,21 @@ std::uint64_t NodeDatabase::WriteXBlocks(const std::vector<std::uint64_t>& dataB
     std::vector<std::uint64_t> xbids;
     for (std::size_t first = 0; first < dataBids.size(); first += kXBlockMaxEntries) {
         const std::size_t count = std::min(kXBlockMaxEntries, dataBids.size() - first);
+        std::vector<std::uint64_t> group(dataBids.begin() + static_cast<std::ptrdiff_t>(first),
+                                         dataBids.begin() + static_cast<std::ptrdiff_t>(first + count));
+        if (count == kXBlockMaxEntries) {
+            auto known = m_groups.find(group);
+            if (known != m_groups.end() && m_blocks.count(known->second)) {
+                xbids.push_back(known->second);
+                continue;
+            }
+        }
         std::uint64_t bytes = 0;
         for (std::size_t i = first; i < first + count; ++i)
             bytes += m_blocks[dataBids[i]].cb;
         xbids.push_back(xblock(1, dataBids.data() + first, count, bytes));
+        if (count == kXBlockMaxEntries)
+            m_groups[group] = xbids.back();
     }
     if (xbids.size() > kXBlockMaxEntries || total > 0xFFFFFFFFu)
         throw StoreError("a value too large for the store");
@@ -247,6 +261,18 @@ std::uint64_t NodeDatabase::WriteBlocks(const std::vector<Bytes>& blocks)
         total += b.size();
     }
     return WriteXBlocks(bids, total);
+}
+
+std::uint64_t NodeDatabase::WriteTree(const std::vector<std::uint64_t>& dataBids)
+{
+    if (dataBids.empty())
+        return 0;
+    if (dataBids.size() == 1)
+        return dataBids.front();
+    std::uint64_t total = 0;
+    for (std::uint64_t bid : dataBids)
+        total += m_blocks.at(bid & ~std::uint64_t{1}).cb;
+    return WriteXBlocks(dataBids, total);
 }
 
 std::uint64_t NodeDatabase::WriteSubnodes(std::vector<SLENTRY> entries)
@@ -432,8 +458,7 @@ std::uint64_t NodeDatabase::WriteMaps()
     std::uint64_t freeBytes = 0;
     for (std::size_t i = 0; i < m_intervals.size(); ++i) {
         Interval& iv = m_intervals[i];
-        for (std::uint8_t byte : iv.bits)
-            freeBytes += static_cast<std::uint64_t>(8 - std::popcount(byte)) * kUnit;
+        freeBytes += static_cast<std::uint64_t>(kUnitsPerInterval - iv.used) * kUnit;
         if (!iv.dirty)
             continue;
         const std::uint64_t start = kFirstAMap + i * kIntervalSize;
@@ -466,9 +491,14 @@ void NodeDatabase::Commit()
     // Step 2: the B-tree pages that changed, and the pages above them, written anew on pages no
     // committed state uses. The old pages stay marked until the new header is down.
     for (std::uint64_t bid : m_changedBlocks) {
-        const Block& b = m_blocks.at(bid);
+        Block& b = m_blocks.at(bid);
+        // A block referenced once more and once less (a page kept by a node's new tree) needs
+        // no new entry.
+        if (b.committedRefs == static_cast<std::int64_t>(b.refs))
+            continue;
         // cRef: the entry itself and each reference (MS-PST 2.2.2.7.7.3).
         m_bbt.Put({{bid, b.ib}, b.cb, static_cast<std::uint16_t>(1 + b.refs)});
+        b.committedRefs = b.refs;
     }
     m_changedBlocks.clear();
     auto freePage = [this](const BREF& page) { FreeLater(page.ib, kPageSize); };

@@ -76,6 +76,11 @@ public:
     // Writes each of `blocks` (at most 8,176 bytes each) as one data block, under an XBLOCK when
     // there are several: the layout a heap-on-node needs, one heap page a block.
     std::uint64_t WriteBlocks(const std::vector<Bytes>& blocks);
+    // One data block of at most 8,176 bytes, not yet referenced.
+    std::uint64_t WriteDataBlock(const Bytes& payload) { return WriteBlock(payload, false); }
+    // A data tree over data blocks already written, in order: the one block itself, or an
+    // XBLOCK / XXBLOCK over them. Lets a node that changes at its end keep its other blocks.
+    std::uint64_t WriteTree(const std::vector<std::uint64_t>& dataBids);
     // Writes a subnode B-tree (SLBLOCK, or SIBLOCK over SLBLOCKs) of `entries`.
     std::uint64_t WriteSubnodes(std::vector<SLENTRY> entries);
 
@@ -109,10 +114,12 @@ private:
         std::uint64_t ib = 0;
         std::uint16_t cb = 0;
         std::uint32_t refs = 0;  // references from nodes and internal blocks
+        std::int64_t committedRefs = -1;  // as the block B-tree holds it; -1 while not in it
         std::vector<std::uint64_t> children;
     };
     struct Interval {
         std::array<std::uint8_t, kPageDataSize> bits{};
+        std::uint32_t used = 0;  // units marked in `bits`
         bool dirty = true;
     };
 
@@ -141,6 +148,9 @@ private:
     PageTree<NBTENTRY> m_nbt;
     PageTree<BBTENTRY> m_bbt;
     std::set<std::uint64_t> m_changedBlocks;  // blocks added or re-counted since the last commit
+    // XBLOCKs over full groups of data blocks, by their children: a node rewritten at its end
+    // keeps the groups before it.
+    std::map<std::vector<std::uint64_t>, std::uint64_t> m_groups;
     bool m_committed = false;
     bool m_closed = false;
     std::uint32_t m_rowVersion = 0;

@@ -174,7 +174,7 @@ TableRow MessageStore::HierarchyRowOf(const Folder& f) const
     row.rowId = f.nid;
     row.version = f.rowVersion;
     row.cells[0x3001001F] = Utf16le(f.name);
-    row.cells[0x36020003] = Int32Bytes(static_cast<std::uint32_t>(f.contents.size()));
+    row.cells[0x36020003] = Int32Bytes(static_cast<std::uint32_t>(f.contents ? f.contents->RowCount() : 0));
     row.cells[0x36030003] = Int32Bytes(0);
     row.cells[0x360A000B] = Bytes{static_cast<std::uint8_t>(f.children.empty() ? 0 : 1)};
     if (!f.containerClass.empty())
@@ -185,7 +185,8 @@ TableRow MessageStore::HierarchyRowOf(const Folder& f) const
 void MessageStore::WriteFolderProperties(const Folder& f)
 {
     std::vector<Property> props = {StringProperty(PidTagDisplayName, f.name),
-                                   Int32Property(PidTagContentCount, static_cast<std::uint32_t>(f.contents.size())),
+                                   Int32Property(PidTagContentCount,
+                                                 static_cast<std::uint32_t>(f.contents ? f.contents->RowCount() : 0)),
                                    Int32Property(PidTagContentUnreadCount, 0),
                                    BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty())};
     if (!f.containerClass.empty())
@@ -204,8 +205,7 @@ void MessageStore::WriteHierarchy(const Folder& f)
 
 void MessageStore::WriteContents(const Folder& f)
 {
-    const std::vector<std::uint32_t>& columns = f.contentsColumns.empty() ? TableTemplates::Contents() : f.contentsColumns;
-    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_CONTENTS_TABLE), 0, BuildTableContext(TableLayout::ForColumns(columns), f.contents));
+    f.contents->Store(*m_db, TableNid(f.nid, NID_TYPE_CONTENTS_TABLE));
 }
 
 std::vector<std::uint32_t> MessageStore::ContentsColumns(const std::string& containerClass)
@@ -262,6 +262,7 @@ std::uint32_t MessageStore::CreateFolder(std::uint32_t parent, const std::string
     f.name = name;
     f.containerClass = containerClass;
     f.contentsColumns = ContentsColumns(containerClass);
+    f.contents = std::make_shared<AppendableTable>(TableLayout::ForColumns(f.contentsColumns));
     f.rowVersion = m_db->NextUnique();
     const std::uint32_t nid = f.nid;
     Folder& added = m_folders.emplace(nid, std::move(f)).first->second;
@@ -305,7 +306,7 @@ std::string MessageStore::FolderName(std::uint32_t folder) const
 std::uint32_t MessageStore::ContentCount(std::uint32_t folder) const
 {
     auto it = m_folders.find(folder);
-    return it == m_folders.end() ? 0 : static_cast<std::uint32_t>(it->second.contents.size());
+    return it == m_folders.end() || !it->second.contents ? 0 : static_cast<std::uint32_t>(it->second.contents->RowCount());
 }
 
 void MessageStore::Commit()
@@ -370,6 +371,8 @@ void MessageStore::WriteEmptyStore(const std::string& displayName)
         f.parent = parent;
         f.name = name;
         f.rowVersion = db.NextUnique();
+        f.contentsColumns = TableTemplates::Contents();
+        f.contents = std::make_shared<AppendableTable>(TableLayout::ForColumns(f.contentsColumns));
         m_folders.emplace(nid, std::move(f));
         if (parent != nid)
             m_folders.at(parent).children.push_back(nid);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NameToIdMap.h"
+#include "pst/ltp/AppendableTable.h"
 #include "pst/ltp/TableContext.h"
 #include "pst/ndb/NodeDatabase.h"
 
@@ -121,8 +122,8 @@ private:
         std::string containerClass;
         std::vector<std::uint32_t> children;
         std::vector<TableRow> otherRows;  // hierarchy rows of search folders
-        std::vector<TableRow> contents;
         std::vector<std::uint32_t> contentsColumns;  // in column order
+        std::shared_ptr<AppendableTable> contents;   // grows by one row a message
         std::uint32_t rowVersion = 0;
     };
     // The contents-table columns of a new folder: the template's, and for a calendar folder the

@@ -123,10 +123,10 @@ std::uint32_t MessageStore::AddMessage(std::uint32_t folder, const MessageConten
     Folder& f = FolderAt(folder);
     const std::uint32_t nid = m_db->NewNid(NID_TYPE_NORMAL_MESSAGE);
     std::vector<Property> properties;
-    StoreNode(*m_db, nid, folder, MessageImage(message, properties));
-
-    f.contents.push_back(RowFrom(nid, m_db->NextUnique(),
-                                 f.contentsColumns.empty() ? TableTemplates::Contents() : f.contentsColumns, properties));
+    const NodeImage image = MessageImage(message, properties);
+    if (!f.contents->Append(RowFrom(nid, m_db->NextUnique(), f.contentsColumns, properties)))
+        throw StoreError("the folder \"" + f.name + "\" cannot hold more items");
+    StoreNode(*m_db, nid, folder, image);
     WriteContents(f);
     WriteFolderProperties(f);
     // The parent's row of this folder carries its content count.

@@ -1,5 +1,6 @@
 // Heaps, BTrees-on-heap, property contexts and table contexts: written, stored, and read back.
 #include "PstTestSupport.h"
+#include "pst/ltp/AppendableTable.h"
 #include "pst/ltp/LtpReader.h"
 #include "pst/store/MessageStore.h"
 
@@ -180,4 +181,46 @@ TEST(NameToIdMap, EntriesKeepTheirIdsAndLandInTheirBuckets)
     EXPECT_EQ(Get16(props.at(bucket).data() + 6), 1);
     // Numeric: LID ^ (guid index 3 << 1) for the first stored GUID.
     EXPECT_TRUE(props.count(static_cast<std::uint16_t>(0x1000 + (0x820Du ^ 6u) % 251)));
+}
+
+TEST(AppendableTable, RowsAppendedOneByOneReadBackAndOnlyTheEndIsRewritten)
+{
+    Db store;
+    const TableLayout layout = TableLayout::ForColumns(TableTemplates::Contents());
+    AppendableTable table(layout);
+    const std::uint32_t nid = MakeNid(0x1000, NID_TYPE_CONTENTS_TABLE);
+    table.Store(store.db, nid);
+    EXPECT_TRUE(LtpReader(store.db, nid).ReadTable().rows.empty());
+
+    std::vector<TableRow> rows;
+    std::size_t blocksWritten = 0;
+    for (std::uint32_t i = 0; i < 3000; ++i) {
+        TableRow row;
+        row.rowId = MakeNid(0x10001 + i, NID_TYPE_NORMAL_MESSAGE);
+        row.version = i + 1;
+        row.cells[0x0037001F] = Utf16le("Appointment number " + std::to_string(i));
+        row.cells[0x00170003] = Bytes{1, 0, 0, 0};
+        if (i % 3 == 0)
+            row.cells[0x0057000B] = Bytes{1};
+        ASSERT_TRUE(table.Append(row));
+        rows.push_back(row);
+        const std::size_t before = store.memory.writes.size();
+        table.Store(store.db, nid);
+        if (i > 2000)
+            blocksWritten = std::max(blocksWritten, store.memory.writes.size() - before);
+    }
+    // A row added to a big table rewrites a handful of blocks, not the table.
+    EXPECT_LE(blocksWritten, 10u);
+    // Row IDs must grow: an older one is refused, and nothing changes.
+    TableRow older;
+    older.rowId = rows.front().rowId;
+    EXPECT_FALSE(table.Append(older));
+    EXPECT_EQ(table.RowCount(), 3000u);
+
+    const auto back = LtpReader(store.db, nid).ReadTable();
+    ASSERT_EQ(back.rows.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(back.rows[i].rowId, rows[i].rowId);
+        EXPECT_EQ(back.rows[i].cells, rows[i].cells) << "row " << i;
+    }
 }

@@ -1,0 +1,264 @@
+#include "AppendableTable.h"
+
+#include "HeapOnNode.h"
+#include "pst/ndb/NodeDatabase.h"
+
+#include <algorithm>
+
+namespace pst {
+
+namespace {
+
+constexpr std::uint32_t kRowMatrixSubnode = MakeNid(1, NID_TYPE_LTP);
+constexpr std::size_t kRecord = 8;                                   // row ID and row number
+constexpr std::size_t kRecordsPerLeaf = HeapOnNode::kMaxItem / kRecord;  // 447
+constexpr std::size_t kMaxItemsPerPage = 2047;
+// The first page's items, always in this order: their HIDs never change.
+constexpr std::uint32_t kHidInfo = 0x20;
+constexpr std::uint32_t kHidIndexHeader = 0x40;
+constexpr std::uint32_t kHidLastLeaf = 0x60;
+constexpr std::uint32_t kHidIndex = 0x80;
+
+std::size_t HeaderSize(std::size_t page)
+{
+    return page == 0 ? 12 : page % 128 == 8 ? 66 : 2;
+}
+
+std::size_t PageSize(std::size_t page, std::size_t itemBytes, std::size_t items)
+{
+    std::size_t ibHnpm = HeaderSize(page) + itemBytes;
+    ibHnpm += ibHnpm % 2;
+    return ibHnpm + 4 + 2 * (items + 1);
+}
+
+// Lays out one heap page: header, items, page map (MS-PST 2.3.1).
+Bytes Page(std::size_t index, const Bytes& header, const std::vector<Bytes>& items)
+{
+    Bytes block;
+    ByteWriter w(block);
+    std::size_t itemBytes = 0;
+    for (const Bytes& i : items)
+        itemBytes += i.size();
+    std::size_t ibHnpm = HeaderSize(index) + itemBytes;
+    ibHnpm += ibHnpm % 2;
+    w.u16(static_cast<std::uint16_t>(ibHnpm));
+    w.bytes(header);
+    std::vector<std::uint16_t> starts;
+    for (const Bytes& i : items) {
+        starts.push_back(static_cast<std::uint16_t>(w.size()));
+        w.bytes(i);
+    }
+    if (w.size() % 2)
+        w.u8(0);
+    w.u16(static_cast<std::uint16_t>(items.size()));
+    w.u16(0);
+    for (std::uint16_t s : starts)
+        w.u16(s);
+    w.u16(static_cast<std::uint16_t>(HeaderSize(index) + itemBytes));
+    return block;
+}
+
+}  // namespace
+
+AppendableTable::AppendableTable(TableLayout layout)
+    : m_layout(std::move(layout))
+    , m_pages(1)
+    , m_rowsPerBlock(std::max<std::size_t>(1, NodeDatabase::kMaxBlockData / std::max<std::uint16_t>(1, m_layout.rowSize())))
+{
+}
+
+std::uint8_t AppendableTable::FillOf(std::size_t index) const
+{
+    if (index == 0 || index >= m_pages.size())
+        return 0;
+    const DataPage& p = m_pages[index];
+    return HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - PageSize(index, p.itemBytes, p.itemCount));
+}
+
+std::uint32_t AppendableTable::AddToData(const Bytes& item)
+{
+    std::size_t index = m_pages.size() - 1;
+    if (index == 0 || m_pages[index].itemCount >= kMaxItemsPerPage
+        || PageSize(index, m_pages[index].itemBytes + item.size(), m_pages[index].itemCount + 1) > NodeDatabase::kMaxBlockData) {
+        m_pages.emplace_back();
+        index = m_pages.size() - 1;
+    }
+    DataPage& p = m_pages[index];
+    p.items.push_back(item);
+    p.itemBytes += item.size();
+    ++p.itemCount;
+    p.dirty = true;
+    return static_cast<std::uint32_t>(index << 16 | p.itemCount << 5);
+}
+
+bool AppendableTable::Append(const TableRow& row)
+{
+    if (m_rows > 0 && row.rowId <= m_lastRowId)
+        return false;
+    if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf && m_fullLeaves.size() + 2 > kRecordsPerLeaf)
+        return false;
+    if (m_rows >= 0xFFFFFFFFu)
+        return false;
+
+    // The row's bytes: fixed cells inline, variable ones in the heap.
+    Bytes r(m_layout.rowSize(), 0);
+    std::uint8_t* bitmap = r.data() + m_layout.rgib[2];
+    for (const TCOLDESC& c : m_layout.columns) {
+        Bytes own;
+        const Bytes* value = nullptr;
+        if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) {
+            own.resize(4);
+            Put32(own.data(), c.tag == kTagLtpRowId ? row.rowId : row.version);
+            value = &own;
+        } else {
+            auto it = row.cells.find(c.tag);
+            if (it == row.cells.end())
+                continue;
+            value = &it->second;
+        }
+        const auto type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
+        if (FixedSize(type)) {
+            std::copy_n(value->begin(), std::min<std::size_t>(c.cbData, value->size()), r.begin() + c.ibData);
+        } else if (value->size() > HeapOnNode::kMaxItem) {
+            continue;
+        } else if (!value->empty()) {
+            Put32(r.data() + c.ibData, AddToData(*value));
+        }
+        bitmap[c.iBit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.iBit % 8));
+    }
+
+    // The row index: a full last leaf moves into the data pages and a new one starts.
+    if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf) {
+        const std::uint32_t first = Get32(m_lastLeaf.data());
+        m_fullLeaves.emplace_back(first, AddToData(m_lastLeaf));
+        m_lastLeaf.clear();
+    }
+    ByteWriter(m_lastLeaf).u32(row.rowId);
+    ByteWriter(m_lastLeaf).u32(static_cast<std::uint32_t>(m_rows));
+
+    m_matrixTail.insert(m_matrixTail.end(), r.begin(), r.end());
+    m_matrixTailDirty = true;
+    ++m_rows;
+    m_lastRowId = row.rowId;
+    return true;
+}
+
+Bytes AppendableTable::DataPageBlock(std::size_t index) const
+{
+    Bytes header;
+    if (index % 128 == 8) {
+        ByteWriter w(header);
+        for (std::size_t i = 0; i < 128; i += 2)
+            w.u8(static_cast<std::uint8_t>(FillOf(index + i) | FillOf(index + i + 1) << 4));
+    }
+    return Page(index, header, m_pages[index].items);
+}
+
+Bytes AppendableTable::FirstPageBlock() const
+{
+    std::vector<TCOLDESC> sorted = m_layout.columns;
+    std::sort(sorted.begin(), sorted.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
+    Bytes info;
+    ByteWriter w(info);
+    w.u8(0x7C);
+    w.u8(static_cast<std::uint8_t>(sorted.size()));
+    for (std::uint16_t ib : m_layout.rgib)
+        w.u16(ib);
+    w.u32(kHidIndexHeader);
+    w.u32(m_rows ? kRowMatrixSubnode : 0);
+    w.u32(0);
+    for (const TCOLDESC& c : sorted) {
+        w.u32(c.tag);
+        w.u16(c.ibData);
+        w.u8(c.cbData);
+        w.u8(c.iBit);
+    }
+
+    Bytes indexHeader;
+    ByteWriter h(indexHeader);
+    h.u8(HeapOnNode::kBTreeOnHeap);
+    h.u8(4);
+    h.u8(4);
+    h.u8(m_fullLeaves.empty() ? 0 : 1);
+    h.u32(m_rows == 0 ? 0 : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
+
+    std::vector<Bytes> items = {info, indexHeader};
+    if (m_rows > 0)
+        items.push_back(m_lastLeaf);
+    if (!m_fullLeaves.empty()) {
+        Bytes index;
+        ByteWriter x(index);
+        for (const auto& [first, hid] : m_fullLeaves) {
+            x.u32(first);
+            x.u32(hid);
+        }
+        x.u32(Get32(m_lastLeaf.data()));
+        x.u32(kHidLastLeaf);
+        items.push_back(index);
+    }
+
+    Bytes header;
+    ByteWriter hn(header);
+    hn.u8(0xEC);
+    hn.u8(HeapOnNode::kTableContext);
+    hn.u32(kHidInfo);
+    std::size_t bytes = 0;
+    for (const Bytes& i : items)
+        bytes += i.size();
+    const std::uint8_t own = HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - PageSize(0, bytes, items.size()));
+    for (std::size_t i = 0; i < 8; i += 2)
+        hn.u8(static_cast<std::uint8_t>((i == 0 ? own : FillOf(i)) | FillOf(i + 1) << 4));
+    return Page(0, header, items);
+}
+
+void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
+{
+    // Heap pages: the first one always, the others when they changed. A page that will not
+    // change again lets go of its items; bitmap pages keep theirs, as the fill levels they
+    // carry follow the pages after them.
+    const std::size_t last = m_pages.size() - 1;
+    std::vector<std::size_t> written;
+    for (std::size_t i = 1; i <= last; ++i) {
+        if (!m_pages[i].dirty)
+            continue;
+        m_pages[i].bid = db.WriteDataBlock(DataPageBlock(i));
+        m_pages[i].dirty = false;
+        written.push_back(i);
+    }
+    if (last >= 8 && !written.empty()) {
+        const std::size_t bitmap = 8 + (last - 8) / 128 * 128;
+        if (std::find(written.begin(), written.end(), bitmap) == written.end())
+            m_pages[bitmap].bid = db.WriteDataBlock(DataPageBlock(bitmap));
+    }
+    for (std::size_t i : written) {
+        if (i != last && i % 128 != 8) {
+            m_pages[i].items.clear();
+            m_pages[i].items.shrink_to_fit();
+        }
+    }
+    std::vector<std::uint64_t> pages = {db.WriteDataBlock(FirstPageBlock())};
+    for (std::size_t i = 1; i <= last; ++i)
+        pages.push_back(m_pages[i].bid);
+    const std::uint64_t bidData = db.WriteTree(pages);
+
+    // The row matrix: whole blocks of rows; only the last one changes.
+    std::uint64_t bidSub = 0;
+    if (m_rows > 0) {
+        if (m_matrixTailDirty) {
+            m_matrixTailBid = db.WriteDataBlock(m_matrixTail);
+            m_matrixTailDirty = false;
+        }
+        std::vector<std::uint64_t> blocks = m_matrixFull;
+        if (!m_matrixTail.empty())
+            blocks.push_back(m_matrixTailBid);
+        if (m_matrixTail.size() / m_layout.rowSize() >= m_rowsPerBlock) {
+            m_matrixFull.push_back(m_matrixTailBid);
+            m_matrixTail.clear();
+            m_matrixTailBid = 0;
+        }
+        bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(blocks), 0}});
+    }
+    db.SetNode({nid, bidData, bidSub, 0});
+}
+
+}  // namespace pst

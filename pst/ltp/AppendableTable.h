@@ -1,0 +1,56 @@
+#pragma once
+
+#include "TableContext.h"
+
+namespace pst {
+
+class NodeDatabase;
+
+// A table context that grows by rows appended at its end, each with a larger row ID than the
+// one before, as new messages' NIDs are. Storing it writes only what changed since the last
+// time: the first heap page (table info, row-index header, the last index leaf and the index
+// over the full leaves), the heap page being filled, the last block of the row matrix, and the
+// trees over them. Full pages and blocks stay as they are, so adding a row costs the same in a
+// table of ten rows as in one of a hundred thousand, and only the open pages are held in memory.
+class AppendableTable {
+public:
+    explicit AppendableTable(TableLayout layout);
+
+    // Appends a row. A variable-size cell too large for a heap item is left out of the row (the
+    // table only repeats values its messages hold). Returns false, changing nothing, when the row
+    // cannot be appended: its ID is not larger than the last, or the row index has outgrown the
+    // one level of index entries this layout keeps (about 199,000 rows).
+    bool Append(const TableRow& row);
+    std::size_t RowCount() const { return m_rows; }
+
+    // Writes what changed and enters the table as node `nid`.
+    void Store(NodeDatabase& db, std::uint32_t nid);
+
+private:
+    struct DataPage {
+        std::vector<Bytes> items;  // kept while the page may still change
+        std::size_t itemCount = 0;
+        std::size_t itemBytes = 0;
+        std::uint64_t bid = 0;
+        bool dirty = true;
+    };
+
+    std::uint32_t AddToData(const Bytes& item);
+    Bytes DataPageBlock(std::size_t index) const;
+    Bytes FirstPageBlock() const;
+    std::uint8_t FillOf(std::size_t index) const;
+
+    TableLayout m_layout;
+    std::size_t m_rows = 0;
+    std::uint32_t m_lastRowId = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_fullLeaves;  // first row ID, HID
+    Bytes m_lastLeaf;                                                     // its records
+    std::vector<DataPage> m_pages;                                        // [0] unused: page 0 is rebuilt
+    std::vector<std::uint64_t> m_matrixFull;
+    Bytes m_matrixTail;
+    std::uint64_t m_matrixTailBid = 0;
+    bool m_matrixTailDirty = false;
+    std::size_t m_rowsPerBlock = 1;
+};
+
+}  // namespace pst
