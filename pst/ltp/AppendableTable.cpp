@@ -19,45 +19,6 @@ constexpr std::uint32_t kHidIndexHeader = 0x40;
 constexpr std::uint32_t kHidLastLeaf = 0x60;
 constexpr std::uint32_t kHidIndex = 0x80;
 
-std::size_t HeaderSize(std::size_t page)
-{
-    return page == 0 ? 12 : page % 128 == 8 ? 66 : 2;
-}
-
-std::size_t PageSize(std::size_t page, std::size_t itemBytes, std::size_t items)
-{
-    std::size_t ibHnpm = HeaderSize(page) + itemBytes;
-    ibHnpm += ibHnpm % 2;
-    return ibHnpm + 4 + 2 * (items + 1);
-}
-
-// Lays out one heap page: header, items, page map (MS-PST 2.3.1).
-Bytes Page(std::size_t index, const Bytes& header, const std::vector<Bytes>& items)
-{
-    Bytes block;
-    ByteWriter w(block);
-    std::size_t itemBytes = 0;
-    for (const Bytes& i : items)
-        itemBytes += i.size();
-    std::size_t ibHnpm = HeaderSize(index) + itemBytes;
-    ibHnpm += ibHnpm % 2;
-    w.u16(static_cast<std::uint16_t>(ibHnpm));
-    w.bytes(header);
-    std::vector<std::uint16_t> starts;
-    for (const Bytes& i : items) {
-        starts.push_back(static_cast<std::uint16_t>(w.size()));
-        w.bytes(i);
-    }
-    if (w.size() % 2)
-        w.u8(0);
-    w.u16(static_cast<std::uint16_t>(items.size()));
-    w.u16(0);
-    for (std::uint16_t s : starts)
-        w.u16(s);
-    w.u16(static_cast<std::uint16_t>(HeaderSize(index) + itemBytes));
-    return block;
-}
-
 }  // namespace
 
 AppendableTable::AppendableTable(TableLayout layout)
@@ -72,14 +33,14 @@ std::uint8_t AppendableTable::FillOf(std::size_t index) const
     if (index == 0 || index >= m_pages.size())
         return 0;
     const DataPage& p = m_pages[index];
-    return HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - PageSize(index, p.itemBytes, p.itemCount));
+    return HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - HeapOnNode::PageSize(index, p.itemBytes, p.itemCount));
 }
 
 std::uint32_t AppendableTable::AddToData(const Bytes& item)
 {
     std::size_t index = m_pages.size() - 1;
     if (index == 0 || m_pages[index].itemCount >= kMaxItemsPerPage
-        || PageSize(index, m_pages[index].itemBytes + item.size(), m_pages[index].itemCount + 1) > NodeDatabase::kMaxBlockData) {
+        || HeapOnNode::PageSize(index, m_pages[index].itemBytes + item.size(), m_pages[index].itemCount + 1) > NodeDatabase::kMaxBlockData) {
         m_pages.emplace_back();
         index = m_pages.size() - 1;
     }
@@ -151,7 +112,7 @@ Bytes AppendableTable::DataPageBlock(std::size_t index) const
         for (std::size_t i = 0; i < 128; i += 2)
             w.u8(static_cast<std::uint8_t>(FillOf(index + i) | FillOf(index + i + 1) << 4));
     }
-    return Page(index, header, m_pages[index].items);
+    return HeapOnNode::LayOutPage(index, header, m_pages[index].items);
 }
 
 Bytes AppendableTable::FirstPageBlock() const
@@ -205,10 +166,10 @@ Bytes AppendableTable::FirstPageBlock() const
     std::size_t bytes = 0;
     for (const Bytes& i : items)
         bytes += i.size();
-    const std::uint8_t own = HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - PageSize(0, bytes, items.size()));
+    const std::uint8_t own = HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - HeapOnNode::PageSize(0, bytes, items.size()));
     for (std::size_t i = 0; i < 8; i += 2)
         hn.u8(static_cast<std::uint8_t>((i == 0 ? own : FillOf(i)) | FillOf(i + 1) << 4));
-    return Page(0, header, items);
+    return HeapOnNode::LayOutPage(0, header, items);
 }
 
 void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)

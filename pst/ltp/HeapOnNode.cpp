@@ -53,6 +53,33 @@ std::uint32_t HeapOnNode::Allocate(const Bytes& item)
     return static_cast<std::uint32_t>(index << 16 | page->items.size() << 5);
 }
 
+Bytes HeapOnNode::LayOutPage(std::size_t page, const Bytes& header, const std::vector<Bytes>& items)
+{
+    std::size_t itemBytes = 0;
+    for (const Bytes& item : items)
+        itemBytes += item.size();
+    std::size_t ibHnpm = HeaderSize(page) + itemBytes;
+    ibHnpm += ibHnpm % 2;
+    Bytes block;
+    ByteWriter w(block);
+    w.u16(static_cast<std::uint16_t>(ibHnpm));
+    w.bytes(header);
+    std::vector<std::uint16_t> starts;
+    for (const Bytes& item : items) {
+        starts.push_back(static_cast<std::uint16_t>(w.size()));
+        w.bytes(item);
+    }
+    if (w.size() % 2)
+        w.u8(0);
+    // HNPAGEMAP: cAlloc, cFree, then the start of each item and the end of the last.
+    w.u16(static_cast<std::uint16_t>(items.size()));
+    w.u16(0);
+    for (std::uint16_t s : starts)
+        w.u16(s);
+    w.u16(static_cast<std::uint16_t>(HeaderSize(page) + itemBytes));
+    return block;
+}
+
 std::uint8_t HeapOnNode::FillLevel(std::size_t freeBytes)
 {
     static constexpr std::size_t kLimits[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
@@ -80,12 +107,8 @@ std::vector<Bytes> HeapOnNode::Blocks() const
 
     std::vector<Bytes> blocks;
     for (std::size_t i = 0; i < m_pages.size(); ++i) {
-        const Page& page = m_pages[i];
-        std::size_t ibHnpm = HeaderSize(i) + page.itemBytes;
-        ibHnpm += ibHnpm % 2;
-        Bytes block;
-        ByteWriter w(block);
-        w.u16(static_cast<std::uint16_t>(ibHnpm));
+        Bytes header;
+        ByteWriter w(header);
         if (i == 0) {
             w.u8(kHeapSig);
             w.u8(m_clientSig);
@@ -94,20 +117,7 @@ std::vector<Bytes> HeapOnNode::Blocks() const
         } else if (i % 128 == 8) {
             packLevels(w, i, 128);
         }
-        std::vector<std::uint16_t> starts;
-        for (const Bytes& item : page.items) {
-            starts.push_back(static_cast<std::uint16_t>(w.size()));
-            w.bytes(item);
-        }
-        if (w.size() % 2)
-            w.u8(0);
-        // HNPAGEMAP: cAlloc, cFree, then the start of each item and the end of the last.
-        w.u16(static_cast<std::uint16_t>(page.items.size()));
-        w.u16(0);
-        for (std::uint16_t s : starts)
-            w.u16(s);
-        w.u16(static_cast<std::uint16_t>(HeaderSize(i) + page.itemBytes));
-        blocks.push_back(std::move(block));
+        blocks.push_back(LayOutPage(i, header, m_pages[i].items));
     }
     return blocks;
 }

@@ -31,13 +31,19 @@ public:
     // Fill level (MS-PST 2.3.1.5) of a page with `freeBytes` bytes left.
     static std::uint8_t FillLevel(std::size_t freeBytes);
 
+    // Size of page `page`'s header: HNHDR on the first, HNBITMAPHDR on every 128th from the
+    // eighth, HNPAGEHDR on the others; and the bytes a page takes with its items and page map.
+    static std::size_t HeaderSize(std::size_t page);
+    static std::size_t PageSize(std::size_t page, std::size_t itemBytes, std::size_t items);
+    // Lays out one page: ibHnpm, the rest of its header (`header`, without ibHnpm), the items,
+    // and the HNPAGEMAP.
+    static Bytes LayOutPage(std::size_t page, const Bytes& header, const std::vector<Bytes>& items);
+
 private:
     struct Page {
         std::vector<Bytes> items;
         std::size_t itemBytes = 0;
     };
-    static std::size_t HeaderSize(std::size_t page);
-    static std::size_t PageSize(std::size_t page, std::size_t itemBytes, std::size_t items);
 
     std::uint8_t m_clientSig;
     std::uint32_t m_userRoot = 0;
