@@ -94,6 +94,9 @@ std::uint64_t NodeDatabase::Allocate(std::size_t size, std::size_t align)
     // First fit, searching on from where the last allocation ended, then from the start, before
     // the file grows: allocations in one commit then cost no more than one pass over the maps.
     auto search = [&](std::size_t interval, std::size_t fromUnit, std::size_t toUnit) -> std::optional<std::uint64_t> {
+        // An interval without that many free units anywhere is passed over without a look.
+        if (kUnitsPerInterval - m_intervals[interval].used < units)
+            return std::nullopt;
         const auto& bits = m_intervals[interval].bits;
         auto isFree = [&](std::size_t u) { return !(bits[u / 8] & (0x80 >> (u % 8))); };
         for (std::size_t u = Align(fromUnit, step); u + units <= toUnit;) {

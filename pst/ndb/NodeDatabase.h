@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace pst {
@@ -142,12 +144,12 @@ private:
     std::unique_ptr<FileLayer> m_file;
     Header m_header;
     std::map<std::uint32_t, NBTENTRY> m_nodes;
-    std::map<std::uint64_t, Block> m_blocks;
+    std::unordered_map<std::uint64_t, Block> m_blocks;
     std::vector<Interval> m_intervals;
     std::vector<std::pair<std::uint64_t, std::size_t>> m_pendingFree;
     PageTree<NBTENTRY> m_nbt;
     PageTree<BBTENTRY> m_bbt;
-    std::set<std::uint64_t> m_changedBlocks;  // blocks added or re-counted since the last commit
+    std::unordered_set<std::uint64_t> m_changedBlocks;  // blocks added or re-counted since the last commit
     // XBLOCKs over full groups of data blocks, by their children: a node rewritten at its end
     // keeps the groups before it.
     std::map<std::vector<std::uint64_t>, std::uint64_t> m_groups;
