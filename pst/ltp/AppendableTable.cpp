@@ -61,32 +61,12 @@ bool AppendableTable::Append(const TableRow& row)
     if (m_rows >= 0xFFFFFFFFu)
         return false;
 
-    // The row's bytes: fixed cells inline, variable ones in the heap.
-    Bytes r(m_layout.rowSize(), 0);
-    std::uint8_t* bitmap = r.data() + m_layout.rgib[2];
-    for (const TCOLDESC& c : m_layout.columns) {
-        Bytes own;
-        const Bytes* value = nullptr;
-        if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) {
-            own.resize(4);
-            Put32(own.data(), c.tag == kTagLtpRowId ? row.rowId : row.version);
-            value = &own;
-        } else {
-            auto it = row.cells.find(c.tag);
-            if (it == row.cells.end())
-                continue;
-            value = &it->second;
-        }
-        const auto type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
-        if (FixedSize(type)) {
-            std::copy_n(value->begin(), std::min<std::size_t>(c.cbData, value->size()), r.begin() + c.ibData);
-        } else if (value->size() > HeapOnNode::kMaxItem) {
-            continue;
-        } else if (!value->empty()) {
-            Put32(r.data() + c.ibData, AddToData(*value));
-        }
-        bitmap[c.iBit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.iBit % 8));
-    }
+    // The row's bytes: variable cells in the heap; one too large for a heap item is left out.
+    const Bytes r = EncodeRow(m_layout, row, [&](const Bytes& value) -> std::optional<std::uint32_t> {
+        if (value.size() > HeapOnNode::kMaxItem)
+            return std::nullopt;
+        return AddToData(value);
+    });
 
     // The row index: a full last leaf moves into the data pages and a new one starts.
     if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf) {

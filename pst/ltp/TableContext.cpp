@@ -60,6 +60,38 @@ TableLayout TableLayout::ForColumns(std::vector<std::uint32_t> tags)
     return layout;
 }
 
+Bytes EncodeRow(const TableLayout& layout, const TableRow& row,
+                const std::function<std::optional<std::uint32_t>(const Bytes&)>& storeVariable)
+{
+    Bytes r(layout.rowSize(), 0);
+    std::uint8_t* bitmap = r.data() + layout.rgib[2];
+    for (const TCOLDESC& c : layout.columns) {
+        const Bytes* value = nullptr;
+        Bytes own;
+        if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) {
+            own.resize(4);
+            Put32(own.data(), c.tag == kTagLtpRowId ? row.rowId : row.version);
+            value = &own;
+        } else {
+            auto it = row.cells.find(c.tag);
+            if (it == row.cells.end())
+                continue;
+            value = &it->second;
+        }
+        const auto type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
+        if (FixedSize(type)) {
+            std::copy_n(value->begin(), std::min<std::size_t>(c.cbData, value->size()), r.begin() + c.ibData);
+        } else if (!value->empty()) {
+            const std::optional<std::uint32_t> hnid = storeVariable(*value);
+            if (!hnid)
+                continue;
+            Put32(r.data() + c.ibData, *hnid);
+        }
+        bitmap[c.iBit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.iBit % 8));
+    }
+    return r;
+}
+
 NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRow>& rows)
 {
     NodeImage image;
@@ -70,36 +102,13 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
     // The row matrix: fixed cells inline, variable ones as HNIDs into this table's heap.
     std::vector<Bytes> matrix;
     for (const TableRow& row : rows) {
-        Bytes r(rowSize, 0);
-        std::uint8_t* bitmap = r.data() + layout.rgib[2];
-        for (const TCOLDESC& c : layout.columns) {
-            const Bytes* value = nullptr;
-            Bytes own;
-            if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) {
-                own.resize(4);
-                Put32(own.data(), c.tag == kTagLtpRowId ? row.rowId : row.version);
-                value = &own;
-            } else {
-                auto it = row.cells.find(c.tag);
-                if (it == row.cells.end())
-                    continue;
-                value = &it->second;
-            }
-            const auto type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
-            if (FixedSize(type)) {
-                std::copy_n(value->begin(), std::min<std::size_t>(c.cbData, value->size()), r.begin() + c.ibData);
-            } else if (!value->empty()) {
-                std::uint32_t hnid = 0;
-                if (value->size() <= HeapOnNode::kMaxItem) {
-                    hnid = heap.Allocate(*value);
-                } else {
-                    hnid = MakeNid(nextSubnode++, NID_TYPE_LTP);
-                    image.subnodes.push_back({hnid, SplitIntoBlocks(*value), {}});
-                }
-                Put32(r.data() + c.ibData, hnid);
-            }
-            bitmap[c.iBit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.iBit % 8));
-        }
+        Bytes r = EncodeRow(layout, row, [&](const Bytes& value) -> std::optional<std::uint32_t> {
+            if (value.size() <= HeapOnNode::kMaxItem)
+                return heap.Allocate(value);
+            const std::uint32_t hnid = MakeNid(nextSubnode++, NID_TYPE_LTP);
+            image.subnodes.push_back({hnid, SplitIntoBlocks(value), {}});
+            return hnid;
+        });
         matrix.push_back(std::move(r));
     }
 

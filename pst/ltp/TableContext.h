@@ -2,7 +2,9 @@
 
 #include "PropertyContext.h"
 
+#include <functional>
 #include <map>
+#include <optional>
 
 namespace pst {
 
@@ -35,6 +37,12 @@ struct TableRow {
     std::uint32_t version = 0;
     std::map<std::uint32_t, Bytes> cells;
 };
+
+// One row's bytes: fixed cells inline, the row's ID and version in their columns, and the
+// existence bitmap. Each non-empty variable cell goes to `storeVariable`, which returns the HNID
+// to put in the row, or nothing to leave the cell out.
+Bytes EncodeRow(const TableLayout& layout, const TableRow& row,
+                const std::function<std::optional<std::uint32_t>(const Bytes&)>& storeVariable);
 
 // A table context (MS-PST 2.3.4) with the given columns and rows, in row order.
 NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRow>& rows);

@@ -442,9 +442,13 @@ void NodeDatabase::ReserveNidIndex(NidType type, std::uint32_t index)
     m_header.rgnid[type] = std::max(m_header.rgnid[type], index);
 }
 
-BREF NodeDatabase::WritePage(const Bytes& image, std::uint64_t bid, std::uint64_t ib)
+BREF NodeDatabase::WritePage(const std::function<Bytes(std::uint64_t bid, std::uint64_t ib)>& image)
 {
-    m_file->Write(ib, image.data(), image.size());
+    // A B-tree page: the next page BID, a fresh 512-byte place.
+    const std::uint64_t bid = m_header.bidNextP++;
+    const std::uint64_t ib = Allocate(kPageSize, kPageSize);
+    const Bytes page = image(bid, ib);
+    m_file->Write(ib, page.data(), page.size());
     return {bid, ib};
 }
 
@@ -507,26 +511,22 @@ void NodeDatabase::Commit()
     auto freePage = [this](const BREF& page) { FreeLater(page.ib, kPageSize); };
     const BREF nbt = m_nbt.Write(
         [this](const NBTENTRY* e, int n) {
-            const std::uint64_t bid = m_header.bidNextP++;
-            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
-            return WritePage(BTPage::NbtLeaf(e, n, bid, ib), bid, ib);
+            return WritePage([&](std::uint64_t bid, std::uint64_t ib) { return BTPage::NbtLeaf(e, n, bid, ib); });
         },
         [this](const BTENTRY* e, int n, std::uint8_t level) {
-            const std::uint64_t bid = m_header.bidNextP++;
-            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
-            return WritePage(BTPage::Intermediate(PageType::NBT, e, n, level, bid, ib), bid, ib);
+            return WritePage([&](std::uint64_t bid, std::uint64_t ib) {
+                return BTPage::Intermediate(PageType::NBT, e, n, level, bid, ib);
+            });
         },
         freePage);
     const BREF bbt = m_bbt.Write(
         [this](const BBTENTRY* e, int n) {
-            const std::uint64_t bid = m_header.bidNextP++;
-            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
-            return WritePage(BTPage::BbtLeaf(e, n, bid, ib), bid, ib);
+            return WritePage([&](std::uint64_t bid, std::uint64_t ib) { return BTPage::BbtLeaf(e, n, bid, ib); });
         },
         [this](const BTENTRY* e, int n, std::uint8_t level) {
-            const std::uint64_t bid = m_header.bidNextP++;
-            const std::uint64_t ib = Allocate(kPageSize, kPageSize);
-            return WritePage(BTPage::Intermediate(PageType::BBT, e, n, level, bid, ib), bid, ib);
+            return WritePage([&](std::uint64_t bid, std::uint64_t ib) {
+                return BTPage::Intermediate(PageType::BBT, e, n, level, bid, ib);
+            });
         },
         freePage);
 

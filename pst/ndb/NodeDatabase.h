@@ -6,6 +6,7 @@
 #include "Pages.h"
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -135,7 +136,7 @@ private:
     void MarkUnits(std::uint64_t ib, std::size_t size, bool used);
     void FreeLater(std::uint64_t ib, std::size_t size);
 
-    BREF WritePage(const Bytes& image, std::uint64_t bid, std::uint64_t ib);
+    BREF WritePage(const std::function<Bytes(std::uint64_t bid, std::uint64_t ib)>& image);
     void MarkBlock(std::uint64_t bid) { m_changedBlocks.insert(bid & ~std::uint64_t{1}); }
     void WriteHeader(std::uint8_t fAMapValid);
     // Writes the maps of every changed interval; returns the bytes they mark free.
