@@ -124,6 +124,44 @@ void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
         out.push_back(root);
 }
 
+// Hands libical the text a line at a time, as its string parser does, but looks for the end of
+// a line only within the piece it copies: libical's own generator scans to the end of the line
+// on every call, which makes one long line (a large body) take quadratic time.
+struct TextLines {
+    const char* at;
+    const char* end;
+};
+
+char* NextLine(char* out, std::size_t size, void* data)
+{
+    auto* lines = static_cast<TextLines*>(data);
+    if (lines->at >= lines->end || size < 2)
+        return nullptr;
+    std::size_t n = std::min<std::size_t>(size - 1, lines->end - lines->at);
+    if (const void* newline = std::memchr(lines->at, '\n', n))
+        n = static_cast<const char*>(newline) - lines->at + 1;
+    std::memcpy(out, lines->at, n);
+    out[n] = '\0';
+    lines->at += n;
+    return out;
+}
+
+icalcomponent* ParseText(const std::string& text)
+{
+    // libical stops at a NUL byte; so does this.
+    TextLines lines{text.c_str(), text.c_str() + std::strlen(text.c_str())};
+    icalparser* parser = icalparser_new();
+    if (!parser)
+        return nullptr;
+    icalparser_set_gen_data(parser, &lines);
+    const icalerrorstate saved = icalerror_get_error_state(ICAL_MALFORMEDDATA_ERROR);
+    icalerror_set_error_state(ICAL_MALFORMEDDATA_ERROR, ICAL_ERROR_NONFATAL);
+    icalcomponent* root = icalparser_parse(parser, NextLine);
+    icalerror_set_error_state(ICAL_MALFORMEDDATA_ERROR, saved);
+    icalparser_free(parser);
+    return root;
+}
+
 std::vector<Component> ParseICalendar(const std::string& original, CalendarFile& result)
 {
     std::vector<Component> roots;
@@ -131,9 +169,9 @@ std::vector<Component> ParseICalendar(const std::string& original, CalendarFile&
     const std::string text = !ContainsNoCase(original, "BEGIN:VCALENDAR")
                                  ? "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + original + "\r\nEND:VCALENDAR\r\n"
                                  : original;
-    icalcomponent* root = icalparser_parse_string(text.c_str());
+    icalcomponent* root = ParseText(text);
     if (!root) {
-        root = icalparser_parse_string(Repaired(text).c_str());
+        root = ParseText(Repaired(text));
         if (root)
             result.warnings.push_back("the file had unfinished entries; they were closed where they broke off");
     }
