@@ -130,6 +130,7 @@ void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
 struct TextLines {
     const char* at;
     const char* end;
+    const char* lastNewline;  // past it, lines end in a carriage return alone
 };
 
 char* NextLine(char* out, std::size_t size, void* data)
@@ -138,9 +139,13 @@ char* NextLine(char* out, std::size_t size, void* data)
     if (lines->at >= lines->end || size < 2)
         return nullptr;
     std::size_t n = std::min<std::size_t>(size - 1, lines->end - lines->at);
-    if (const void* newline = std::memchr(lines->at, '\n', n))
-        n = static_cast<const char*>(newline) - lines->at + 1;
+    const bool crOnly = lines->lastNewline == nullptr || lines->at > lines->lastNewline;
+    const void* stop = std::memchr(lines->at, crOnly ? '\r' : '\n', n);
+    if (stop)
+        n = static_cast<const char*>(stop) - lines->at + 1;
     std::memcpy(out, lines->at, n);
+    if (stop && crOnly)
+        out[n - 1] = '\n';
     out[n] = '\0';
     lines->at += n;
     return out;
@@ -149,7 +154,10 @@ char* NextLine(char* out, std::size_t size, void* data)
 icalcomponent* ParseText(const std::string& text)
 {
     // libical stops at a NUL byte; so does this.
-    TextLines lines{text.c_str(), text.c_str() + std::strlen(text.c_str())};
+    const std::size_t length = std::strlen(text.c_str());
+    const std::size_t lastNewline = text.find_last_of('\n', length == 0 ? 0 : length - 1);
+    TextLines lines{text.c_str(), text.c_str() + length,
+                    lastNewline == std::string::npos || length == 0 ? nullptr : text.c_str() + lastNewline};
     icalparser* parser = icalparser_new();
     if (!parser)
         return nullptr;

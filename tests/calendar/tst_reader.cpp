@@ -348,6 +348,35 @@ TEST(Files, DamagedOrMislabelledFilesStillImport)
     EXPECT_EQ(Int(asIcs.appointments[0], PropertySet::Tag, tag::Importance), 1);  // vCalendar 2 is normal
 }
 
+TEST(Files, LineEndingsAndLongLines)
+{
+    // Lines ended by a carriage return alone, as some mail programs write them.
+    const std::string two = "BEGIN:VCALENDAR\rVERSION:2.0\rBEGIN:VEVENT\rUID:1\rDTSTART:20240101T100000Z\r"
+                            "SUMMARY:First\rEND:VEVENT\rBEGIN:VEVENT\rUID:2\rDTSTART:20240102T100000Z\r"
+                            "SUMMARY:Second\rEND:VEVENT\rEND:VCALENDAR\r";
+    const CalendarFile cr = ReadCalendarText(two, kFormatICalendar, "cr");
+    ASSERT_EQ(cr.appointments.size(), 2u) << cr.error;
+    EXPECT_EQ(Str(cr.appointments[1], PropertySet::Tag, tag::Subject), "Second");
+
+    // A body of some megabytes on one folded line, and another on one unfolded line, arrive whole.
+    std::string body;
+    while (body.size() < 3'000'000)
+        body += "Agenda item " + std::to_string(body.size()) + ". ";
+    body += "End.";
+    std::string folded;
+    for (std::size_t at = 0; at < body.size(); at += 74)
+        folded += (at ? "\r\n " : "") + body.substr(at, 74);
+    for (const std::string& line : {folded, body}) {
+        const CalendarFile big = ReadCalendarText("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:b\r\n"
+                                                  "DTSTART:20240101T100000Z\r\nDESCRIPTION:" + line +
+                                                      "\r\nSUMMARY:After\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+                                                  kFormatICalendar, "big");
+        ASSERT_EQ(big.appointments.size(), 1u) << big.error;
+        EXPECT_EQ(Str(big.appointments[0], PropertySet::Tag, tag::Body), body);
+        EXPECT_EQ(Str(big.appointments[0], PropertySet::Tag, tag::Subject), "After");
+    }
+}
+
 TEST(VCalendar, ManyEventsRulesAndExdateLists)
 {
     std::string big = "BEGIN:VCALENDAR\nVERSION:1.0\n";
