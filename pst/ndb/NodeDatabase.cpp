@@ -82,6 +82,8 @@ void NodeDatabase::MarkUnits(std::uint64_t ib, std::size_t size, bool used)
             --iv.used;
         }
     }
+    if (!used)
+        iv.noRoomFor = {UINT32_MAX, UINT32_MAX};
     iv.dirty = true;
 }
 
@@ -95,9 +97,11 @@ std::uint64_t NodeDatabase::Allocate(std::size_t size, std::size_t align)
     // the file grows: allocations in one commit then cost no more than one pass over the maps.
     auto search = [&](std::size_t interval, std::size_t fromUnit, std::size_t toUnit) -> std::optional<std::uint64_t> {
         // An interval without that many free units anywhere is passed over without a look.
-        if (kUnitsPerInterval - m_intervals[interval].used < units)
+        Interval& iv = m_intervals[interval];
+        const std::size_t alignment = step > 1 ? 1 : 0;
+        if (kUnitsPerInterval - iv.used < units || units >= iv.noRoomFor[alignment])
             return std::nullopt;
-        const auto& bits = m_intervals[interval].bits;
+        const auto& bits = iv.bits;
         auto isFree = [&](std::size_t u) { return !(bits[u / 8] & (0x80 >> (u % 8))); };
         for (std::size_t u = Align(fromUnit, step); u + units <= toUnit;) {
             if (bits[u / 8] == 0xFF) {
@@ -112,6 +116,8 @@ std::uint64_t NodeDatabase::Allocate(std::size_t size, std::size_t align)
             // The next candidate starts past the used unit that ended the run.
             u = Align(u + run + 1, step);
         }
+        if (fromUnit == 0)
+            iv.noRoomFor[alignment] = static_cast<std::uint32_t>(units);
         return std::nullopt;
     };
     auto take = [&](std::uint64_t ib) {

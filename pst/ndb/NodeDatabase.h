@@ -124,6 +124,9 @@ private:
         std::array<std::uint8_t, kPageDataSize> bits{};
         std::uint32_t used = 0;  // units marked in `bits`
         bool dirty = true;
+        // The fewest units a whole-interval search found no room for, for block (0) and page (1)
+        // alignment; freeing units clears them. Larger requests pass the interval over.
+        std::array<std::uint32_t, 2> noRoomFor{UINT32_MAX, UINT32_MAX};
     };
 
     std::uint64_t WriteBlock(const Bytes& payload, bool internal);
