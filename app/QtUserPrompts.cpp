@@ -102,6 +102,11 @@ private:
 
 int QtUserPrompts::MsgBox(const QString& prompt, int style, const QString& title)
 {
+    return MsgBoxWithDetails(prompt, style, title, QString());
+}
+
+int QtUserPrompts::MsgBoxWithDetails(const QString& prompt, int style, const QString& title, const QString& details)
+{
     const int buttons = style & 0x0F;
     const int icon = style & 0xF0;
     const int defaultIndex = (style & 0x300) >> 8;
@@ -113,6 +118,8 @@ int QtUserPrompts::MsgBox(const QString& prompt, int style, const QString& title
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     switch (icon) {
     case MsgBoxStyle::Critical: box.setIcon(QMessageBox::Critical); break;
     case MsgBoxStyle::Question: box.setIcon(QMessageBox::Question); break;

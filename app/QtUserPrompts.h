@@ -16,6 +16,7 @@ public:
     void setOwner(QWidget* owner) { m_owner = owner; }
 
     int MsgBox(const QString& prompt, int style, const QString& title) override;
+    int MsgBoxWithDetails(const QString& prompt, int style, const QString& title, const QString& details) override;
     OpenDialogResult ShowOpen(const QString& filter, int maxFiles) override;
     QString BrowseForFolder(const QString& title) override;
 

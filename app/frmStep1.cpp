@@ -214,6 +214,7 @@ void frmStep1::createControls()
     connect(CmdAddFolder, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);
     connect(cmdClear1, &QPushButton::clicked, this, &frmStep1::cmdClear1_Click);
     connect(cmdEnd, &QPushButton::clicked, this, &frmStep1::cmdEnd_Click);
+    connect(CmdExtractDBX, &QPushButton::clicked, this, &frmStep1::CmdExtractDBX_Click);
 }
 
 void frmStep1::ShowCentred()

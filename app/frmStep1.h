@@ -3,8 +3,12 @@
 #include "filelist/FolderListing.h"
 #include "filelist/SourceFileList.h"
 
+#include "import/PathList.h"
+
+#include <QDateTime>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class FlexGrid;
 class QGroupBox;
@@ -12,6 +16,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class UserPrompts;
+namespace messaging {
+class RDOFolder;
+}
 
 // Ends the program at once, from wherever it is called: also from inside a yield of a running
 // operation, whose remaining steps then never run. Nothing is written on the way out.
@@ -42,11 +49,28 @@ public:
     void CmdAddFolder_Click();
     void cmdClear1_Click();
     void cmdEnd_Click();
+    void CmdExtractDBX_Click();
+
+    // The folder at a backslash path "\" + store display name + "\" + folder path, through the
+    // mail client; null when no part of the path was found.
+    std::shared_ptr<messaging::RDOFolder> OpenMAPIFolder(const QString& path);
 
     UserPrompts& prompts() { return m_prompts; }
 
     // What the add-folder button reads folders through (the file system unless set).
     void setFolderListing(FolderListingFactory listing) { m_listing = std::move(listing); }
+    // The clock the import's time stamps come from (local time; the system clock unless set).
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // True while an import runs.
+    bool importRunning() const { return m_importRunning; }
+
+    // State of the last import run.
+    QString saveFolder;
+    QString storeDisplayName;
+    PathArray folderList;
+    QString lastStorePath;
+
+    static const QString kCompletionTitle;
 
     static const QString kWindowTitle;
     static const QString kExitQuestion;
@@ -81,4 +105,6 @@ private:
     std::function<void()> m_endProgram;
     std::unique_ptr<SourceFileList> m_fileList;
     FolderListingFactory m_listing = DiskFolderListing;
+    std::function<QDateTime()> m_clock;
+    bool m_importRunning = false;
 };

@@ -44,6 +44,13 @@ public:
     // set plus an icon (MsgBoxStyle). A Yes/No box cannot be dismissed by Esc or its close button.
     virtual int MsgBox(const QString& prompt, int style, const QString& title) = 0;
 
+    // The same box with further text the user can unfold, such as a list of what went wrong.
+    virtual int MsgBoxWithDetails(const QString& prompt, int style, const QString& title, const QString& details)
+    {
+        (void)details;
+        return MsgBox(prompt, style, title);
+    }
+
     // Multi-select file-open dialog with one filter, given as "description|*.a;*.b". Returns the
     // picked files as full paths in the dialog's order, whether they exist or not; no files when the
     // user cancels. A pick of more than `maxFiles` files fails with kDialogBufferTooSmall.

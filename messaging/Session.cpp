@@ -114,7 +114,7 @@ void RDOAppointmentItem::Save()
         }
         store.Commit();
     } catch (const pst::StoreError& e) {
-        throw Error(std::string("the item could not be saved: ") + e.what());
+        throw StoreWriteError(std::string("the item could not be saved: ") + e.what());
     }
     m_appointments.clear();
 }
@@ -207,7 +207,7 @@ void RDOStore::Remove()
         store.Close();
     } catch (const pst::StoreError& e) {
         m_store->attached = false;
-        throw Error(e.what());
+        throw StoreWriteError(e.what());
     }
     m_store->attached = false;
     m_store->store.reset();

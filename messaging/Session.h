@@ -19,6 +19,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The store file could not be written (disk full, write error): later saves cannot succeed either.
+class StoreWriteError : public Error {
+public:
+    using Error::Error;
+};
+
 // Folder kinds for Folders.Add, and item kinds for Items.Add.
 inline constexpr int olFolderCalendar = 9;
 inline constexpr int olAppointmentItem = 1;

@@ -191,6 +191,12 @@ void NodeDatabase::Release(std::uint64_t bid)
     }
     const Block gone = it->second;
     m_blocks.erase(it);
+    // A full XBLOCK kept for reuse goes with its block.
+    if (gone.children.size() == kXBlockMaxEntries) {
+        auto known = m_groups.find(gone.children);
+        if (known != m_groups.end() && known->second == (bid & ~std::uint64_t{1}))
+            m_groups.erase(known);
+    }
     m_changedBlocks.erase(bid & ~std::uint64_t{1});
     m_bbt.Erase(bid & ~std::uint64_t{1});
     for (std::uint64_t child : gone.children)

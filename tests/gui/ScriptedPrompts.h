@@ -13,11 +13,17 @@ public:
         QString prompt;
         int style;
         QString title;
+        QString details;
     };
 
     int MsgBox(const QString& prompt, int style, const QString& title) override
     {
-        boxes.push_back({prompt, style, title});
+        return MsgBoxWithDetails(prompt, style, title, QString());
+    }
+
+    int MsgBoxWithDetails(const QString& prompt, int style, const QString& title, const QString& details) override
+    {
+        boxes.push_back({prompt, style, title, details});
         if (answers.empty()) {
             ++unanswered;
             return MsgBoxResult::Ok;

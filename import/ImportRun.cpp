@@ -1,0 +1,319 @@
+#include "ImportRun.h"
+
+#include "PathList.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <exception>
+
+namespace {
+
+const QString kStoreBaseName = QStringLiteral("VarnelCalendars");
+const QString kDisplayNamePrefix = QStringLiteral("Varnel Calendars : Created - ");
+// Where files lying directly in a root folder go: a root has no name of its own to mirror.
+const QString kRootFilesFolder = QStringLiteral("Calendar");
+
+QString TrimSpaces(const QString& text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from] == QLatin1Char(' '))
+        ++from;
+    while (to > from && text[to - 1] == QLatin1Char(' '))
+        --to;
+    return text.mid(from, to - from);
+}
+
+std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
+QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
+
+QDateTime Now(const ImportOptions& options) { return options.clock ? options.clock() : QDateTime::currentDateTime(); }
+
+// Every leading run of a folder path's components: "a\b\c" gives "a", "a\b" and "a\b\c".
+void AppendLeadingPaths(PathArray& list, const QString& path)
+{
+    const QStringList parts = path.split(QLatin1Char('\\'));
+    QString joined;
+    for (const QString& part : parts) {
+        joined = joined.isEmpty() ? part : joined + QLatin1Char('\\') + part;
+        list.push_back(joined);
+    }
+}
+
+// The store folder paths the files need, each once, parents before their children.
+PathArray FolderList(const std::vector<QString>& relativeFolders, ImportObserver& observer)
+{
+    PathArray list;
+    for (const QString& folder : relativeFolders)
+        if (!folder.isEmpty())
+            list.push_back(folder);
+    if (list.empty())
+        return list;
+    SortPaths(list, 0, static_cast<std::ptrdiff_t>(list.size()) - 1);
+    observer.Yield();
+    RemoveDuplicatePaths(list);
+    const std::size_t distinct = list.size();
+    for (std::size_t i = 0; i < distinct; ++i)
+        AppendLeadingPaths(list, QString(list[i]));
+    observer.Yield();
+    SortPaths(list, 0, static_cast<std::ptrdiff_t>(list.size()) - 1);
+    observer.Yield();
+    RemoveDuplicatePaths(list);
+    return list;
+}
+
+// Creates the folders of the list; one that cannot be created is passed over (the files meant
+// for it then fail with the reason).
+void CreateFolders(messaging::RDOSession& session, const std::string& storeEntryId, const QString& displayName,
+                   const PathArray& folders, ImportObserver& observer)
+{
+    for (const QString& path : folders) {
+        try {
+            const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
+            if (slash < 0) {
+                auto store = session.Stores().GetStoreFromID(storeEntryId);
+                auto root = store->IPMRootFolder();
+                bool exists = false;
+                for (const auto& folder : root->Folders().All())
+                    if (folder->Name() == Utf8(path))
+                        exists = true;
+                if (!exists)
+                    root->Folders().Add(Utf8(path), messaging::olFolderCalendar);
+                observer.Yield();
+            } else {
+                auto parent = OpenMAPIFolder(QLatin1Char('\\') + displayName + QLatin1Char('\\') + path.left(slash));
+                observer.Yield();
+                if (parent)
+                    parent->Folders().Add(Utf8(path.mid(slash + 1)), messaging::olFolderCalendar);
+                observer.Yield();
+            }
+        } catch (const messaging::Error&) {
+            // Passed over; the items of this folder report the missing folder.
+        }
+    }
+}
+
+// The import format a file's name asks for: 7 vCalendar, 8 iCalendar, 0 neither.
+int ImportFormat(const QString& path)
+{
+    const QString ending = path.right(3).toLower();
+    if (ending == QLatin1String("vcs"))
+        return cal::kFormatVCalendar;
+    if (ending == QLatin1String("ics"))
+        return cal::kFormatICalendar;
+    return 0;
+}
+
+}  // namespace
+
+QString TimeStamp(const QDateTime& when) { return when.toString(QStringLiteral("d.M.yy H.m.ss")); }
+
+QString RelativeFolderOf(const QString& listedPath)
+{
+    const QString text = TrimSpaces(listedPath);
+    if (text.isEmpty())
+        throw PathListError("the entry is empty");
+    QStringList parts;
+    if (text.startsWith(QLatin1Char('/'))) {
+        // A POSIX path: its folders below "/". A backslash is an ordinary character there, but
+        // separates folders in the store, so it is replaced.
+        if (text.endsWith(QLatin1Char('/')))
+            throw PathListError("the path names a folder, not a file");
+        parts = text.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        parts.removeLast();
+        for (QString& part : parts)
+            part.replace(QLatin1Char('\\'), QLatin1Char('_'));
+    } else {
+        QString folder;
+        if (text.size() >= 2 && text[1] == QLatin1Char(':')) {
+            // A drive path: the folder below the drive's root.
+            const QString piece = TrimSpaces(text.split(QLatin1Char(':')).value(1));
+            folder = ParentFolderOf(piece.mid(1));
+        } else if (text.startsWith(QLatin1String("\\\\"))) {
+            // A network path: the server, the share and the folders below it.
+            folder = ParentFolderOf(text.mid(2));
+        } else {
+            throw PathListError("the path is not a full path");
+        }
+        parts = folder.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    }
+    if (parts.isEmpty())
+        return kRootFilesFolder;
+    return parts.join(QLatin1Char('\\'));
+}
+
+QString ImportingCaption(int done, int total)
+{
+    return QStringLiteral("Details : Importing - (%1 of %2) file(s)").arg(done).arg(total);
+}
+
+QString CurrentFolderCaption(const QString& relativeFolder)
+{
+    return QStringLiteral("Importing Calendars... from (") + relativeFolder + QLatin1Char(')');
+}
+
+std::shared_ptr<messaging::RDOFolder> OpenMAPIFolder(const QString& path)
+{
+    std::shared_ptr<messaging::RDOFolder> current;
+    std::shared_ptr<messaging::OutlookApplication> application;
+    try {
+        application = std::get<std::shared_ptr<messaging::OutlookApplication>>(messaging::CreateObject("Outlook.Application"));
+    } catch (const std::exception&) {
+    }
+    QString rest = path.mid(1);
+    while (!rest.isEmpty()) {
+        const qsizetype slash = rest.indexOf(QLatin1Char('\\'));
+        const QString name = slash < 0 ? rest : rest.left(slash);
+        rest = slash < 0 ? QString() : rest.mid(slash + 1);
+        try {
+            if (!current) {
+                if (application)
+                    current = application->GetNamespace("MAPI")->Folders(Utf8(name));
+            } else {
+                current = current->Folders()(Utf8(name));
+            }
+        } catch (const messaging::Error&) {
+            // Not found: the walk goes on with the next name.
+        }
+    }
+    return current;
+}
+
+ImportResult RunImport(const QStringList& files, const ImportOptions& options, ImportObserver& observer)
+{
+    ImportResult result;
+    std::vector<QString> paths;
+    for (const QString& file : files) {
+        const QString path = TrimSpaces(file);
+        if (!path.isEmpty())
+            paths.push_back(path);
+    }
+    if (paths.empty()) {
+        result.status = ImportResult::Status::NothingToImport;
+        return result;
+    }
+    const int total = static_cast<int>(paths.size());
+
+    // The session and the new store.
+    std::shared_ptr<messaging::RDOSession> session;
+    std::shared_ptr<messaging::RDOStore> store;
+    std::string storeEntryId;
+    try {
+        session = std::get<std::shared_ptr<messaging::RDOSession>>(messaging::CreateObject("Redemption.RDOSession"));
+        session->Logon();
+        QString storePath = options.storePath;
+        bool numbered = false;
+        if (storePath.isEmpty()) {
+            QString folder = options.saveFolder;
+            if (!folder.endsWith(QDir::separator()) && !folder.endsWith(QLatin1Char('/')))
+                folder += QDir::separator();
+            storePath = folder + kStoreBaseName + TimeStamp(Now(options)) + QStringLiteral(".pst");
+            numbered = true;
+        }
+        result.displayName = options.displayName.isEmpty() ? kDisplayNamePrefix + TimeStamp(Now(options)) : options.displayName;
+        // A store made in the same second by an earlier run keeps its file: this one takes the
+        // next free number.
+        const QString stem = storePath.chopped(4);
+        for (int n = 2;; ++n) {
+            try {
+                store = session->Stores().AddPSTStore(Utf8(storePath), messaging::olStoreUnicode, Utf8(result.displayName));
+                break;
+            } catch (const messaging::Error&) {
+                if (!numbered || !QFileInfo::exists(storePath) || n > 1000)
+                    throw;
+                storePath = stem + QStringLiteral(" (%1).pst").arg(n);
+            }
+        }
+        result.storePath = storePath;
+        storeEntryId = store->EntryID();
+    } catch (const std::exception& e) {
+        result.status = ImportResult::Status::StoreFailed;
+        result.error = FromUtf8(e.what());
+        return result;
+    }
+    observer.StoreCreated(result.storePath, result.displayName);
+
+    // Where each file goes, and the folders that takes.
+    std::vector<QString> relativeFolders(paths.size());
+    std::vector<QString> placeErrors(paths.size());
+    for (std::size_t r = 0; r < paths.size(); ++r) {
+        try {
+            relativeFolders[r] = RelativeFolderOf(paths[r]);
+        } catch (const PathListError& e) {
+            placeErrors[r] = FromUtf8(e.what());
+        }
+    }
+    const PathArray folders = FolderList(relativeFolders, observer);
+    result.folders = folders;
+    CreateFolders(*session, storeEntryId, result.displayName, folders, observer);
+
+    // One item a file.
+    QString openFolderPath;
+    std::shared_ptr<messaging::RDOFolder> openFolder;
+    for (int r = 0; r < total; ++r) {
+        const QString& path = paths[r];
+        const QString& relative = relativeFolders[r];
+        observer.FileStarting(r, total);
+        observer.Yield();
+        QString reason = placeErrors[r];
+        int saved = 0;
+        if (reason.isEmpty()) {
+            try {
+                if (!openFolder || openFolderPath != relative) {
+                    openFolder.reset();
+                    openFolder = session->GetFolderFromPath(
+                        Utf8(QStringLiteral("\\\\") + result.displayName + QLatin1Char('\\') + relative));
+                    openFolderPath = relative;
+                }
+                auto item = openFolder->Items().Add(messaging::olAppointmentItem);
+                const int format = ImportFormat(path);
+                if (format == 0)
+                    throw messaging::Error("the name ends neither in .vcs nor in .ics");
+                item->Import(Utf8(path), format);
+                item->Save();
+                saved = item->AppointmentsSaved();
+                const cal::CalendarFile& read = item->ImportResult();
+                result.itemsSkipped += read.skippedTodos + read.skippedJournals;
+                for (const std::string& warning : read.warnings)
+                    result.warnings << path + QStringLiteral(": ") + FromUtf8(warning.c_str());
+            } catch (const messaging::StoreWriteError& e) {
+                // Nothing more can be written: the store keeps what was saved so far.
+                result.status = ImportResult::Status::StoreFailed;
+                result.error = QStringLiteral("The store %1 could not be written: %2").arg(result.storePath, FromUtf8(e.what()));
+                result.failed.push_back({path, FromUtf8(e.what())});
+                observer.FileDone(r, total, path, relative, 0, FromUtf8(e.what()));
+                try {
+                    store->Remove();
+                } catch (const std::exception&) {
+                }
+                session->Logoff();
+                return result;
+            } catch (const std::exception& e) {
+                reason = FromUtf8(e.what());
+                // The reader names the file itself; the list names it already.
+                const QString prefix = path + QStringLiteral(": ");
+                if (reason.startsWith(prefix))
+                    reason = reason.mid(prefix.size());
+            }
+        }
+        if (reason.isEmpty()) {
+            ++result.filesImported;
+            result.appointments += saved;
+        } else {
+            result.failed.push_back({path, reason});
+        }
+        observer.FileDone(r, total, path, relative, saved, reason);
+    }
+
+    observer.Yield();
+    try {
+        store->Remove();
+    } catch (const std::exception& e) {
+        result.status = ImportResult::Status::StoreFailed;
+        result.error = QStringLiteral("The store %1 could not be written: %2").arg(result.storePath, FromUtf8(e.what()));
+    }
+    observer.Yield();
+    session->Logoff();
+    return result;
+}

@@ -1,0 +1,88 @@
+#include "PathList.h"
+
+#include <utility>
+
+namespace {
+
+// (first + last) / 2, a half going to the even neighbour.
+std::ptrdiff_t MiddleIndex(std::ptrdiff_t first, std::ptrdiff_t last)
+{
+    const std::ptrdiff_t sum = first + last;
+    std::ptrdiff_t low = sum >= 0 ? sum / 2 : -((1 - sum) / 2);  // floor
+    if (sum % 2 != 0 && low % 2 != 0)
+        ++low;
+    return low;
+}
+
+}  // namespace
+
+void SortPaths(PathArray& list, std::ptrdiff_t first, std::ptrdiff_t last)
+{
+    // Each pass partitions first..last; the smaller side is sorted by a nested call and the larger
+    // one by the next pass, so nesting never goes deeper than log2 of the range.
+    while (first < last) {
+        std::ptrdiff_t i = first;
+        std::ptrdiff_t j = last;
+        const QString pivot = list[MiddleIndex(first, last)];
+        do {
+            while (list[i] < pivot && i < last)
+                ++i;
+            while (pivot < list[j] && j > first)
+                --j;
+            if (i > j)
+                break;
+            std::swap(list[i], list[j]);
+            ++i;
+            --j;
+        } while (i <= j);
+
+        if (j - first < last - i) {
+            if (first < j)
+                SortPaths(list, first, j);
+            first = i;
+        } else {
+            if (i < last)
+                SortPaths(list, i, last);
+            last = j;
+        }
+    }
+}
+
+void RemoveDuplicatePaths(PathArray& list)
+{
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(list.size()) - 1;
+    std::ptrdiff_t d = 1;
+    std::ptrdiff_t j = 0;
+    while (j <= n) {
+        if (j + d > n)
+            break;
+        if (list[j].isEmpty()) {
+            ++j;
+        } else if (list[j + d] == list[j]) {
+            list[j + d].clear();
+            ++d;
+        } else {
+            d = 1;
+            ++j;
+        }
+    }
+    std::size_t k = 0;
+    for (std::size_t at = 0; at < list.size(); ++at) {
+        if (list[at].isEmpty())
+            continue;
+        if (at != k)
+            list[k] = std::move(list[at]);
+        ++k;
+    }
+    if (k == 0)
+        throw PathListError("the list holds no path");
+    list.resize(k);
+}
+
+QString ParentFolderOf(const QString& path)
+{
+    if (path.isEmpty())
+        throw PathListError("an empty path has no folder");
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
+    return slash < 0 ? QString() : path.left(slash + 1);
+}
