@@ -120,7 +120,8 @@ QString RelativeFolderOf(const QString& listedPath)
         // separates folders in the store, so it is replaced.
         if (text.endsWith(QLatin1Char('/')))
             throw PathListError("the path names a folder, not a file");
-        parts = text.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        // "." and ".." name no folder of their own.
+        parts = QDir::cleanPath(text).split(QLatin1Char('/'), Qt::SkipEmptyParts);
         parts.removeLast();
         for (QString& part : parts)
             part.replace(QLatin1Char('\\'), QLatin1Char('_'));

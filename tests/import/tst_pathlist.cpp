@@ -134,6 +134,7 @@ TEST(RelativeFolder, DrivePosixAndNetworkPaths)
     EXPECT_EQ(rel("C:\\Users\\ann\\cal\\team.ics"), QStringLiteral("Users\\ann\\cal"));
     EXPECT_EQ(rel("  D:\\cal\\home\\b.vcs  "), QStringLiteral("cal\\home"));
     EXPECT_EQ(rel("/home/ann/cal/team.ics"), QStringLiteral("home\\ann\\cal"));
+    EXPECT_EQ(rel("/home//ann/./x/../x.ics"), QStringLiteral("home\\ann"));
     // A backslash inside a POSIX folder name would split it in the store.
     EXPECT_EQ(rel("/data/a\\b/x.ics"), QStringLiteral("data\\a_b"));
     EXPECT_EQ(rel("/data/line\nbreak/x.ics"), QStringLiteral("data\\line\nbreak"));
