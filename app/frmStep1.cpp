@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
@@ -135,6 +136,15 @@ void RegisterTahoma()
         QFontDatabase::addApplicationFont(dir + QLatin1Char('/') + QLatin1String(face));
 }
 
+// The application icon, from the images the program carries as Qt resources.
+QIcon ApplicationIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/varnel-importer-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 }  // namespace
 
 frmStep1::frmStep1(UserPrompts& prompts, std::function<void()> endProgram, QWidget* parent)
@@ -157,6 +167,7 @@ void frmStep1::createControls()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+    setWindowIcon(ApplicationIcon());
 
     // Header band. Created first so that the labels on it stack above it.
     Shape2 = Place(new RectangleShape(this, kWhite, kMidGrey), "Shape2", -120, 0, 8415, 855);

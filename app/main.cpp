@@ -6,6 +6,8 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry, and so to the entry's icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.varnel.CalendarImporter"));
     QtUserPrompts prompts;
     frmStep1 window(prompts);
     prompts.setOwner(&window);

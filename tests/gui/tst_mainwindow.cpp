@@ -74,6 +74,10 @@ private slots:
                  qPrintable(QStringLiteral("window centre %1,%2")
                                 .arg(w.geometry().center().x())
                                 .arg(w.geometry().center().y())));
+        // The application icon, loaded from the program's resources in its small and large sizes.
+        QVERIFY(!w.windowIcon().isNull());
+        for (int size : {16, 256})
+            QCOMPARE(w.windowIcon().pixmap(size).size(), QSize(size, size));
     }
 
     void controlsHaveTheirPlaceCaptionAndFont_data()
