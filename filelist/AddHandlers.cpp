@@ -1,4 +1,5 @@
 #include "AddHandlers.h"
+#include "CalendarFiles.h"
 
 #include "SourceFileList.h"
 #include "UserPrompts.h"
@@ -11,18 +12,6 @@
 
 namespace {
 
-// Blanks only, as the classic trim does: a tab or line break around a name is part of it.
-QString TrimBlanks(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
 // Keeps the busy cursor up for as long as it lives.
 class BusyCursor {
 public:
@@ -33,12 +22,6 @@ public:
 };
 
 }  // namespace
-
-bool IsCalendarFileName(const QString& path)
-{
-    const QString name = TrimBlanks(path.toLower());
-    return name.endsWith(QLatin1String(".vcs")) || name.endsWith(QLatin1String(".ics"));
-}
 
 void AddPickedFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importButton)
 {
@@ -75,12 +58,7 @@ void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
         BusyCursor busy;
         std::shared_ptr<pathLogger::TextList> gathered;
         try {
-            pathLogger walker(listing);
-            walker.PathLogInit();
-            walker.setFullFileNamesOnly(true);
-            walker.LogPath(folder);
-            gathered = walker.fullFileNames();
-            walker.Terminate();
+            gathered = FilesBelow(folder, listing);
         } catch (const ListingError& e) {
             // Without the whole tree the add would silently miss files: nothing is added, and the
             // user learns which folder stopped the walk and why.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CalendarFiles.h"
 #include "FolderListing.h"
 
 #include <QString>
@@ -23,6 +24,3 @@ void AddPickedFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
 // added, disabled otherwise. Yields to the event loop between files.
 void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importButton,
                     const FolderListingFactory& listing);
-
-// True when `path`, lower-cased and without blanks around it, ends in ".vcs" or ".ics".
-bool IsCalendarFileName(const QString& path);
