@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""cal2pst as a user and a script meet it: help and version, usage errors, the store it writes
+(read back by libpff and pstcheck), the summary on stdout, progress on stderr, exit statuses, and
+never overwriting a file.
+Usage: test_cal2pst.py CAL2PST PSTCHECK STORE_TREE EXAMPLES"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CAL2PST, PSTCHECK, STORE_TREE, EXAMPLES = sys.argv[1:5]
+
+
+def run(*args, cwd=None):
+    return subprocess.run([CAL2PST, *args], capture_output=True, text=True, cwd=cwd, timeout=300,
+                          stdin=subprocess.DEVNULL)
+
+
+def summary(stdout):
+    """The summary lines as a dict, and the failed lines."""
+    fields = {}
+    failed = []
+    for line in stdout.splitlines():
+        if line.startswith("failed: "):
+            failed.append(line[len("failed: "):])
+        else:
+            key, _, value = line.partition(": ")
+            fields[key] = value
+    return fields, failed
+
+
+def tree(store):
+    check = subprocess.run([PSTCHECK, store], capture_output=True, text=True)
+    assert check.returncode == 0, check.stdout + check.stderr
+    out = subprocess.run(["/usr/bin/python3", STORE_TREE, store], capture_output=True, text=True, check=True)
+    return out.stdout
+
+
+def store_folder(path):
+    return os.path.realpath(path).lstrip("/").replace("/", "\\")
+
+
+class Cal2pst(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="cal2pst-")
+        self.src = os.path.join(self.dir, "src")
+        shutil.copytree(EXAMPLES, self.src)
+        self.out = os.path.join(self.dir, "out")
+        os.mkdir(self.out)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def test_help_version_and_usage_errors(self):
+        r = run("--help")
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("Usage: cal2pst [-o FILE.pst | -d DIR]", r.stdout)
+        r = run("--version")
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout, r"^cal2pst .* \d+\.\d+\.\d+\n$")
+        for args in ([], ["-o"], ["--bogus", self.src], ["-o", "a.pst", "-d", self.out, self.src],
+                     ["--display-name", "a\\b", self.src], ["--display-name", " ", self.src]):
+            r = run(*args)
+            self.assertEqual(r.returncode, 2, args)
+            self.assertTrue(r.stderr.startswith("cal2pst: "), (args, r.stderr))
+            self.assertEqual(r.stdout, "", args)
+        self.assertEqual(os.listdir(self.out), [])
+
+    def test_imports_folders_and_files_mirroring_their_folders(self):
+        team = os.path.join(self.src, "office", "team.ics")
+        r = run("-d", self.out, "--display-name", "Team calendars", os.path.join(self.src, "home"), team)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        fields, failed = summary(r.stdout)
+        store = fields["store"]
+        self.assertEqual(os.path.dirname(store), os.path.realpath(self.out))
+        self.assertRegex(os.path.basename(store), r"^VarnelCalendars\d{1,2}\.\d{1,2}\.\d\d \d{1,2}\.\d{1,2}\.\d\d\.pst$")
+        self.assertEqual((fields["files imported"], fields["appointments written"], fields["files failed"],
+                          fields["items skipped"]), ("2", "3", "0", "0"))
+        self.assertEqual(failed, [])
+        # Plain progress lines when stderr is not a terminal: one a file, in order.
+        lines = [l for l in r.stderr.splitlines() if l.startswith("[")]
+        self.assertEqual(len(lines), 2, r.stderr)
+        self.assertTrue(lines[0].startswith("[1/2] imported ") and "birthdays.ics: 2 appointment(s)" in lines[0])
+        base = store_folder(self.src)
+        listing = tree(store)
+        self.assertIn(base + "\\home\tIPF.Appointment\t2\t", listing)
+        self.assertIn(base + "\\office\tIPF.Appointment\t1\tTeam sync\n", listing)
+
+    def test_failed_files_are_listed_and_the_rest_imported(self):
+        bad = os.path.join(self.src, "office", "bad.ics")
+        with open(bad, "w") as f:
+            f.write("BEGIN:VCALENDAR\nVERSION:2.0\nEND:VCALENDAR\n")
+        store = os.path.join(self.out, "mine.pst")
+        missing = os.path.join(self.src, "gone.vcs")
+        r = run("-q", "-o", store, self.src, missing)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr, "")
+        fields, failed = summary(r.stdout)
+        self.assertEqual(fields["store"], os.path.realpath(store))
+        self.assertEqual((fields["files imported"], fields["files failed"]), ("3", "2"))
+        self.assertEqual(len(failed), 2)
+        self.assertTrue(failed[0].startswith(bad + ": ") and len(failed[0]) > len(bad) + 4, failed)
+        self.assertTrue(failed[1].startswith(missing + ": "), failed)
+        tree(store)
+
+    def test_never_overwrites(self):
+        store = os.path.join(self.out, "taken.pst")
+        with open(store, "wb") as f:
+            f.write(b"mine")
+        r = run("-o", store, self.src)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("taken.pst", r.stderr)
+        with open(store, "rb") as f:
+            self.assertEqual(f.read(), b"mine")
+        # Two runs in the same second into one folder: two stores.
+        first = run("-q", self.src, cwd=self.out)
+        second = run("-q", self.src, cwd=self.out)
+        self.assertEqual((first.returncode, second.returncode), (0, 0))
+        stores = sorted(f for f in os.listdir(self.out) if f.startswith("VarnelCalendars"))
+        self.assertEqual(len(stores), 2, stores)
+        for s in stores:
+            tree(os.path.join(self.out, s))
+
+    def test_nothing_to_import_writes_no_store(self):
+        empty = os.path.join(self.dir, "empty")
+        os.mkdir(empty)
+        with open(os.path.join(empty, "notes.txt"), "w") as f:
+            f.write("not a calendar")
+        r = run("-d", self.out, empty)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("no store was written", r.stderr)
+        self.assertEqual(os.listdir(self.out), [])
+        r = run("-d", os.path.join(self.dir, "no such folder"), self.src)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("no such folder", r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
