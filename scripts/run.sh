@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the importer's window.
+# Sets up, builds and starts the importer's window. Without a display, imports the project's
+# example calendars with the command-line companion instead and says where the new store is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,8 +12,13 @@ program=build/release/app/varnel-importer
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo
   echo "The importer is built ($program), but this machine has no display to show its window on."
-  echo "Run this command again from a desktop session, or show the window on a virtual display:"
-  echo "  xvfb-run $program"
+  echo "Importing the example calendars (examples/) with the command-line companion instead:"
+  mkdir -p build/examples
+  build/release/cli/cal2pst -d build/examples examples
+  echo
+  echo "The new store is the file named on the \"store:\" line above; open it in Outlook, or read it"
+  echo "with pffinfo or readpst. To see the window, run this command again from a desktop session,"
+  echo "or on a virtual display: xvfb-run $program"
   exit 0
 fi
 exec "$program"
