@@ -201,7 +201,12 @@ void NodeDatabase::Release(std::uint64_t bid)
     m_bbt.Erase(bid & ~std::uint64_t{1});
     for (std::uint64_t child : gone.children)
         Release(child);
-    FreeLater(gone.ib, BlockAllocation(gone.cb));
+    // A block no commit has named can be reused at once; one the committed state still uses only
+    // after the next commit.
+    if (gone.committedRefs < 0)
+        MarkUnits(gone.ib, BlockAllocation(gone.cb), false);
+    else
+        FreeLater(gone.ib, BlockAllocation(gone.cb));
 }
 
 std::uint64_t NodeDatabase::WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::uint64_t total)

@@ -140,3 +140,32 @@ TEST(Session, FailuresRaiseWithAReason)
     store->Remove();
     EXPECT_THROW(store->IPMRootFolder(), Error);
 }
+
+TEST(Session, AFileOfManyEventsIsSavedCompactly)
+{
+    // Every appointment of a file goes into one commit. Space that the growing contents table
+    // gives up on the way is reused at once, so the store grows with the appointments, not with
+    // the square of them.
+    TempDir dir;
+    const int events = 3000;
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+    for (int i = 0; i < events; ++i)
+        text += "BEGIN:VEVENT\r\nUID:many-" + std::to_string(i) + "\r\nDTSTAMP:20260101T000000Z\r\n"
+                "DTSTART:20260105T090000Z\r\nDTEND:20260105T100000Z\r\nSUMMARY:Event " + std::to_string(i) +
+                "\r\nEND:VEVENT\r\n";
+    text += "END:VCALENDAR\r\n";
+    const std::string file = dir.path + "/many.ics";
+    std::ofstream(file, std::ios::binary) << text;
+
+    auto session = Session();
+    const std::string path = dir.path + "/many.pst";
+    auto store = session->Stores().AddPSTStore(path, olStoreUnicode, "Many");
+    auto item = store->IPMRootFolder()->Folders().Add("cal", olFolderCalendar)->Items().Add(olAppointmentItem);
+    item->Import(file, 8);
+    item->Save();
+    EXPECT_EQ(item->AppointmentsSaved(), events);
+    store->Remove();
+    EXPECT_LT(fs::file_size(path), static_cast<std::uintmax_t>(events) * 6 * 1024);
+    std::string out;
+    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+}
