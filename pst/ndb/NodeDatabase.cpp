@@ -26,10 +26,53 @@ bool HasFMap(std::size_t interval)
     return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
 }
 
+// Passes everything on to the file, until one write, resize or sync fails. From then on the
+// database's picture of the file may be ahead of what is on disk, so nothing more is written: the
+// file keeps the last commit that completed.
+class StopAfterFailure : public FileLayer {
+public:
+    explicit StopAfterFailure(std::unique_ptr<FileLayer> file)
+        : m_file(std::move(file))
+    {
+    }
+    void Write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
+    {
+        Guard([&] { m_file->Write(offset, data, size); });
+    }
+    void Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) override { m_file->Read(offset, data, size); }
+    void Resize(std::uint64_t size) override
+    {
+        Guard([&] { m_file->Resize(size); });
+    }
+    void Sync() override
+    {
+        Guard([&] { m_file->Sync(); });
+    }
+    void Close() override { m_file->Close(); }
+    bool Failed() const { return !m_failure.empty(); }
+
+private:
+    template <typename F>
+    void Guard(F operation)
+    {
+        if (Failed())
+            throw StoreError("nothing more is written after an earlier failure (" + m_failure + ")");
+        try {
+            operation();
+        } catch (const std::exception& e) {
+            m_failure = e.what();
+            throw;
+        }
+    }
+
+    std::unique_ptr<FileLayer> m_file;
+    std::string m_failure;
+};
+
 }  // namespace
 
 NodeDatabase::NodeDatabase(std::unique_ptr<FileLayer> file)
-    : m_file(std::move(file))
+    : m_file(std::make_unique<StopAfterFailure>(std::move(file)))
     , m_nbt(BTPage::kNbtLeafMax, [](const NBTENTRY& e) { return static_cast<std::uint64_t>(e.nid); })
     , m_bbt(BTPage::kBbtLeafMax, [](const BBTENTRY& e) { return e.bref.bid; })
 {
@@ -576,6 +619,11 @@ void NodeDatabase::Close()
 {
     if (m_closed)
         return;
+    if (static_cast<StopAfterFailure&>(*m_file).Failed()) {
+        m_file->Close();
+        m_closed = true;
+        return;
+    }
     if (!m_committed) {
         Commit();
     } else if (std::any_of(m_intervals.begin(), m_intervals.end(), [](const Interval& iv) { return iv.dirty; })) {

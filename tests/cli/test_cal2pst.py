@@ -5,18 +5,20 @@ never overwriting a file.
 Usage: test_cal2pst.py CAL2PST PSTCHECK STORE_TREE EXAMPLES"""
 import os
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import unittest
 
-CAL2PST, PSTCHECK, STORE_TREE, EXAMPLES = sys.argv[1:5]
+CAL2PST, PSTCHECK, STORE_TREE, EXAMPLES, MAKE_CALENDARS = sys.argv[1:6]
 
 
-def run(*args, cwd=None):
+def run(*args, cwd=None, preexec_fn=None):
     return subprocess.run([CAL2PST, *args], capture_output=True, text=True, cwd=cwd, timeout=300,
-                          stdin=subprocess.DEVNULL)
+                          stdin=subprocess.DEVNULL, preexec_fn=preexec_fn)
 
 
 def summary(stdout):
@@ -136,6 +138,29 @@ class Cal2pst(unittest.TestCase):
         r = run("-d", os.path.join(self.dir, "no such folder"), self.src)
         self.assertEqual(r.returncode, 2)
         self.assertIn("no such folder", r.stderr)
+
+    def test_a_full_disk_stops_the_import_and_keeps_what_was_saved(self):
+        # Files may grow to 1.2 MB only: writes past that fail as on a full disk.
+        def small_disk():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1_200_000, 1_200_000))
+
+        tree = os.path.join(self.dir, "tree")
+        subprocess.run([sys.executable, MAKE_CALENDARS, "tree", tree, "1000"], check=True)
+        store = os.path.join(self.out, "full.pst")
+        r = run("-q", "-o", store, tree, preexec_fn=small_disk)
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn("The store %s could not be written" % os.path.realpath(store), r.stderr)
+        fields, failed = summary(r.stdout)
+        imported = int(fields["files imported"])
+        self.assertTrue(0 < imported < 1000, r.stdout)
+        self.assertEqual(len(failed), 1)
+        held = sum(int(line.split("\t")[2]) for line in tree_lines(store))
+        self.assertEqual(held, imported)
+
+
+def tree_lines(store):
+    return [l for l in tree(store).splitlines() if l]
 
 
 if __name__ == "__main__":

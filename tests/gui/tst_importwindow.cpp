@@ -14,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 const QString kCompletionTitle = QStringLiteral("Varnel vCalendar/iCalendar Importer");
@@ -225,6 +228,38 @@ private slots:
         QVERIFY(lines[2].startsWith(QStringLiteral("For more details visit this link : ")));
         QVERIFY(lines[2].endsWith(QStringLiteral("/kb/287532")));
         QVERIFY2(box.details.contains(QStringLiteral("no such folder")), qPrintable(box.details));
+    }
+
+    void aFullDiskStopsTheRunWithAMessage()
+    {
+        QTemporaryDir src;
+        QTemporaryDir out;
+        for (int i = 0; i < 600; ++i)
+            Write(src.filePath(QStringLiteral("cal/e%1.ics").arg(i, 3, 10, QLatin1Char('0'))),
+                  Event(QStringLiteral("uid-%1").arg(i), QStringLiteral("Event %1").arg(i)));
+        frmStep1& w = open();
+        prompts->folderResults = {src.path(), out.path()};
+        w.CmdAddFolder_Click();
+        prompts->boxes.clear();
+        // Files may grow to 1 MB only while the run goes: later writes fail as on a full disk.
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 1'000'000;
+        setrlimit(RLIMIT_FSIZE, &small);
+        w.CmdExtractDBX_Click();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(prompts->boxes.size(), 1);
+        const ScriptedPrompts::Box box = prompts->boxes[0];
+        QCOMPARE(box.style, 16);
+        QVERIFY2(box.prompt.startsWith(QStringLiteral("The store %1 could not be written").arg(w.lastStorePath)), qPrintable(box.prompt));
+        QVERIFY2(box.prompt.contains(QStringLiteral("The import was stopped.")), qPrintable(box.prompt));
+        int code = 0;
+        const QString check = Run(QStringLiteral(PSTCHECK), {w.lastStorePath}, &code);
+        QVERIFY2(code == 0, qPrintable(check));
     }
 
     void closingDuringARunKeepsWhatWasSaved()
