@@ -59,7 +59,8 @@ public:
 
     void Sync() override
     {
-        if (::fsync(m_fd) != 0)
+        // The data, and the file size when it changed; times and the like may wait.
+        if (::fdatasync(m_fd) != 0)
             fail("could not flush");
     }
 
