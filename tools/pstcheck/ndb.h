@@ -107,6 +107,7 @@ private:
     Report& r_;
     Header header_;
     std::uint64_t intervals_ = 0;
+    bool mapsTrusted_ = true;  // fAMapValid is not 0
     std::map<std::uint32_t, NbtEntry> nodes_;
     std::vector<BbtEntry> blocks_;
     std::unordered_map<std::uint64_t, std::size_t> blockIndex_;  // bid & ~1 -> blocks_
