@@ -117,7 +117,8 @@ std::unique_ptr<MessageStore> MessageStore::Create(const std::string& path, cons
         throw StoreError(path + " already exists; it is left as it is");
 
     const std::string temp = TempPathFor(path);
-    std::unique_ptr<FileLayer> file = CreateDiskFile(temp);
+    // The temporary name is gone once the store is in place: failures name the store's file.
+    std::unique_ptr<FileLayer> file = CreateDiskFile(temp, path);
     std::unique_ptr<MessageStore> store;
     try {
         store = Create(std::move(file), displayName);
