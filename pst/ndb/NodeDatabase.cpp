@@ -21,6 +21,49 @@ constexpr std::size_t Align(std::size_t n, std::size_t a) { return (n + a - 1) /
 
 std::size_t BlockAllocation(std::size_t cb) { return Align(cb + kBlockTrailerSize, kUnit); }
 
+// The file as the database writes it: once a write, resize or flush has failed, the database's
+// own structures may be half updated, so nothing more is written and the file keeps its last
+// committed state. Every later attempt fails with the first failure's reason.
+class GuardedFile : public FileLayer {
+public:
+    GuardedFile(std::unique_ptr<FileLayer> file, std::string& failure)
+        : m_file(std::move(file))
+        , m_failure(failure)
+    {
+    }
+    void Write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
+    {
+        Guard([&] { m_file->Write(offset, data, size); });
+    }
+    void Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) override { m_file->Read(offset, data, size); }
+    void Resize(std::uint64_t size) override
+    {
+        Guard([&] { m_file->Resize(size); });
+    }
+    void Sync() override
+    {
+        Guard([&] { m_file->Sync(); });
+    }
+    void Close() override { m_file->Close(); }
+
+private:
+    template <typename F>
+    void Guard(F&& operation)
+    {
+        if (!m_failure.empty())
+            throw StoreError("nothing more is written to the store after an earlier failure: " + m_failure);
+        try {
+            operation();
+        } catch (const std::exception& e) {
+            m_failure = e.what();
+            throw;
+        }
+    }
+
+    std::unique_ptr<FileLayer> m_file;
+    std::string& m_failure;
+};
+
 bool HasFMap(std::size_t interval)
 {
     return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
@@ -29,7 +72,7 @@ bool HasFMap(std::size_t interval)
 }  // namespace
 
 NodeDatabase::NodeDatabase(std::unique_ptr<FileLayer> file)
-    : m_file(std::move(file))
+    : m_file(std::make_unique<GuardedFile>(std::move(file), m_writeFailure))
     , m_nbt(BTPage::kNbtLeafMax, [](const NBTENTRY& e) { return static_cast<std::uint64_t>(e.nid); })
     , m_bbt(BTPage::kBbtLeafMax, [](const BBTENTRY& e) { return e.bref.bid; })
 {
@@ -559,6 +602,12 @@ void NodeDatabase::Close()
 {
     if (m_closed)
         return;
+    if (!m_writeFailure.empty()) {
+        // After a failed write the file is left as the last commit made it.
+        m_closed = true;
+        m_file->Close();
+        return;
+    }
     if (!m_committed) {
         Commit();
     } else if (std::any_of(m_intervals.begin(), m_intervals.end(), [](const Interval& iv) { return iv.dirty; })) {

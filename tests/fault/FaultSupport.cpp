@@ -145,6 +145,40 @@ StoreImage CheckImage(Bytes image, std::uint32_t folder)
     return out;
 }
 
+// Events of every shape the store writes differently: plain, with a body spanning several blocks,
+// with attendees (recipient table), and a series with a changed occurrence (attachment with an
+// embedded message).
+std::string SampleCalendar(int events)
+{
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Fault test//EN\r\n";
+    for (int i = 0; i < events; ++i) {
+        const std::string uid = "powercut-" + std::to_string(i);
+        const std::string day = std::to_string(20240101 + (i % 28));
+        text += "BEGIN:VEVENT\r\nUID:" + uid + "\r\nSUMMARY:Event " + std::to_string(i) + "\r\n";
+        text += "DTSTART:" + day + "T090000Z\r\nDTEND:" + day + "T100000Z\r\n";
+        switch (i % 4) {
+        case 1:
+            text += "DESCRIPTION:" + std::string(12000 + 900 * i, static_cast<char>('a' + i % 26)) + "\r\n";
+            break;
+        case 2:
+            text += "ORGANIZER;CN=Ann:mailto:ann@example.org\r\n"
+                    "ATTENDEE;CN=Bob;PARTSTAT=ACCEPTED:mailto:bob@example.org\r\n"
+                    "ATTENDEE;CN=Cy;ROLE=OPT-PARTICIPANT:mailto:cy@example.org\r\n";
+            break;
+        case 3:
+            text += "RRULE:FREQ=DAILY;COUNT=5\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:" + uid
+                    + "\r\nRECURRENCE-ID:" + std::to_string(20240102 + (i % 28))
+                    + "T090000Z\r\nSUMMARY:Moved\r\nDTSTART:" + std::to_string(20240102 + (i % 28))
+                    + "T140000Z\r\nDTEND:" + std::to_string(20240102 + (i % 28)) + "T150000Z\r\n";
+            break;
+        default:
+            break;
+        }
+        text += "END:VEVENT\r\n";
+    }
+    return text + "END:VCALENDAR\r\n";
+}
+
 Bytes ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -62,6 +62,10 @@ struct StoreImage {
 // Checks an image with pstcheck's own code and reads the subjects of the messages in `folder`.
 StoreImage CheckImage(Bytes image, std::uint32_t folder);
 
+// An iCalendar text of `events` events of every shape the store writes differently: plain, with
+// a body over several blocks, with attendees, and a series with a changed occurrence.
+std::string SampleCalendar(int events);
+
 // A file's bytes; empty when it cannot be read.
 Bytes ReadWholeFile(const std::string& path);
 
