@@ -124,13 +124,55 @@ void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
         out.push_back(root);
 }
 
+// libical reads a line in time growing with the square of its length (a 10 MB line takes
+// seconds, 100 MB many minutes), but folded lines in linear time. Lines longer than this are
+// folded before parsing; unfolding gives back the very same bytes.
+constexpr std::size_t kFoldLinesAbove = 16384;
+
+std::string FoldLongLines(const std::string& text)
+{
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (end - at <= kFoldLinesAbove) {
+            out.append(text, at, end - at);
+        } else {
+            for (std::size_t piece = at; piece < end; piece += kFoldLinesAbove) {
+                if (piece > at)
+                    out += "\r\n ";
+                out.append(text, piece, std::min(kFoldLinesAbove, end - piece));
+            }
+        }
+        at = end;
+    }
+    return out;
+}
+
+bool HasLongLine(const std::string& text)
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end - at > kFoldLinesAbove)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 std::vector<Component> ParseICalendar(const std::string& original, CalendarFile& result)
 {
     std::vector<Component> roots;
     // Events written without their VCALENDAR around them: read them as if it were there.
-    const std::string text = !ContainsNoCase(original, "BEGIN:VCALENDAR")
-                                 ? "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + original + "\r\nEND:VCALENDAR\r\n"
-                                 : original;
+    std::string text = !ContainsNoCase(original, "BEGIN:VCALENDAR")
+                           ? "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + original + "\r\nEND:VCALENDAR\r\n"
+                           : original;
+    if (HasLongLine(text))
+        text = FoldLongLines(text);
     icalcomponent* root = icalparser_parse_string(text.c_str());
     if (!root) {
         root = icalparser_parse_string(Repaired(text).c_str());
