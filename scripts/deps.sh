@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-wine libical-dev unicode-cldr-core)
-test_packages=("${build_packages[@]}" libgtest-dev pff-tools python3-pypff pst-utils)
+test_packages=("${build_packages[@]}" libgtest-dev pff-tools python3-pypff pst-utils clang-14 libclang-rt-14-dev)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;

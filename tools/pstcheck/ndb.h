@@ -115,7 +115,6 @@ private:
     std::vector<std::uint32_t> owner_;                          // per 64-byte unit; 0 = unused
     std::vector<std::string> ownerNames_;
     std::optional<std::uint64_t> lastKey_[2];
-    int leafDepth_[2] = {-1, -1};
 };
 
 }  // namespace pstcheck
