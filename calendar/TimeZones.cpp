@@ -138,6 +138,22 @@ ZoneResolver& ZoneResolver::Shared()
     return resolver;
 }
 
+namespace {
+
+bool YearlyRulesOnly(icalcomponent* vtimezone)
+{
+    for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); c;
+         c = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+        for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
+             p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY))
+            if (icalproperty_get_rrule(p).freq != ICAL_YEARLY_RECURRENCE)
+                return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText)
 {
     if (!vcalendar)
@@ -160,6 +176,11 @@ void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std:
             key = text ? text : "";
             free(text);
         }
+        // Zones change their offsets at most a few times a year. libical expands a zone's rules
+        // from their first date onwards, so a rule repeating every second (or hour) since year 1
+        // would keep it busy for ever: such a zone is not taken, as if it were not defined.
+        if (!YearlyRulesOnly(vtz))
+            continue;
         auto it = m_byDefinition.find(key);
         if (it == m_byDefinition.end()) {
             icaltimezone* zone = icaltimezone_new();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once as shipped, once under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Stops at the first failing round.
+# UndefinedBehaviorSanitizer, then the fuzz targets for a short while. Stops at the first
+# failing round.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,6 @@ run_round() {
 run_round plain
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_round sanitize -DVARNEL_SANITIZE=ON
+
+echo "== fuzz targets: seeds, then 25 s each =="
+fault/fuzz.sh --seconds 25 --build build/test-fuzz --jobs "$(nproc)" --fresh

@@ -85,12 +85,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FileLayer> CreateDiskFile(const std::string& path)
+std::unique_ptr<FileLayer> CreateDiskFile(const std::string& path, const std::string& nameInMessages)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         throw StoreError("could not create " + path + ": " + std::strerror(errno));
-    return std::make_unique<DiskFile>(path, fd);
+    return std::make_unique<DiskFile>(nameInMessages.empty() ? path : nameInMessages, fd);
 }
 
 }  // namespace pst

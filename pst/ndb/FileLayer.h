@@ -29,6 +29,7 @@ public:
 };
 
 // A new file on disk, created exclusively: an existing file of that name is never opened.
-std::unique_ptr<FileLayer> CreateDiskFile(const std::string& path);
+// Failures name the file `nameInMessages` when given (the name the file will be known by).
+std::unique_ptr<FileLayer> CreateDiskFile(const std::string& path, const std::string& nameInMessages = {});
 
 }  // namespace pst

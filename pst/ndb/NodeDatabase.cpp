@@ -21,18 +21,14 @@ constexpr std::size_t Align(std::size_t n, std::size_t a) { return (n + a - 1) /
 
 std::size_t BlockAllocation(std::size_t cb) { return Align(cb + kBlockTrailerSize, kUnit); }
 
-bool HasFMap(std::size_t interval)
-{
-    return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
-}
-
-// Passes everything on to the file, until one write, resize or sync fails. From then on the
-// database's picture of the file may be ahead of what is on disk, so nothing more is written: the
-// file keeps the last commit that completed.
-class StopAfterFailure : public FileLayer {
+// The file as the database writes it: once a write, resize or flush has failed, the database's
+// own structures may be half updated, so nothing more is written and the file keeps its last
+// committed state. Every later attempt fails with the first failure's reason.
+class GuardedFile : public FileLayer {
 public:
-    explicit StopAfterFailure(std::unique_ptr<FileLayer> file)
+    GuardedFile(std::unique_ptr<FileLayer> file, std::string& failure)
         : m_file(std::move(file))
+        , m_failure(failure)
     {
     }
     void Write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
@@ -49,14 +45,13 @@ public:
         Guard([&] { m_file->Sync(); });
     }
     void Close() override { m_file->Close(); }
-    bool Failed() const { return !m_failure.empty(); }
 
 private:
     template <typename F>
-    void Guard(F operation)
+    void Guard(F&& operation)
     {
-        if (Failed())
-            throw StoreError("nothing more is written after an earlier failure (" + m_failure + ")");
+        if (!m_failure.empty())
+            throw StoreError("nothing more is written to the store after an earlier failure: " + m_failure);
         try {
             operation();
         } catch (const std::exception& e) {
@@ -66,13 +61,19 @@ private:
     }
 
     std::unique_ptr<FileLayer> m_file;
-    std::string m_failure;
+    std::string& m_failure;
 };
+
+bool HasFMap(std::size_t interval)
+{
+    return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
+}
+
 
 }  // namespace
 
 NodeDatabase::NodeDatabase(std::unique_ptr<FileLayer> file)
-    : m_file(std::make_unique<StopAfterFailure>(std::move(file)))
+    : m_file(std::make_unique<GuardedFile>(std::move(file), m_writeFailure))
     , m_nbt(BTPage::kNbtLeafMax, [](const NBTENTRY& e) { return static_cast<std::uint64_t>(e.nid); })
     , m_bbt(BTPage::kBbtLeafMax, [](const BBTENTRY& e) { return e.bref.bid; })
 {
@@ -619,9 +620,10 @@ void NodeDatabase::Close()
 {
     if (m_closed)
         return;
-    if (static_cast<StopAfterFailure&>(*m_file).Failed()) {
-        m_file->Close();
+    if (!m_writeFailure.empty()) {
+        // After a failed write the file is left as the last commit made it.
         m_closed = true;
+        m_file->Close();
         return;
     }
     if (!m_committed) {

@@ -145,6 +145,7 @@ private:
     // Writes the maps of every changed interval; returns the bytes they mark free.
     std::uint64_t WriteMaps();
 
+    std::string m_writeFailure;  // the first failed file operation's reason; nothing is written after it
     std::unique_ptr<FileLayer> m_file;
     Header m_header;
     std::map<std::uint32_t, NBTENTRY> m_nodes;

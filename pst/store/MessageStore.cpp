@@ -116,16 +116,12 @@ std::unique_ptr<MessageStore> MessageStore::Create(const std::string& path, cons
     if (::lstat(path.c_str(), &st) == 0)
         throw StoreError(path + " already exists; it is left as it is");
 
-    std::array<std::uint8_t, 16> key{};
-    std::random_device random;
-    for (std::size_t i = 0; i < key.size(); i += 4)
-        Put32(key.data() + i, random());
-
     const std::string temp = TempPathFor(path);
-    std::unique_ptr<MessageStore> store(new MessageStore(std::make_unique<NodeDatabase>(CreateDiskFile(temp)), key));
+    // The temporary name is gone once the store is in place: failures name the store's file.
+    std::unique_ptr<FileLayer> file = CreateDiskFile(temp, path);
+    std::unique_ptr<MessageStore> store;
     try {
-        store->WriteEmptyStore(displayName);
-        store->Commit();
+        store = Create(std::move(file), displayName);
         // A hard link puts the finished file under its name, and fails rather than replace a
         // file that appeared meanwhile.
         if (::link(temp.c_str(), path.c_str()) != 0)
@@ -135,6 +131,19 @@ std::unique_ptr<MessageStore> MessageStore::Create(const std::string& path, cons
         throw;
     }
     ::unlink(temp.c_str());
+    return store;
+}
+
+std::unique_ptr<MessageStore> MessageStore::Create(std::unique_ptr<FileLayer> file, const std::string& displayName)
+{
+    std::array<std::uint8_t, 16> key{};
+    std::random_device random;
+    for (std::size_t i = 0; i < key.size(); i += 4)
+        Put32(key.data() + i, random());
+
+    std::unique_ptr<MessageStore> store(new MessageStore(std::make_unique<NodeDatabase>(std::move(file)), key));
+    store->WriteEmptyStore(displayName);
+    store->Commit();
     return store;
 }
 

@@ -85,6 +85,9 @@ public:
     // folders. The file is built under a temporary name beside `path` and appears under its own
     // name only when complete; an existing file is never overwritten (StoreError).
     static std::unique_ptr<MessageStore> Create(const std::string& path, const std::string& displayName);
+    // The same over a file layer the caller provides (tests record or fail its writes there);
+    // the store is written and committed into it as it stands.
+    static std::unique_ptr<MessageStore> Create(std::unique_ptr<FileLayer> file, const std::string& displayName);
 
     ~MessageStore();
 

@@ -136,7 +136,6 @@ bool Ndb::parseHeader()
     header_.cbPMapFree = rd64(root + 28);
     header_.nbt = {rd64(root + 36), rd64(root + 44)};
     header_.bbt = {rd64(root + 52), rd64(root + 60)};
-    header_.fAMapValid = root[68];
     if (!allBytes(h + 0x100, 128, 0xFF) || !allBytes(h + 0x180, 128, 0xFF))
         r_.warning("HEADER 0x100: rgbFM/rgbFP are not all 0xff");
     if (h[0x200] != 0x80)
@@ -146,6 +145,20 @@ bool Ndb::parseHeader()
         r_.problem("HEADER 0x201: bCryptMethod %u is neither 0 (none) nor 1 (permute)", header_.bCryptMethod);
     header_.bidNextB = rd64(h + 0x204);
 
+    header_.fAMapValid = root[68];
+    mapsTrusted_ = header_.fAMapValid != 0;
+    if (!mapsTrusted_)
+        r_.warning("ROOT fAMapValid is 0: the allocation maps are marked untrusted (a commit was interrupted); "
+                   "readers rebuild them, so they are not checked against the blocks");
+    // A commit that did not finish may have grown the file by whole intervals before its header
+    // was written: the store is what ibFileEof covers.
+    if (header_.ibFileEof < file_.size() && header_.ibFileEof >= kFirstAMap + kInterval
+        && (header_.ibFileEof - kFirstAMap) % kInterval == 0 && (file_.size() - kFirstAMap) % kInterval == 0) {
+        r_.warning("the file is 0x%llx bytes longer than ROOT ibFileEof 0x%llx (space a commit that did not finish "
+                   "added); only the store up to ibFileEof is checked",
+                   ull(file_.size() - header_.ibFileEof), ull(header_.ibFileEof));
+        file_.resize(header_.ibFileEof);
+    }
     if (header_.ibFileEof != file_.size())
         r_.problem("ROOT ibFileEof 0x%llx differs from the file length 0x%llx", ull(header_.ibFileEof),
                    ull(file_.size()));
@@ -163,7 +176,7 @@ bool Ndb::parseHeader()
                    ull(header_.ibAMapLast), ull(lastAMap));
     if (header_.fAMapValid == 1)
         r_.warning("ROOT fAMapValid is 0x01 (deprecated VALID_AMAP1)");
-    else if (header_.fAMapValid != 2)
+    else if (header_.fAMapValid != 2 && mapsTrusted_)
         r_.problem("ROOT fAMapValid 0x%02x is not 0x02 (VALID_AMAP2): the maps are marked untrusted",
                    header_.fAMapValid);
     if (header_.bidNextB % 4 != 0)
@@ -228,6 +241,21 @@ void Ndb::claim(std::uint64_t ib, std::uint64_t size, const std::string& what)
 // MS-PST 2.2.2.7.2-6 and 1.3.2.3: the DList and the map pages of every interval.
 void Ndb::checkMaps()
 {
+    if (!mapsTrusted_) {
+        // Pages being rewritten in place when the commit stopped: their content is not checked,
+        // but no block may lie on them.
+        for (std::uint64_t i = 0; i < intervals_; ++i) {
+            const std::uint64_t amap = kFirstAMap + i * kInterval;
+            claim(amap, kPageSize, strf("AMap page 0x%llx", ull(amap)));
+            if (i % 8 == 0)
+                claim(amap + 0x200, kPageSize, strf("PMap page 0x%llx", ull(amap + 0x200)));
+            if (i >= 128 && (i - 128) % 496 == 0)
+                claim(amap + 0x400, kPageSize, strf("FMap page 0x%llx", ull(amap + 0x400)));
+            if (i >= 8192 && (i - 8192) % 31744 == 0)
+                claim(amap + 0x600, kPageSize, strf("FPMap page 0x%llx", ull(amap + 0x600)));
+        }
+        return;
+    }
     const std::uint8_t* dlist = fileAt(kDListOffset, kPageSize);
     if (dlist && allBytes(dlist, kPageSize, 0))
         r_.warning("DList page at 0x4200 is all zero (written by an older Outlook)");
@@ -538,6 +566,8 @@ void Ndb::checkRefCounts()
 // MS-PST 2.2.2.7.2: the AMap bits against what is really allocated.
 void Ndb::checkSpace()
 {
+    if (!mapsTrusted_)
+        return;
     std::uint64_t zeroBits = 0;
     int reported = 0;
     for (std::uint64_t i = 0; i < intervals_; ++i) {

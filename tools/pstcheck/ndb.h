@@ -107,6 +107,7 @@ private:
     Report& r_;
     Header header_;
     std::uint64_t intervals_ = 0;
+    bool mapsTrusted_ = true;  // fAMapValid is not 0
     std::map<std::uint32_t, NbtEntry> nodes_;
     std::vector<BbtEntry> blocks_;
     std::unordered_map<std::uint64_t, std::size_t> blockIndex_;  // bid & ~1 -> blocks_
@@ -114,7 +115,6 @@ private:
     std::vector<std::uint32_t> owner_;                          // per 64-byte unit; 0 = unused
     std::vector<std::string> ownerNames_;
     std::optional<std::uint64_t> lastKey_[2];
-    int leafDepth_[2] = {-1, -1};
 };
 
 }  // namespace pstcheck
