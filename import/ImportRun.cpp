@@ -11,8 +11,6 @@ namespace {
 
 const QString kStoreBaseName = QStringLiteral("VarnelCalendars");
 const QString kDisplayNamePrefix = QStringLiteral("Varnel Calendars : Created - ");
-// Where files lying directly in a root folder go: a root has no name of its own to mirror.
-const QString kRootFilesFolder = QStringLiteral("Calendar");
 
 QString TrimSpaces(const QString& text)
 {
@@ -108,41 +106,6 @@ int ImportFormat(const QString& path)
 }  // namespace
 
 QString TimeStamp(const QDateTime& when) { return when.toString(QStringLiteral("d.M.yy H.m.ss")); }
-
-QString RelativeFolderOf(const QString& listedPath)
-{
-    const QString text = TrimSpaces(listedPath);
-    if (text.isEmpty())
-        throw PathListError("the entry is empty");
-    QStringList parts;
-    if (text.startsWith(QLatin1Char('/'))) {
-        // A POSIX path: its folders below "/". A backslash is an ordinary character there, but
-        // separates folders in the store, so it is replaced.
-        if (text.endsWith(QLatin1Char('/')))
-            throw PathListError("the path names a folder, not a file");
-        // "." and ".." name no folder of their own.
-        parts = QDir::cleanPath(text).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        parts.removeLast();
-        for (QString& part : parts)
-            part.replace(QLatin1Char('\\'), QLatin1Char('_'));
-    } else {
-        QString folder;
-        if (text.size() >= 2 && text[1] == QLatin1Char(':')) {
-            // A drive path: the folder below the drive's root.
-            const QString piece = TrimSpaces(text.split(QLatin1Char(':')).value(1));
-            folder = ParentFolderOf(piece.mid(1));
-        } else if (text.startsWith(QLatin1String("\\\\"))) {
-            // A network path: the server, the share and the folders below it.
-            folder = ParentFolderOf(text.mid(2));
-        } else {
-            throw PathListError("the path is not a full path");
-        }
-        parts = folder.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    }
-    if (parts.isEmpty())
-        return kRootFilesFolder;
-    return parts.join(QLatin1Char('\\'));
-}
 
 QString ImportingCaption(int done, int total)
 {

@@ -3,6 +3,7 @@
 // The import run: a list of calendar file paths becomes one new store whose calendar folders
 // mirror the folders the files lie in, one or more appointments a file. The window and cal2pst
 // both run it and only present what it reports.
+#include "PathList.h"
 #include "messaging/Session.h"
 
 #include <QDateTime>
@@ -66,11 +67,6 @@ struct ImportOptions {
 // The stamp in store names: day.month.two-digit-year hour.minute.seconds, only the seconds with a
 // leading zero (9:05:07 on 7 December 2026 gives "7.12.26 9.5.07").
 QString TimeStamp(const QDateTime& when);
-
-// The store folder path (components joined by "\") of the folder holding a listed file: the path
-// below the root, without drive letter or server. Files directly in a root folder go into the
-// folder "Calendar". Fails (PathListError) for a path that names no folder it can place.
-QString RelativeFolderOf(const QString& listedPath);
 
 // Captions of the window's progress frame and label.
 QString ImportingCaption(int done, int total);

@@ -1,8 +1,25 @@
 #include "PathList.h"
 
+#include <QDir>
+#include <QStringList>
+
 #include <utility>
 
 namespace {
+
+// Where files lying directly in a root folder go: a root has no name of its own to mirror.
+const QString kRootFilesFolder = QStringLiteral("Calendar");
+
+QString TrimSpaces(const QString& text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from] == QLatin1Char(' '))
+        ++from;
+    while (to > from && text[to - 1] == QLatin1Char(' '))
+        --to;
+    return text.mid(from, to - from);
+}
 
 // (first + last) / 2, a half going to the even neighbour.
 std::ptrdiff_t MiddleIndex(std::ptrdiff_t first, std::ptrdiff_t last)
@@ -85,4 +102,41 @@ QString ParentFolderOf(const QString& path)
         throw PathListError("an empty path has no folder");
     const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
     return slash < 0 ? QString() : path.left(slash + 1);
+}
+
+QString RelativeFolderOf(const QString& listedPath)
+{
+    const QString text = TrimSpaces(listedPath);
+    if (text.isEmpty())
+        throw PathListError("the entry is empty");
+    QStringList parts;
+    if (text.startsWith(QLatin1Char('/'))) {
+        // A POSIX path: its folders below "/". A backslash is an ordinary character there, but
+        // separates folders in the store, so it is replaced.
+        if (text.endsWith(QLatin1Char('/')))
+            throw PathListError("the path names a folder, not a file");
+        // "." and ".." name no folder of their own.
+        parts = QDir::cleanPath(text).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (parts.isEmpty())
+            throw PathListError("the path names a folder, not a file");
+        parts.removeLast();
+        for (QString& part : parts)
+            part.replace(QLatin1Char('\\'), QLatin1Char('_'));
+    } else {
+        QString folder;
+        if (text.size() >= 2 && text[1] == QLatin1Char(':')) {
+            // A drive path: the folder below the drive's root.
+            const QString piece = TrimSpaces(text.split(QLatin1Char(':')).value(1));
+            folder = ParentFolderOf(piece.mid(1));
+        } else if (text.startsWith(QLatin1String("\\\\"))) {
+            // A network path: the server, the share and the folders below it.
+            folder = ParentFolderOf(text.mid(2));
+        } else {
+            throw PathListError("the path is not a full path");
+        }
+        parts = folder.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    }
+    if (parts.isEmpty())
+        return kRootFilesFolder;
+    return parts.join(QLatin1Char('\\'));
 }

@@ -27,3 +27,8 @@ void RemoveDuplicatePaths(PathArray& list);
 // The folder part of a backslash path, trailing backslash included ("a\b\c.ics" gives "a\b\",
 // "c.ics" gives ""). An empty path is an error.
 QString ParentFolderOf(const QString& path);
+
+// The store folder path (components joined by "\") of the folder holding a listed file: the path
+// below the root, without drive letter or server. Files directly in a root folder go into the
+// folder "Calendar". Fails (PathListError) for a path that names no folder it can place.
+QString RelativeFolderOf(const QString& listedPath);

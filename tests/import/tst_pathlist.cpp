@@ -149,6 +149,8 @@ TEST(RelativeFolder, DrivePosixAndNetworkPaths)
     EXPECT_THROW(rel("team.ics"), PathListError);
     EXPECT_THROW(rel("C:"), PathListError);
     EXPECT_THROW(rel("/home/ann/"), PathListError);
+    EXPECT_THROW(rel("/."), PathListError);      // found by fuzzing: "/" once "." is gone
+    EXPECT_THROW(rel("/a/.."), PathListError);
 }
 
 TEST(Captions, StampsAndProgressTexts)

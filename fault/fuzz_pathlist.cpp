@@ -1,0 +1,59 @@
+// Fuzzes the path-list routines and the folder rule: the input's lines become a list of paths,
+// which is sorted, freed of duplicates and mapped to store folders. Checks what must hold for
+// any list rather than only that nothing crashes.
+#include "import/PathList.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    PathArray list(lines.begin(), lines.end());
+
+    // A range inside the list, taken from the first byte.
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(list.size());
+    const std::ptrdiff_t first = size ? data[0] % n : 0;
+    PathArray ranged = list;
+    SortPaths(ranged, first, n - 1);
+    if (!std::is_sorted(ranged.begin() + first, ranged.end()) || !std::equal(list.begin(), list.begin() + first, ranged.begin()))
+        std::abort();
+
+    SortPaths(list, 0, n - 1);
+    if (!std::is_sorted(list.begin(), list.end()))
+        std::abort();
+    const bool anyText = std::any_of(list.begin(), list.end(), [](const QString& s) { return !s.isEmpty(); });
+    try {
+        RemoveDuplicatePaths(list);
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].isEmpty() || (i > 0 && !(list[i - 1] < list[i])))
+                std::abort();
+    } catch (const PathListError&) {
+        if (anyText)
+            std::abort();
+    }
+
+    for (const QString& line : lines) {
+        try {
+            const QString parent = ParentFolderOf(line);
+            if (!line.startsWith(parent))
+                std::abort();
+        } catch (const PathListError&) {
+            if (!line.isEmpty())
+                std::abort();
+        }
+        try {
+            const QString folder = RelativeFolderOf(line);
+            // A store folder path: components joined by single backslashes, none empty.
+            if (folder.isEmpty() || folder.startsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('\\'))
+                || folder.contains(QLatin1String("\\\\")))
+                std::abort();
+        } catch (const PathListError&) {
+        }
+    }
+    return 0;
+}
