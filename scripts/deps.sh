@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-wine libical-dev unicode-cldr-core)
 test_packages=("${build_packages[@]}" libgtest-dev pff-tools python3-pypff pst-utils
-  binutils-mingw-w64-i686 desktop-file-utils appstream dpkg-dev clang-14 libclang-rt-14-dev)
+  binutils-mingw-w64-i686 desktop-file-utils appstream dpkg-dev file clang-14 libclang-rt-14-dev)
 
 case "${1:-build}" in
   build) wanted=("${build_packages[@]}") ;;
