@@ -100,6 +100,7 @@ Bytes AppendableTable::FirstPageBlock() const
     std::vector<TCOLDESC> sorted = m_layout.columns;
     std::sort(sorted.begin(), sorted.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
     Bytes info;
+    info.reserve(22 + 8 * sorted.size());
     ByteWriter w(info);
     w.u8(0x7C);
     w.u8(static_cast<std::uint8_t>(sorted.size()));
@@ -116,6 +117,7 @@ Bytes AppendableTable::FirstPageBlock() const
     }
 
     Bytes indexHeader;
+    indexHeader.reserve(8);
     ByteWriter h(indexHeader);
     h.u8(HeapOnNode::kBTreeOnHeap);
     h.u8(4);
