@@ -795,7 +795,9 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     first = t;
                 last = t;
                 instanceDays.insert(MidnightMinutes(t));
-                if (++n >= (endless ? 2000 : kMaxInstances))
+                // An endless series needs its first occurrence only: its deleted and changed
+                // occurrences are taken as they are dated, and it has no last day.
+                if (++n >= (endless ? 1 : kMaxInstances))
                     break;
             }
             if (it)
