@@ -203,7 +203,9 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
     std::vector<QString> placeErrors(paths.size());
     for (std::size_t r = 0; r < paths.size(); ++r) {
         try {
-            relativeFolders[r] = RelativeFolderOf(paths[r]);
+            // Files of one folder come together: they share one copy of its name.
+            QString folder = RelativeFolderOf(paths[r]);
+            relativeFolders[r] = r > 0 && folder == relativeFolders[r - 1] ? relativeFolders[r - 1] : std::move(folder);
         } catch (const PathListError& e) {
             placeErrors[r] = FromUtf8(e.what());
         }
