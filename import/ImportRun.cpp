@@ -12,17 +12,6 @@ namespace {
 const QString kStoreBaseName = QStringLiteral("VarnelCalendars");
 const QString kDisplayNamePrefix = QStringLiteral("Varnel Calendars : Created - ");
 
-QString TrimSpaces(const QString& text)
-{
-    qsizetype from = 0;
-    qsizetype to = text.size();
-    while (from < to && text[from] == QLatin1Char(' '))
-        ++from;
-    while (to > from && text[to - 1] == QLatin1Char(' '))
-        --to;
-    return text.mid(from, to - from);
-}
-
 std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
 

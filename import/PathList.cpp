@@ -10,6 +10,8 @@ namespace {
 // Where files lying directly in a root folder go: a root has no name of its own to mirror.
 const QString kRootFilesFolder = QStringLiteral("Calendar");
 
+}  // namespace
+
 QString TrimSpaces(const QString& text)
 {
     qsizetype from = 0;
@@ -20,6 +22,8 @@ QString TrimSpaces(const QString& text)
         --to;
     return text.mid(from, to - from);
 }
+
+namespace {
 
 // (first + last) / 2, a half going to the even neighbour.
 std::ptrdiff_t MiddleIndex(std::ptrdiff_t first, std::ptrdiff_t last)

@@ -15,6 +15,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The text without the space characters before and after it (tabs and line breaks are kept).
+QString TrimSpaces(const QString& text);
+
 // Sorts the entries first..last (both included) in ascending order, in place: a quicksort with a
 // middle pivot (half indices rounded to the even neighbour). A range of one entry or none is left
 // as it is. Depth stays logarithmic whatever the order of the entries.

@@ -2,6 +2,8 @@
 // file by file, and the runs that cannot or need not write a store.
 #include "import/ImportRun.h"
 
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -16,31 +18,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    TempDir()
+// A temporary folder, with paths below it as QStrings.
+struct TempFolder : TempDir {
+    TempFolder()
+        : TempDir("importrun")
     {
-        std::string pattern = (fs::temp_directory_path() / "importrun-XXXXXX").string();
-        path = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
     }
     QString q(const std::string& below = {}) const { return QString::fromStdString(below.empty() ? path : path + "/" + below); }
-    std::string path;
 };
-
-int RunCommand(const std::string& command, std::string* output)
-{
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while (pipe && (n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-        output->append(buf.data(), n);
-    const int status = pipe ? ::pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void Copy(const std::string& example, const std::string& to)
 {
@@ -92,8 +77,8 @@ ImportOptions Into(const QString& folder)
 
 TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
 {
-    TempDir src;
-    TempDir out;
+    TempFolder src;
+    TempFolder out;
     Copy("office/team.ics", src.path + "/cal/work/a.ics");
     Copy("office/review.vcs", src.path + "/cal/home/b.vcs");
     Copy("home/birthdays.ics", src.path + "/cal/home/C.ICS");
@@ -135,7 +120,7 @@ TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
 TEST(ImportRun, DrivePathsShareFoldersAcrossDrives)
 {
     // Files that do not exist here: the folders are still made, the files fail with a reason.
-    TempDir out;
+    TempFolder out;
     const QStringList files{QStringLiteral("C:\\cal\\work\\a.ics"), QStringLiteral("D:\\cal\\home\\b.vcs"),
                             QStringLiteral("E:\\cal\\home\\c.ics")};
     Recorder recorder;
@@ -149,8 +134,8 @@ TEST(ImportRun, DrivePathsShareFoldersAcrossDrives)
 
 TEST(ImportRun, NeverOverwritesAndSaysWhyNoStoreWasWritten)
 {
-    TempDir src;
-    TempDir out;
+    TempFolder src;
+    TempFolder out;
     Copy("office/team.ics", src.path + "/a/team.ics");
     Recorder recorder;
 

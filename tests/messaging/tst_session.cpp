@@ -2,6 +2,8 @@
 // folders from files, the mail client's view of the same store, and every failure they raise.
 #include "messaging/Session.h"
 
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,30 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "session-XXXXXX").string();
-        path = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string path;
-};
-
-int RunCommand(const std::string& command, std::string* output)
-{
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while (pipe && (n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-        output->append(buf.data(), n);
-    const int status = pipe ? ::pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::shared_ptr<RDOSession> Session()
 {
@@ -53,7 +31,7 @@ const std::string kExamples = VARNEL_EXAMPLES;
 
 TEST(Session, BuildsAStoreOfCalendarFoldersAsTheImportDoes)
 {
-    TempDir dir;
+    TempDir dir("session");
     const std::string path = dir.path + "/VarnelCalendars7.12.26 9.5.07.pst";
     const std::string name = "Varnel Calendars : Created - 7.12.26 9.5.07";
     auto session = Session();
@@ -99,7 +77,7 @@ TEST(Session, BuildsAStoreOfCalendarFoldersAsTheImportDoes)
 
 TEST(Session, FailuresRaiseWithAReason)
 {
-    TempDir dir;
+    TempDir dir("session");
     EXPECT_THROW(CreateObject("Outlook.Unknown"), Error);
     auto session = std::get<std::shared_ptr<RDOSession>>(CreateObject("Redemption.RDOSession"));
     EXPECT_THROW(session->Stores(), Error);  // not logged on
@@ -146,7 +124,7 @@ TEST(Session, AFileOfManyEventsIsSavedCompactly)
     // Every appointment of a file goes into one commit. Space that the growing contents table
     // gives up on the way is reused at once, so the store grows with the appointments, not with
     // the square of them.
-    TempDir dir;
+    TempDir dir("session");
     const int events = 3000;
     std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
     for (int i = 0; i < events; ++i)
