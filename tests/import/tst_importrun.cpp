@@ -79,12 +79,12 @@ TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
 {
     TempFolder src;
     TempFolder out;
-    Copy("office/team.ics", src.path + "/cal/work/a.ics");
+    Copy("office/team.ics", src.path + "/cal/job/a.ics");
     Copy("office/review.vcs", src.path + "/cal/home/b.vcs");
     Copy("home/birthdays.ics", src.path + "/cal/home/C.ICS");
     Write(src.path + "/cal/bad.ics", "this is not a calendar\n");
     Write(src.path + "/cal/notes.txt", "BEGIN:VCALENDAR\n");
-    const QStringList files{src.q("cal/work/a.ics"), src.q("cal/home/b.vcs"), src.q("cal/home/C.ICS"),
+    const QStringList files{src.q("cal/job/a.ics"), src.q("cal/home/b.vcs"), src.q("cal/home/C.ICS"),
                             src.q("cal/bad.ics"),    src.q("cal/gone.ics"),   src.q("cal/notes.txt"),
                             QStringLiteral("relative.ics")};
     Recorder recorder;
@@ -107,14 +107,14 @@ TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
 
     // The folder path below "/" of each file, parents first; every folder once.
     const QString base = src.q().mid(1).replace(QLatin1Char('/'), QLatin1Char('\\'));
-    EXPECT_EQ(result.folders.back(), base + QStringLiteral("\\cal\\work"));
+    EXPECT_EQ(result.folders.back(), base + QStringLiteral("\\cal\\job"));
     EXPECT_TRUE(std::is_sorted(result.folders.begin(), result.folders.end()));
 
     const std::string tree = Tree(result.storePath);
     const std::string cal = base.toStdString() + "\\cal";
     EXPECT_NE(tree.find(cal + "\tIPF.Appointment\t0\t\n"), std::string::npos) << tree;
     EXPECT_NE(tree.find(cal + "\\home\tIPF.Appointment\t3\t"), std::string::npos) << tree;
-    EXPECT_NE(tree.find(cal + "\\work\tIPF.Appointment\t1\tTeam sync\n"), std::string::npos) << tree;
+    EXPECT_NE(tree.find(cal + "\\job\tIPF.Appointment\t1\tTeam sync\n"), std::string::npos) << tree;
 }
 
 TEST(ImportRun, DrivePathsShareFoldersAcrossDrives)
