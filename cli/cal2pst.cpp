@@ -1,15 +1,16 @@
 // cal2pst: imports calendar files into a new personal-folders file from the command line, with
 // the same import run as the window.
 #include "filelist/CalendarFiles.h"
+#include "filelist/NativePath.h"
 #include "import/ImportRun.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <unistd.h>
 
@@ -40,8 +41,8 @@ const char* const kUsage =
     "\n"
     "Exit status: 0 all files imported, 1 some files failed, 2 usage error or no store written.\n";
 
-QString Arg(const char* text) { return QString::fromLocal8Bit(text); }
-QByteArray Local(const QString& text) { return text.toLocal8Bit(); }
+QString Arg(const char* text) { return TextFromNativePath(text); }
+QByteArray Local(const QString& text) { return QByteArray::fromStdString(NativePathFromText(text)); }
 
 int UsageError(const QString& message)
 {
@@ -171,12 +172,14 @@ int main(int argc, char* argv[])
     QStringList files;
     std::vector<FailedFile> unreadable;
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (!info.isDir()) {
-            files << info.absoluteFilePath();
+        // Names are taken as bytes, so that a name that is not UTF-8 still opens.
+        std::error_code ec;
+        const std::filesystem::path native = std::filesystem::absolute(NativePathFromText(path), ec).lexically_normal();
+        if (!std::filesystem::is_directory(native, ec)) {
+            files << TextFromNativePath(native.string());
             continue;
         }
-        QString folder = QDir::cleanPath(info.absoluteFilePath());
+        QString folder = TextFromNativePath(native.string());
         if (!folder.endsWith(QLatin1Char('/')))
             folder += QLatin1Char('/');
         try {
@@ -201,10 +204,14 @@ int main(int argc, char* argv[])
     }
 
     ImportOptions options;
+    auto absolute = [](const QString& path) {
+        std::error_code ec;
+        return TextFromNativePath(std::filesystem::absolute(NativePathFromText(path), ec).lexically_normal().string());
+    };
     if (!output.isEmpty())
-        options.storePath = QFileInfo(output).absoluteFilePath();
+        options.storePath = absolute(output);
     else
-        options.saveFolder = QFileInfo(directory.isEmpty() ? QStringLiteral(".") : directory).absoluteFilePath();
+        options.saveFolder = absolute(directory.isEmpty() ? QStringLiteral(".") : directory);
     options.displayName = displayName;
     TerminalProgress progress(quiet, isatty(STDERR_FILENO) != 0);
     ImportResult result = RunImport(files, options, progress);

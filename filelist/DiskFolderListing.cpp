@@ -1,4 +1,5 @@
 #include "FolderListing.h"
+#include "NativePath.h"
 
 #include <QFile>
 
@@ -16,12 +17,12 @@ namespace {
 
 fs::path ToPath(const QString& path)
 {
-    return fs::path(QFile::encodeName(path).toStdString());
+    return fs::path(NativePathFromText(path));
 }
 
 QString FromName(const std::string& name)
 {
-    return QFile::decodeName(QByteArray::fromStdString(name));
+    return TextFromNativePath(name);
 }
 
 QString Reason(const std::error_code& ec)

@@ -1,11 +1,12 @@
 #include "ImportRun.h"
 
 #include "PathList.h"
+#include "filelist/NativePath.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <exception>
+#include <filesystem>
 
 namespace {
 
@@ -170,10 +171,10 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         const QString stem = storePath.chopped(4);
         for (int n = 2;; ++n) {
             try {
-                store = session->Stores().AddPSTStore(Utf8(storePath), messaging::olStoreUnicode, Utf8(result.displayName));
+                store = session->Stores().AddPSTStore(NativePathFromText(storePath), messaging::olStoreUnicode, Utf8(result.displayName));
                 break;
             } catch (const messaging::Error&) {
-                if (!numbered || !QFileInfo::exists(storePath) || n > 1000)
+                if (!numbered || !std::filesystem::exists(NativePathFromText(storePath)) || n > 1000)
                     throw;
                 storePath = stem + QStringLiteral(" (%1).pst").arg(n);
             }
@@ -225,7 +226,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 const int format = ImportFormat(path);
                 if (format == 0)
                     throw messaging::Error("the name ends neither in .vcs nor in .ics");
-                item->Import(Utf8(path), format);
+                item->Import(NativePathFromText(path), format);
                 item->Save();
                 saved = item->AppointmentsSaved();
                 const cal::CalendarFile& read = item->ImportResult();

@@ -139,6 +139,26 @@ class Cal2pst(unittest.TestCase):
         self.assertEqual(r.returncode, 2)
         self.assertIn("no such folder", r.stderr)
 
+    def test_odd_folder_names(self):
+        # A name that is not UTF-8, one with a line break, one with a backslash: each file is
+        # imported, into a folder of its own.
+        root = os.path.join(self.dir, "odd")
+        team = os.path.join(EXAMPLES, "office", "team.ics")
+        for name in (b"a\xffb", b"line\nbreak", b"back\\slash"):
+            folder = os.path.join(os.fsencode(root), name)
+            os.makedirs(folder)
+            shutil.copy(team, os.path.join(folder, b"t\xfe.ics"))
+        store = os.path.join(self.out, "odd.pst")
+        r = run("-q", "-o", store, root)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        fields, _ = summary(r.stdout)
+        self.assertEqual(fields["files imported"], "3")
+        listing = tree(store)
+        # Folder names may hold a line break: read the counts with a pattern, not by lines.
+        self.assertEqual(re.findall(r"\tIPF\.Appointment\t(\d+)\t", listing).count("1"), 3, listing)
+        self.assertIn("\\back_slash\tIPF.Appointment\t1\t", listing)
+        self.assertIn("\\line\nbreak\tIPF.Appointment\t1\t", listing)
+
     def test_a_full_disk_stops_the_import_and_keeps_what_was_saved(self):
         # Files may grow to 1.2 MB only: writes past that fail as on a full disk.
         def small_disk():

@@ -1,6 +1,7 @@
 // The folder walker: its lists, keys and counter, the order of a breadth-first walk, its failures,
 // and the file-system listing underneath it.
 #include "FakeListing.h"
+#include "filelist/NativePath.h"
 #include "filelist/pathLogger.h"
 
 #include <QDir>
@@ -8,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fstream>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -246,6 +249,31 @@ private slots:
         walker.LogPath(root + QStringLiteral("cal"));
         QCOMPARE(Texts(*walker.pathNames()), QStringList({root + "cal/", root + "cal/sub/"}));
         QCOMPARE(Texts(*walker.fullFileNames()), QStringList({root + "cal/linked.ics", root + "cal/sub/e.ics"}));
+    }
+
+    void namesThatAreNotUtf8AreWalkedAndOpened()
+    {
+        // Bytes that are not UTF-8 come through as lone surrogates and go back unchanged.
+        const std::string bytes = "caf\xC3\xA9 a\xFF" "b \xED\xA0\x80 \xC0\xAF \xF0\x9F\x93\x85 z\xE2\x82";
+        const QString text = TextFromNativePath(bytes);
+        QVERIFY(text.startsWith(QStringLiteral("caf\u00E9 a") + QChar(char16_t(0xDCFF)) + QLatin1Char('b')));
+        QVERIFY(text.contains(QString::fromUtf8("\xF0\x9F\x93\x85")));
+        QCOMPARE(NativePathFromText(text), bytes);
+        QCOMPARE(TextFromNativePath("plain/a.ics"), QStringLiteral("plain/a.ics"));
+
+        // A folder whose name is not UTF-8 is walked, and the file found in it opens.
+        QTemporaryDir dir;
+        const std::string root = dir.path().toStdString() + "/";
+        const std::string odd = root + "a\xFF" "b";
+        QVERIFY(::mkdir(odd.c_str(), 0700) == 0);
+        { std::ofstream(odd + "/x\xFE.ics") << "BEGIN:VCALENDAR"; }
+        pathLogger walker;
+        walker.PathLogInit();
+        walker.LogPath(dir.path() + QLatin1Char('/'));
+        QCOMPARE(walker.fullFileNames()->Count(), 1);
+        const QString found = walker.fullFileNames()->Item(1);
+        QCOMPARE(NativePathFromText(found), odd + "/x\xFE.ics");
+        QVERIFY(std::ifstream(NativePathFromText(found)).good());
     }
 
     void diskListingNamesAnUnreadableFolder()
