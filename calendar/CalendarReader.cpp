@@ -459,7 +459,9 @@ std::optional<std::string> ToUtf8(const std::string& text, const std::string& ch
 
 // vCalendar values may name their character set (CHARSET=...), which libical ignores. Each such
 // value is turned into UTF-8 here, written back quoted-printable so that any byte survives.
-std::string TranscodeCharsets(const std::string& text, std::vector<std::string>& warnings)
+// Quoted-printable values are written back encoded afresh too: libical's vCalendar parser loops
+// for ever on a raw "name=value" after a ';' in such a value, and "=3B" reads the same.
+std::string CleanVCalendarValues(const std::string& text, std::vector<std::string>& warnings)
 {
     std::string out;
     const std::vector<std::string> lines = Lines(text);
@@ -474,6 +476,8 @@ std::string TranscodeCharsets(const std::string& text, std::vector<std::string>&
             while (!line.empty() && line.back() == '=' && i + 1 < lines.size())
                 line = line.substr(0, line.size() - 1) + lines[++i];
         if (cs == std::string::npos) {
+            if (qp)
+                line = line.substr(0, colon + 1) + EncodeQuotedPrintable(DecodeQuotedPrintable(line.substr(colon + 1)));
             out += line + "\r\n";
             continue;
         }
@@ -612,8 +616,8 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
     }
     MappingContext context;
     context.vcalendar = LooksLikeVCalendar(text, formatHint);
-    if (context.vcalendar && ContainsNoCase(text, ";CHARSET="))
-        text = TranscodeCharsets(text, result.warnings);
+    if (context.vcalendar && (ContainsNoCase(text, ";CHARSET=") || ContainsNoCase(text, "QUOTED-PRINTABLE")))
+        text = CleanVCalendarValues(text, result.warnings);
     if (!IsValidUtf8(text)) {
         text = Cp1252ToUtf8(text);
         result.warnings.push_back("the file is not UTF-8; it was read as Windows-1252");

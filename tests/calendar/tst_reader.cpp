@@ -399,6 +399,22 @@ TEST(VCalendar, ManyEventsRulesAndExdateLists)
     EXPECT_EQ(blob[38], 2);                     // both listed dates deleted
 }
 
+TEST(VCalendar, QuotedPrintableValuesWithSemicolons)
+{
+    // A ';' in a quoted-printable value is text; libical's own parser looped for ever on
+    // "a;b=c" followed by a soft line break (found by fuzzing).
+    const CalendarFile loop = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
+                                   "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:a;b=c=\nEND:VEVENT\nEND:VCALENDAR\n",
+                                   kFormatVCalendar);
+    EXPECT_TRUE(loop.error.empty() || !loop.appointments.empty());
+    const CalendarFile text = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
+                                   "SUMMARY;ENCODING=QUOTED-PRINTABLE:Call me; room=3D4=\n, please\n"
+                                   "END:VEVENT\nEND:VCALENDAR\n",
+                                   kFormatVCalendar);
+    ASSERT_EQ(text.appointments.size(), 1u) << text.error;
+    EXPECT_EQ(Str(text.appointments[0], PropertySet::Tag, tag::Subject), "Call me; room=4, please");
+}
+
 TEST(VCalendar, TzAndDaylightPlaceFloatingTimes)
 {
     const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:1.0\nTZ:-05:00\nDAYLIGHT:TRUE;-04;20240310T020000;20241103T020000;EST;EDT\n"
