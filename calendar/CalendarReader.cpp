@@ -457,6 +457,64 @@ std::optional<std::string> ToUtf8(const std::string& text, const std::string& ch
     return out;
 }
 
+std::vector<std::string> Split(const std::string& text, char by)
+{
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t at = text.find(by); at != std::string::npos; at = text.find(by, from)) {
+        parts.push_back(text.substr(from, at - from));
+        from = at + 1;
+    }
+    parts.push_back(text.substr(from));
+    return parts;
+}
+
+// "NAME:" or "NAME;PARAMS:" at the start of a line, as a property line begins.
+bool LooksLikePropertyLine(const std::string& line)
+{
+    std::size_t n = 0;
+    while (n < line.size() && (std::isalnum(static_cast<unsigned char>(line[n])) || line[n] == '-'))
+        ++n;
+    return n > 0 && n < line.size() && (line[n] == ':' || line[n] == ';');
+}
+
+std::string DecodeBase64(const std::string& v)
+{
+    std::string out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (char ch : v) {
+        int value;
+        if (ch >= 'A' && ch <= 'Z')
+            value = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            value = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            value = ch - '0' + 52;
+        else if (ch == '+')
+            value = 62;
+        else if (ch == '/')
+            value = 63;
+        else
+            continue;  // padding, blanks and line ends
+        bits = (bits << 6) | static_cast<std::uint32_t>(value);
+        if (++count == 4) {
+            out += static_cast<char>(bits >> 16);
+            out += static_cast<char>(bits >> 8);
+            out += static_cast<char>(bits);
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 3) {
+        out += static_cast<char>(bits >> 10);
+        out += static_cast<char>(bits >> 2);
+    } else if (count == 2) {
+        out += static_cast<char>(bits >> 4);
+    }
+    return out;
+}
+
 // vCalendar values may name their character set (CHARSET=...), which libical ignores. Each such
 // value is turned into UTF-8 here, written back quoted-printable so that any byte survives.
 // Quoted-printable values are written back encoded afresh too: libical's vCalendar parser loops
@@ -468,32 +526,69 @@ std::string CleanVCalendarValues(const std::string& text, std::vector<std::strin
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
         const auto colon = line.find(':');
-        const std::string params = colon == std::string::npos ? std::string() : Upper(line.substr(0, colon));
-        const auto cs = params.find(";CHARSET=");
-        const bool qp = params.find("ENCODING=QUOTED-PRINTABLE") != std::string::npos;
-        // Quoted-printable lines ending in '=' go on in the next line.
-        if (qp)
+        if (colon == std::string::npos) {
+            out += line + "\r\n";
+            continue;
+        }
+        // The name and its parameters, and which encoding they name (also in the bare form
+        // vCalendar allows, such as ";BASE64").
+        std::vector<std::string> tokens = Split(line.substr(0, colon), ';');
+        bool qp = false;
+        std::size_t b64 = std::string::npos;
+        for (std::size_t t = 1; t < tokens.size(); ++t) {
+            const std::string upper = Upper(tokens[t]);
+            if (upper == "ENCODING=QUOTED-PRINTABLE" || upper == "QUOTED-PRINTABLE")
+                qp = true;
+            else if (upper == "ENCODING=BASE64" || upper == "BASE64" || upper == "ENCODING=B")
+                b64 = t;
+        }
+        std::string raw;
+        if (b64 != std::string::npos) {
+            // Base64 data runs to an empty line. libical's parser waits for ever when that line
+            // is missing, so the value is decoded here and handed on quoted-printable; it ends
+            // at the empty line or at the next line that names a property.
+            std::string data = line.substr(colon + 1);
+            while (i + 1 < lines.size() && !lines[i + 1].empty() && !LooksLikePropertyLine(lines[i + 1]))
+                data += lines[++i];
+            if (i + 1 < lines.size() && lines[i + 1].empty())
+                ++i;
+            raw = DecodeBase64(data);
+            tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(b64));
+            qp = false;
+        } else if (qp) {
+            // Quoted-printable lines ending in '=' go on in the next line.
             while (!line.empty() && line.back() == '=' && i + 1 < lines.size())
                 line = line.substr(0, line.size() - 1) + lines[++i];
-        if (cs == std::string::npos) {
-            if (qp)
-                line = line.substr(0, colon + 1) + EncodeQuotedPrintable(DecodeQuotedPrintable(line.substr(colon + 1)));
+            raw = DecodeQuotedPrintable(line.substr(colon + 1));
+        } else {
+            raw = line.substr(colon + 1);
+        }
+        std::size_t cs = 0;
+        for (std::size_t t = 1; t < tokens.size() && !cs; ++t)
+            if (Upper(tokens[t]).rfind("CHARSET=", 0) == 0)
+                cs = t;
+        if (cs) {
+            const std::string charset = tokens[cs].substr(8);
+            const auto utf8 = Upper(charset) == "UTF-8" ? std::optional<std::string>(raw) : ToUtf8(raw, charset);
+            if (utf8) {
+                raw = *utf8;
+                tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(cs));
+            } else {
+                warnings.push_back("text in the character set " + charset + " could not be read; it was kept as it is");
+            }
+        } else if (!qp && b64 == std::string::npos) {
             out += line + "\r\n";
             continue;
         }
-        const std::size_t csEnd = std::min(params.find(';', cs + 1), params.size());
-        const std::string charset = line.substr(cs + 9, csEnd - cs - 9);
-        std::string name = line.substr(0, cs) + line.substr(csEnd, colon - csEnd);
-        const std::string raw = qp ? DecodeQuotedPrintable(line.substr(colon + 1)) : line.substr(colon + 1);
-        const auto utf8 = Upper(charset) == "UTF-8" ? std::optional<std::string>(raw) : ToUtf8(raw, charset);
-        if (!utf8) {
-            warnings.push_back("text in the character set " + charset + " could not be read; it was kept as it is");
-            out += line + "\r\n";
-            continue;
-        }
+        std::string head = tokens.front();
+        for (std::size_t t = 1; t < tokens.size(); ++t)
+            head += ";" + tokens[t];
+        // Written back quoted-printable and encoded afresh, so that any byte survives and no raw
+        // ';', '=' or line end is left for libical's vCalendar parser: it loops for ever on a
+        // raw ";name=value" in such a value, and on one that ends in a soft line break.
         if (!qp)
-            name += ";ENCODING=QUOTED-PRINTABLE";
-        out += name + ":" + EncodeQuotedPrintable(*utf8) + "\r\n";
+            head += ";ENCODING=QUOTED-PRINTABLE";
+        out += head + ":" + EncodeQuotedPrintable(raw) + "\r\n";
     }
     return out;
 }
@@ -616,7 +711,8 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
     }
     MappingContext context;
     context.vcalendar = LooksLikeVCalendar(text, formatHint);
-    if (context.vcalendar && (ContainsNoCase(text, ";CHARSET=") || ContainsNoCase(text, "QUOTED-PRINTABLE")))
+    if (context.vcalendar && (ContainsNoCase(text, ";CHARSET=") || ContainsNoCase(text, "QUOTED-PRINTABLE")
+                              || ContainsNoCase(text, "BASE64")))
         text = CleanVCalendarValues(text, result.warnings);
     if (!IsValidUtf8(text)) {
         text = Cp1252ToUtf8(text);

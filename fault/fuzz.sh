@@ -8,6 +8,8 @@
 #     --build DIR   build folder (default build/fuzz)
 #     --jobs N      build jobs (default 1)
 #     --fresh       start from the seeds alone, forgetting inputs earlier runs found
+#     --seed N      libFuzzer's random seed (default: a new one each run); with a fixed seed a run
+#                   tries the same inputs in the same order, as far as its time reaches
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,13 +17,15 @@ seconds=600
 build=build/fuzz
 jobs=1
 fresh=0
+seed=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --fresh) fresh=1; shift ;;
-    *) echo "usage: $0 [--seconds N] [--build DIR] [--jobs N] [--fresh]" >&2; exit 2 ;;
+    --seed) seed=$2; shift 2 ;;
+    *) echo "usage: $0 [--seconds N] [--build DIR] [--jobs N] [--fresh] [--seed N]" >&2; exit 2 ;;
   esac
 done
 
@@ -50,7 +54,7 @@ while IFS='|' read -r target options seeds; do
     if [[ -d "$s" ]]; then dirs+=("$s"); else echo "$name: seed folder $s is absent; skipped"; fi
   done
   # shellcheck disable=SC2086
-  common=($options -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$build/fuzz-artifacts/$name-")
+  common=($options -timeout=20 -rss_limit_mb=2048 -seed="$seed" -artifact_prefix="$build/fuzz-artifacts/$name-")
   echo "== $name: seeds =="
   start=$(date +%s)
   if ! "$target" "${common[@]}" -runs=0 "${dirs[@]}" >"$build/fuzz-artifacts/$name-replay.log" 2>&1; then

@@ -22,4 +22,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   run_round sanitize -DVARNEL_SANITIZE=ON
 
 echo "== fuzz targets: seeds, then 25 s each =="
-fault/fuzz.sh --seconds 25 --build build/test-fuzz --jobs "$(nproc)" --fresh
+fault/fuzz.sh --seconds 25 --build build/test-fuzz --jobs "$(nproc)" --fresh --seed 1

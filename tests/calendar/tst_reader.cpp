@@ -399,10 +399,10 @@ TEST(VCalendar, ManyEventsRulesAndExdateLists)
     EXPECT_EQ(blob[38], 2);                     // both listed dates deleted
 }
 
-TEST(VCalendar, QuotedPrintableValuesWithSemicolons)
+TEST(VCalendar, EncodedValuesAreReadSafely)
 {
-    // A ';' in a quoted-printable value is text; libical's own parser looped for ever on
-    // "a;b=c" followed by a soft line break (found by fuzzing).
+    // Inputs on which libical's own vCalendar parser loops for ever (found by fuzzing). A ';' in
+    // a quoted-printable value is text: "a;b=c" followed by a soft line break looped.
     const CalendarFile loop = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
                                    "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:a;b=c=\nEND:VEVENT\nEND:VCALENDAR\n",
                                    kFormatVCalendar);
@@ -413,6 +413,22 @@ TEST(VCalendar, QuotedPrintableValuesWithSemicolons)
                                    kFormatVCalendar);
     ASSERT_EQ(text.appointments.size(), 1u) << text.error;
     EXPECT_EQ(Str(text.appointments[0], PropertySet::Tag, tag::Subject), "Call me; room=4, please");
+
+    // A soft line break at the very end, in a character set that does not decode: libical's
+    // parser waited for the rest for ever.
+    const CalendarFile cut = Read("BEGIN:VEVENT\nDESCRIPTION;ENCODING=QUOTED-PRINTABLE;CHARSET=Shift_JIS:=\n=8D=A1=KD=82=",
+                                  kFormatVCalendar);
+    EXPECT_FALSE(cut.error.empty());
+
+    // Base64 values, also without the empty line that should end them, are read as text.
+    const CalendarFile b64 = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
+                                  "DESCRIPTION;ENCODING=BASE64:SGVsbG8s\n IHdvcmxk\n"
+                                  "ATTACH;BASE64;VALUE=BINARY:iVBORw0K000Z\nSUMMARY;BASE64:UGxhbg==\n"
+                                  "END:VEVENT\nEND:VCALENDAR\n",
+                                  kFormatVCalendar);
+    ASSERT_EQ(b64.appointments.size(), 1u) << b64.error;
+    EXPECT_EQ(Str(b64.appointments[0], PropertySet::Tag, tag::Body), "Hello, world");
+    EXPECT_EQ(Str(b64.appointments[0], PropertySet::Tag, tag::Subject), "Plan");
 }
 
 TEST(VCalendar, TzAndDaylightPlaceFloatingTimes)
