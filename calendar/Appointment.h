@@ -156,7 +156,17 @@ CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const App
 CalendarFile ReadCalendarText(const std::string& text, int formatHint, const std::string& name,
                               const AppointmentSink& sink = {});
 
-// FILETIME (100 ns since 1601-01-01 UTC) of a Unix time.
-constexpr std::int64_t FileTimeFromUnix(std::int64_t seconds) { return (seconds + 11644473600LL) * 10000000LL; }
+// FILETIME (100 ns since 1601-01-01 UTC) of a Unix time; times before 1601 or past what a
+// FILETIME holds (about the year 30828) are held at those ends.
+constexpr std::int64_t FileTimeFromUnix(std::int64_t seconds)
+{
+    constexpr std::int64_t kFrom1601 = 11644473600LL;
+    constexpr std::int64_t kLast = INT64_MAX / 10000000LL - kFrom1601;
+    if (seconds < -kFrom1601)
+        return 0;
+    if (seconds > kLast)
+        seconds = kLast;
+    return (seconds + kFrom1601) * 10000000LL;
+}
 
 }  // namespace cal

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace cal;
 
 namespace {
@@ -470,6 +472,19 @@ TEST(VCalendar, NamedCharacterSetsBecomeUtf8)
     EXPECT_EQ(Str(a, PropertySet::Tag, tag::Body), "\xE3\x81\x82\xE3\x81\x84");  // あい
     EXPECT_EQ(Str(a, PropertySet::Appointment, lid::Location), "K\xC3\xB6ln");
     EXPECT_TRUE(file.warnings.empty()) << file.warnings.front();
+}
+
+TEST(Times, AbsurdTimesStayInsideWhatAFiletimeHolds)
+{
+    // A month of 90 takes libical's time far past the year 30828; the FILETIME overflowed (found
+    // by fuzzing). It is held at the last time a FILETIME can hold.
+    const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
+                                   "DCREATED:00349012T200410Z\nLAST-MODIFIED:99999999T999999Z\nEND:VEVENT\nEND:VCALENDAR\n",
+                                   kFormatVCalendar);
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    EXPECT_GE(Time(file.appointments[0], PropertySet::Tag, tag::CreationTime), 0);
+    EXPECT_EQ(FileTimeFromUnix(std::numeric_limits<std::int64_t>::max() / 2), std::numeric_limits<std::int64_t>::max() / 10000000 * 10000000);
+    EXPECT_EQ(FileTimeFromUnix(-20000000000LL), 0);
 }
 
 TEST(Times, OldOutlookDisplayNamesGiveTheirOffset)
