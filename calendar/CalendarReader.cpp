@@ -527,7 +527,10 @@ std::string CleanVCalendarValues(const std::string& text, std::vector<std::strin
         std::string line = lines[i];
         const auto colon = line.find(':');
         if (colon == std::string::npos) {
-            out += line + "\r\n";
+            // Not a property line. One that names an encoding would put libical's parser into
+            // that encoding for the lines after it: it is left out.
+            if (!ContainsNoCase(line, "QUOTED-PRINTABLE") && !ContainsNoCase(line, "BASE64"))
+                out += line + "\r\n";
             continue;
         }
         // The name and its parameters, and which encoding they name (also in the bare form
@@ -536,10 +539,12 @@ std::string CleanVCalendarValues(const std::string& text, std::vector<std::strin
         bool qp = false;
         std::size_t b64 = std::string::npos;
         for (std::size_t t = 1; t < tokens.size(); ++t) {
+            // libical takes the encoding from any parameter's value, whatever its name.
             const std::string upper = Upper(tokens[t]);
-            if (upper == "ENCODING=QUOTED-PRINTABLE" || upper == "QUOTED-PRINTABLE")
+            const std::string value = upper.substr(upper.find('=') == std::string::npos ? 0 : upper.find('=') + 1);
+            if (value == "QUOTED-PRINTABLE")
                 qp = true;
-            else if (upper == "ENCODING=BASE64" || upper == "BASE64" || upper == "ENCODING=B")
+            else if (value == "BASE64" || upper == "ENCODING=B")
                 b64 = t;
         }
         std::string raw;

@@ -422,6 +422,12 @@ TEST(VCalendar, EncodedValuesAreReadSafely)
                                   kFormatVCalendar);
     EXPECT_FALSE(cut.error.empty());
 
+    // The encoding named by a parameter of another name, and on a line that is no property.
+    EXPECT_FALSE(Read("VERSION:1.0\nBEGIN:VEVENT\nDESCRIPTION;X=QUOTED-PRINTABLE:a valid vca=\xff\xff",
+                      kFormatVCalendar).error.empty());
+    EXPECT_FALSE(Read("BEGIN:VJOURNAL\nD;ENCODING=QUOTED-PRINTABLE\nSUMMARY:Staff meet;UNTIL=utes",
+                      kFormatVCalendar).error.empty());
+
     // Base64 values, also without the empty line that should end them, are read as text.
     const CalendarFile b64 = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
                                   "DESCRIPTION;ENCODING=BASE64:SGVsbG8s\n IHdvcmxk\n"
