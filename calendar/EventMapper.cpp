@@ -775,7 +775,11 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
             localStart = WallIn(UnixOf(f.start), seriesZone, !seriesZone);
         if (icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY))
             a.warnings.push_back("the event has several repeat rules: only the first was kept");
-        if (!PatternFor(r, ruleText ? ruleText : "", localStart, rec, why)) {
+        // libical's iterator never moves on from a rule whose interval is 0 (found by fuzzing).
+        if (r.interval < 1) {
+            a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "")
+                                 + " has no positive interval: only the first occurrence was imported");
+        } else if (!PatternFor(r, ruleText ? ruleText : "", localStart, rec, why)) {
             a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "") + " cannot be stored by Outlook ("
                                  + why + "): only the first occurrence was imported");
         } else {

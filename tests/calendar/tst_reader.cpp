@@ -439,6 +439,16 @@ TEST(VCalendar, EncodedValuesAreReadSafely)
     EXPECT_EQ(Str(b64.appointments[0], PropertySet::Tag, tag::Subject), "Plan");
 }
 
+TEST(VCalendar, ARuleWithoutAPositiveIntervalKeepsTheFirstOccurrence)
+{
+    // libical's iterator never moved on from interval 0 (found by fuzzing).
+    const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240315T130000Z\n"
+                                   "RRULE:MP0 1+ FR #4\nEND:VEVENT\nEND:VCALENDAR\n",
+                                   kFormatVCalendar);
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    EXPECT_FALSE(file.appointments[0].warnings.empty());
+}
+
 TEST(VCalendar, TzAndDaylightPlaceFloatingTimes)
 {
     const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:1.0\nTZ:-05:00\nDAYLIGHT:TRUE;-04;20240310T020000;20241103T020000;EST;EDT\n"
