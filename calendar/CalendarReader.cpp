@@ -581,7 +581,9 @@ std::string CleanVCalendarValues(const std::string& text, std::vector<std::strin
             } else {
                 warnings.push_back("text in the character set " + charset + " could not be read; it was kept as it is");
             }
-        } else if (!qp && b64 == std::string::npos) {
+        } else if (!qp && b64 == std::string::npos && (raw.empty() || raw.back() != '=')) {
+            // A plain value is left as it is, unless it ends in '=': after some garbled
+            // parameters libical's parser takes that for a soft line break and loops for ever.
             out += line + "\r\n";
             continue;
         }

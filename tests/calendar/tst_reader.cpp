@@ -428,6 +428,10 @@ TEST(VCalendar, EncodedValuesAreReadSafely)
     EXPECT_FALSE(Read("BEGIN:VJOURNAL\nD;ENCODING=QUOTED-PRINTABLE\nSUMMARY:Staff meet;UNTIL=utes",
                       kFormatVCalendar).error.empty());
 
+    EXPECT_FALSE(Read("DESCRIPTION;ENCODILG=BASE64;CHARAALARM;ENCODI\xB1G=QUOTED-PRINTABLE:20000222T100000Z;;;\n"
+                      "DALARM;ENCODING=QUOTED.PRINTABLBEGIN:VEVENTf-8:=\n20000222T100000ZSION;ENCODING=BASE64:MS4w",
+                      kFormatVCalendar).error.empty());
+
     // Base64 values, also without the empty line that should end them, are read as text.
     const CalendarFile b64 = Read("BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VEVENT\nDTSTART:20240105T090000Z\n"
                                   "DESCRIPTION;ENCODING=BASE64:SGVsbG8s\n IHdvcmxk\n"
