@@ -13,9 +13,10 @@ constexpr std::uint32_t kRowMatrixSubnode = MakeNid(1, NID_TYPE_LTP);
 constexpr std::size_t kRecord = 8;                                   // row ID and row number
 constexpr std::size_t kRecordsPerLeaf = HeapOnNode::kMaxItem / kRecord;  // 447
 constexpr std::size_t kMaxItemsPerPage = 2047;
-// The first page's items, always in this order: their HIDs never change.
-constexpr std::uint32_t kHidInfo = 0x20;
-constexpr std::uint32_t kHidIndexHeader = 0x40;
+// The first page's items, always in this order (Outlook's: the row index's header first): their
+// HIDs never change.
+constexpr std::uint32_t kHidIndexHeader = 0x20;
+constexpr std::uint32_t kHidInfo = 0x40;
 constexpr std::uint32_t kHidLastLeaf = 0x60;
 constexpr std::uint32_t kHidIndex = 0x80;
 
@@ -97,24 +98,7 @@ Bytes AppendableTable::DataPageBlock(std::size_t index) const
 
 Bytes AppendableTable::FirstPageBlock() const
 {
-    std::vector<TCOLDESC> sorted = m_layout.columns;
-    std::sort(sorted.begin(), sorted.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
-    Bytes info;
-    info.reserve(22 + 8 * sorted.size());
-    ByteWriter w(info);
-    w.u8(0x7C);
-    w.u8(static_cast<std::uint8_t>(sorted.size()));
-    for (std::uint16_t ib : m_layout.rgib)
-        w.u16(ib);
-    w.u32(kHidIndexHeader);
-    w.u32(m_rows ? kRowMatrixSubnode : 0);
-    w.u32(0);
-    for (const TCOLDESC& c : sorted) {
-        w.u32(c.tag);
-        w.u16(c.ibData);
-        w.u8(c.cbData);
-        w.u8(c.iBit);
-    }
+    const Bytes info = TableInfo(m_layout, kHidIndexHeader, m_rows ? kRowMatrixSubnode : 0);
 
     Bytes indexHeader;
     indexHeader.reserve(8);
@@ -125,7 +109,7 @@ Bytes AppendableTable::FirstPageBlock() const
     h.u8(m_fullLeaves.empty() ? 0 : 1);
     h.u32(m_rows == 0 ? 0 : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
 
-    std::vector<Bytes> items = {info, indexHeader};
+    std::vector<Bytes> items = {indexHeader, info};
     if (m_rows > 0)
         items.push_back(m_lastLeaf);
     if (!m_fullLeaves.empty()) {
@@ -184,21 +168,28 @@ void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
         pages.push_back(m_pages[i].bid);
     const std::uint64_t bidData = db.WriteTree(pages);
 
-    // The row matrix: whole blocks of rows; only the last one changes.
+    // The row matrix: whole rows to a block, every block but the last padded to the full size
+    // (MS-PST 2.3.4.4). Only the last block changes; once rows follow it, a full block is written
+    // padded for good.
     std::uint64_t bidSub = 0;
     if (m_rows > 0) {
+        const std::size_t blockRows = m_rowsPerBlock * m_layout.rowSize();
+        if (m_matrixTail.size() > blockRows) {
+            std::size_t at = 0;
+            for (; m_matrixTail.size() - at > blockRows; at += blockRows) {
+                Bytes block(m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at),
+                            m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at + blockRows));
+                block.resize(NodeDatabase::kMaxBlockData, 0);
+                m_matrixFull.push_back(db.WriteDataBlock(block));
+            }
+            m_matrixTail.erase(m_matrixTail.begin(), m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at));
+        }
         if (m_matrixTailDirty) {
             m_matrixTailBid = db.WriteDataBlock(m_matrixTail);
             m_matrixTailDirty = false;
         }
         std::vector<std::uint64_t> blocks = m_matrixFull;
-        if (!m_matrixTail.empty())
-            blocks.push_back(m_matrixTailBid);
-        if (m_matrixTail.size() / m_layout.rowSize() >= m_rowsPerBlock) {
-            m_matrixFull.push_back(m_matrixTailBid);
-            m_matrixTail.clear();
-            m_matrixTailBid = 0;
-        }
+        blocks.push_back(m_matrixTailBid);
         bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(blocks), 0}});
     }
     db.SetNode({nid, bidData, bidSub, 0});

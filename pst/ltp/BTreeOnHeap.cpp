@@ -1,8 +1,26 @@
 #include "BTreeOnHeap.h"
 
+#include <tuple>
+
 namespace pst {
 
-std::uint32_t BuildBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const std::vector<Bytes>& records)
+namespace {
+
+Bytes BTreeHeader(std::uint8_t cbKey, std::uint8_t cbEnt, std::uint8_t indexLevels, std::uint32_t root)
+{
+    Bytes header;
+    ByteWriter w(header);
+    w.u8(HeapOnNode::kBTreeOnHeap);
+    w.u8(cbKey);
+    w.u8(cbEnt);
+    w.u8(indexLevels);
+    w.u32(root);
+    return header;
+}
+
+// Allocates the leaves and index levels of a BTH; returns the root's HID and the index depth.
+std::pair<std::uint32_t, std::uint8_t> BuildLevels(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt,
+                                                   const std::vector<Bytes>& records)
 {
     std::uint32_t root = 0;
     std::uint8_t indexLevels = 0;
@@ -32,14 +50,44 @@ std::uint32_t BuildBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_
             ++indexLevels;
         }
     }
-    Bytes header;
-    ByteWriter w(header);
-    w.u8(HeapOnNode::kBTreeOnHeap);
-    w.u8(cbKey);
-    w.u8(cbEnt);
-    w.u8(indexLevels);
-    w.u32(root);
-    return heap.Allocate(header);
+    return {root, indexLevels};
+}
+
+}  // namespace
+
+std::uint32_t BuildBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const std::vector<Bytes>& records)
+{
+    const auto [root, levels] = BuildLevels(heap, cbKey, cbEnt, records);
+    return heap.Allocate(BTreeHeader(cbKey, cbEnt, levels, root));
+}
+
+ReservedBTree ReserveBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, std::size_t recordCount)
+{
+    ReservedBTree r;
+    r.cbKey = cbKey;
+    r.cbEnt = cbEnt;
+    r.header = heap.Allocate(Bytes(8, 0));
+    const std::size_t leafBytes = recordCount * (static_cast<std::size_t>(cbKey) + cbEnt);
+    if (recordCount > 0 && leafBytes <= HeapOnNode::kMaxItem)
+        r.leaf = heap.Allocate(Bytes(leafBytes, 0));
+    return r;
+}
+
+std::uint32_t FillBTreeOnHeap(HeapOnNode& heap, const ReservedBTree& reserved, const std::vector<Bytes>& records)
+{
+    std::uint32_t root = 0;
+    std::uint8_t levels = 0;
+    if (reserved.leaf) {
+        Bytes leaf;
+        for (const Bytes& r : records)
+            leaf.insert(leaf.end(), r.begin(), r.end());
+        heap.Replace(reserved.leaf, leaf);
+        root = reserved.leaf;
+    } else if (!records.empty()) {
+        std::tie(root, levels) = BuildLevels(heap, reserved.cbKey, reserved.cbEnt, records);
+    }
+    heap.Replace(reserved.header, BTreeHeader(reserved.cbKey, reserved.cbEnt, levels, root));
+    return reserved.header;
 }
 
 }  // namespace pst

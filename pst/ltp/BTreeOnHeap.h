@@ -10,4 +10,18 @@ namespace pst {
 std::uint32_t BuildBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt,
                                const std::vector<Bytes>& records);
 
+// Outlook allocates a BTH's header, and its leaf when the records fit one, before the items the
+// records refer to: the header of a PC, or of a TC's row index, is the heap's first item (HID
+// 0x20), where some readers look for it. Reserve both first, allocate the rest, then fill them.
+struct ReservedBTree {
+    std::uint32_t header = 0;
+    std::uint32_t leaf = 0;  // 0 when the records need more than one leaf
+    std::uint8_t cbKey = 0;
+    std::uint8_t cbEnt = 0;
+};
+ReservedBTree ReserveBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, std::size_t recordCount);
+// Fills the reserved items with `records` (sorted by key, as many as reserved for) and returns
+// the header's HID. Records that need several leaves are allocated now, under index levels.
+std::uint32_t FillBTreeOnHeap(HeapOnNode& heap, const ReservedBTree& reserved, const std::vector<Bytes>& records);
+
 }  // namespace pst

@@ -53,6 +53,16 @@ std::uint32_t HeapOnNode::Allocate(const Bytes& item)
     return static_cast<std::uint32_t>(index << 16 | page->items.size() << 5);
 }
 
+void HeapOnNode::Replace(std::uint32_t hid, const Bytes& item)
+{
+    const std::size_t page = hid >> 16;
+    const std::size_t index = (hid >> 5 & 0x7FF);
+    if (page >= m_pages.size() || index == 0 || index > m_pages[page].items.size()
+        || m_pages[page].items[index - 1].size() != item.size())
+        throw StoreError("a heap item was replaced by one of another size");
+    m_pages[page].items[index - 1] = item;
+}
+
 Bytes HeapOnNode::LayOutPage(std::size_t page, const Bytes& header, const std::vector<Bytes>& items)
 {
     std::size_t itemBytes = 0;

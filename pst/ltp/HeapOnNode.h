@@ -22,6 +22,9 @@ public:
 
     // Adds an item (at most kMaxItem bytes) and returns its HID.
     std::uint32_t Allocate(const Bytes& item);
+    // Overwrites an item with bytes of the same size: an item reserved early so that it gets an
+    // early HID, and filled once what it refers to has been allocated.
+    void Replace(std::uint32_t hid, const Bytes& item);
     void SetUserRoot(std::uint32_t hid) { m_userRoot = hid; }
 
     // The heap's pages, each one data block: HNHDR, HNPAGEHDR or HNBITMAPHDR first, then the

@@ -61,6 +61,8 @@ NodeImage BuildPropertyContext(std::vector<Property> properties)
     std::sort(properties.begin(), properties.end(), [](const Property& a, const Property& b) { return a.id < b.id; });
     NodeImage image;
     HeapOnNode heap(HeapOnNode::kPropertyContext);
+    // The BTH header first (HID 0x20), then its records, then the values, as Outlook lays it out.
+    const ReservedBTree bth = ReserveBTreeOnHeap(heap, 2, 6, properties.size());
     std::uint32_t nextSubnode = 0x400;
     std::vector<Bytes> records;
     for (const Property& p : properties) {
@@ -87,7 +89,7 @@ NodeImage BuildPropertyContext(std::vector<Property> properties)
         w.u32(cell);
         records.push_back(std::move(record));
     }
-    heap.SetUserRoot(BuildBTreeOnHeap(heap, 2, 6, records));
+    heap.SetUserRoot(FillBTreeOnHeap(heap, bth, records));
     image.blocks = heap.Blocks();
     return image;
 }

@@ -92,6 +92,46 @@ Bytes EncodeRow(const TableLayout& layout, const TableRow& row,
     return r;
 }
 
+Bytes TableInfo(const TableLayout& layout, std::uint32_t hidRowIndex, std::uint32_t hnidRows)
+{
+    std::vector<TCOLDESC> sorted = layout.columns;
+    std::sort(sorted.begin(), sorted.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
+    Bytes info;
+    info.reserve(22 + 8 * sorted.size());
+    ByteWriter w(info);
+    w.u8(kTCType);
+    w.u8(static_cast<std::uint8_t>(sorted.size()));
+    for (std::uint16_t ib : layout.rgib)
+        w.u16(ib);
+    w.u32(hidRowIndex);
+    w.u32(hnidRows);
+    w.u32(0);  // hidIndex: deprecated
+    for (const TCOLDESC& c : sorted) {
+        w.u32(c.tag);
+        w.u16(c.ibData);
+        w.u8(c.cbData);
+        w.u8(c.iBit);
+    }
+    return info;
+}
+
+std::vector<Bytes> RowMatrixBlocks(const Bytes& matrix, std::uint16_t rowSize)
+{
+    // Each block holds as many whole rows as a full block takes, and every block but the last is
+    // padded to the full size (MS-PST 2.3.4.4): readers find row i in block i / rowsPerBlock at
+    // offset (i % rowsPerBlock) * rowSize.
+    const std::size_t perBlock = std::max<std::size_t>(1, NodeDatabase::kMaxBlockData / rowSize) * rowSize;
+    std::vector<Bytes> blocks;
+    for (std::size_t at = 0; at < matrix.size(); at += perBlock) {
+        const std::size_t n = std::min(perBlock, matrix.size() - at);
+        Bytes block(matrix.begin() + static_cast<std::ptrdiff_t>(at), matrix.begin() + static_cast<std::ptrdiff_t>(at + n));
+        if (at + n < matrix.size())
+            block.resize(NodeDatabase::kMaxBlockData, 0);
+        blocks.push_back(std::move(block));
+    }
+    return blocks;
+}
+
 NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRow>& rows)
 {
     NodeImage image;
@@ -99,8 +139,20 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
     std::uint32_t nextSubnode = 0x400;
     const std::uint16_t rowSize = layout.rowSize();
 
+    // Outlook's order: the row index's header (HID 0x20), TCINFO, the row index's leaf, the row
+    // matrix when it fits the heap, then the cells' values.
+    const std::uint32_t hidRowIndexHeader = heap.Allocate(Bytes(8, 0));
+    const std::uint32_t hidInfo = heap.Allocate(TableInfo(layout, 0, 0));
+    ReservedBTree rowIndex{hidRowIndexHeader, 0, 4, 4};
+    if (!rows.empty() && rows.size() * 8 <= HeapOnNode::kMaxItem)
+        rowIndex.leaf = heap.Allocate(Bytes(rows.size() * 8, 0));
+    const std::size_t matrixBytes = rows.size() * rowSize;
+    const bool matrixInHeap = matrixBytes > 0 && matrixBytes <= HeapOnNode::kMaxItem;
+    const std::uint32_t hidMatrix = matrixInHeap ? heap.Allocate(Bytes(matrixBytes, 0)) : 0;
+
     // The row matrix: fixed cells inline, variable ones as HNIDs into this table's heap.
-    std::vector<Bytes> matrix;
+    Bytes matrix;
+    matrix.reserve(matrixBytes);
     for (const TableRow& row : rows) {
         Bytes r = EncodeRow(layout, row, [&](const Bytes& value) -> std::optional<std::uint32_t> {
             if (value.size() <= HeapOnNode::kMaxItem)
@@ -109,7 +161,7 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
             image.subnodes.push_back({hnid, SplitIntoBlocks(value), {}});
             return hnid;
         });
-        matrix.push_back(std::move(r));
+        matrix.insert(matrix.end(), r.begin(), r.end());
     }
 
     // The row index: row ID to row number, sorted by row ID.
@@ -125,48 +177,18 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
         w.u32(number);
         records.push_back(std::move(rec));
     }
-    const std::uint32_t hidRowIndex = BuildBTreeOnHeap(heap, 4, 4, records);
+    const std::uint32_t hidRowIndex = FillBTreeOnHeap(heap, rowIndex, records);
 
     std::uint32_t hnidRows = 0;
-    const std::size_t matrixBytes = matrix.size() * rowSize;
-    if (matrixBytes > 0 && matrixBytes <= HeapOnNode::kMaxItem) {
-        Bytes all;
-        for (const Bytes& r : matrix)
-            all.insert(all.end(), r.begin(), r.end());
-        hnidRows = heap.Allocate(all);
+    if (matrixInHeap) {
+        heap.Replace(hidMatrix, matrix);
+        hnidRows = hidMatrix;
     } else if (matrixBytes > 0) {
-        // Each block of the row matrix holds whole rows only (MS-PST 2.3.4.4).
-        const std::size_t perBlock = NodeDatabase::kMaxBlockData / rowSize;
-        NodeImage::Subnode sub{kRowMatrixSubnode, {}, {}};
-        for (std::size_t first = 0; first < matrix.size(); first += perBlock) {
-            Bytes block;
-            for (std::size_t i = first; i < std::min(matrix.size(), first + perBlock); ++i)
-                block.insert(block.end(), matrix[i].begin(), matrix[i].end());
-            sub.blocks.push_back(std::move(block));
-        }
-        image.subnodes.push_back(std::move(sub));
+        image.subnodes.push_back({kRowMatrixSubnode, RowMatrixBlocks(matrix, rowSize), {}});
         hnidRows = kRowMatrixSubnode;
     }
-
-    // TCINFO, with the column descriptors sorted by tag.
-    std::vector<TCOLDESC> sorted = layout.columns;
-    std::sort(sorted.begin(), sorted.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
-    Bytes info;
-    ByteWriter w(info);
-    w.u8(kTCType);
-    w.u8(static_cast<std::uint8_t>(sorted.size()));
-    for (std::uint16_t ib : layout.rgib)
-        w.u16(ib);
-    w.u32(hidRowIndex);
-    w.u32(hnidRows);
-    w.u32(0);  // hidIndex: deprecated
-    for (const TCOLDESC& c : sorted) {
-        w.u32(c.tag);
-        w.u16(c.ibData);
-        w.u8(c.cbData);
-        w.u8(c.iBit);
-    }
-    heap.SetUserRoot(heap.Allocate(info));
+    heap.Replace(hidInfo, TableInfo(layout, hidRowIndex, hnidRows));
+    heap.SetUserRoot(hidInfo);
     image.blocks = heap.Blocks();
     return image;
 }

@@ -44,6 +44,11 @@ struct TableRow {
 Bytes EncodeRow(const TableLayout& layout, const TableRow& row,
                 const std::function<std::optional<std::uint32_t>(const Bytes&)>& storeVariable);
 
+// TCINFO (MS-PST 2.3.4.1) of a table with these columns, its column descriptors sorted by tag.
+Bytes TableInfo(const TableLayout& layout, std::uint32_t hidRowIndex, std::uint32_t hnidRows);
+// A row matrix cut into the blocks of its subnode: whole rows, every block but the last padded.
+std::vector<Bytes> RowMatrixBlocks(const Bytes& matrix, std::uint16_t rowSize);
+
 // A table context (MS-PST 2.3.4) with the given columns and rows, in row order.
 NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRow>& rows);
 

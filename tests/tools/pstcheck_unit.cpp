@@ -163,13 +163,17 @@ pstcheck::Bytes cat(std::initializer_list<pstcheck::Bytes> parts)
     return out;
 }
 
-// A TC with the two mandatory columns; rows and index records as given.
-pstcheck::Report readTable(const pstcheck::Bytes& index, const pstcheck::Bytes& rows, pstcheck::Table* out)
+// A TC with the two mandatory columns; rows and index records as given. Outlook's order puts the
+// row index's BTH header first (HID 0x20) and TCINFO second; the other order is legal but odd.
+pstcheck::Report readTable(const pstcheck::Bytes& index, const pstcheck::Bytes& rows, pstcheck::Table* out,
+                           bool outlookOrder = true)
 {
-    const pstcheck::Bytes info = cat({{0x7C, 2, 8, 0, 8, 0, 8, 0, 9, 0}, le32(0x40), le32(0x80), le32(0),
+    const std::uint32_t hidInfo = outlookOrder ? 0x40 : 0x20, hidBth = outlookOrder ? 0x20 : 0x40;
+    const pstcheck::Bytes info = cat({{0x7C, 2, 8, 0, 8, 0, 8, 0, 9, 0}, le32(hidBth), le32(0x80), le32(0),
                                       le32(0x67F20003), {0, 0, 4, 0}, le32(0x67F30003), {4, 0, 4, 1}});
     const pstcheck::Bytes bth = cat({{0xB5, 4, 4, 0}, le32(0x60)});
-    const pstcheck::Bytes block = heapBlock({info, bth, index, rows}, 0x20, 0, pstcheck::kSigTc);
+    const pstcheck::Bytes block = outlookOrder ? heapBlock({bth, info, index, rows}, hidInfo, 0, pstcheck::kSigTc)
+                                               : heapBlock({info, bth, index, rows}, hidInfo, 0, pstcheck::kSigTc);
     pstcheck::Report r;
     pstcheck::Heap heap;
     heap.load({&block}, "tc", r);
@@ -186,7 +190,10 @@ void testTable()
     const pstcheck::Bytes rows = cat({le32(0x200), le32(7), {0xC0}, le32(0x100), le32(8), {0xC0}});
     pstcheck::Table table;
     const pstcheck::Report ok = readTable(index, rows, &table);
-    expect(ok.problems().empty(), "a well-formed table has no problems");
+    expect(ok.problems().empty() && ok.warnings().empty(), "a well-formed table has no problems");
+    const pstcheck::Report late = readTable(index, rows, nullptr, false);
+    expect(late.problems().empty() && late.mentions("BTH header is not the heap's first item"),
+           "a row index whose header is not at HID 0x20 is a warning");
     expect(table.rows.size() == 2 && table.rows[0].id == 0x100 && table.rows[1].id == 0x200,
            "rows come back in row-ID order");
     expect(table.rows.size() == 2 && table.rows[0].cells.at(0x67F30003) == le32(8),

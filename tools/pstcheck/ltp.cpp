@@ -6,6 +6,8 @@
 namespace pstcheck {
 namespace {
 
+constexpr std::size_t kMaxBlockData = 8176;  // bytes of data in a full block (MS-PST 2.2.2.8)
+
 constexpr unsigned kMaxItem = 3580;  // MS-PST 2.3.1.1
 
 bool knownClientSig(std::uint8_t s)
@@ -152,12 +154,22 @@ void walkBth(const Heap& heap, std::uint32_t hid, unsigned level, unsigned cbKey
     }
 }
 
+// Outlook allocates the BTH header of a PC, or of a TC's row index, first (HID 0x20), and readers
+// of the java-libpst family look for it only there.
+void checkBthFirst(const Heap& heap, bool pc, const std::string& where, Report& r)
+{
+    const auto first = heap.item(0x20);
+    if (!first || first->empty() || (*first)[0] != 0xB5 || (pc && heap.userRoot() != 0x20))
+        r.warning("%s: the BTH header is not the heap's first item (HID 0x20), where Outlook puts it", where.c_str());
+}
+
 }  // namespace
 
 PropertyContext readPc(const Ndb& ndb, const Heap& heap, const SubnodeMap& subs, const std::string& where,
                        Report& r)
 {
     PropertyContext pc;
+    checkBthFirst(heap, true, where, r);
     const auto records = readBth(heap, heap.userRoot(), 2, 6, where + " PC", r);
     if (!records)
         return pc;
@@ -208,6 +220,8 @@ std::optional<Table> readTc(const Ndb& ndb, const Heap& heap, const SubnodeMap& 
     const std::uint8_t* t = info->data();
     const unsigned rgib[4] = {rd16(t + 2), rd16(t + 4), rd16(t + 6), rd16(t + 8)};
     const std::uint32_t hidRowIndex = rd32(t + 10), hnidRows = rd32(t + 14);
+    if (hidRowIndex != 0x20)
+        checkBthFirst(heap, false, where, r);
     // rgib: ends of the 8/4-byte, 2-byte and 1-byte cells, then of the existence bitmap (= row size).
     const unsigned rowSize = rgib[3];
     if (!(8 <= rgib[0] && rgib[0] <= rgib[1] && rgib[1] <= rgib[2] && rgib[2] <= rgib[3]) ||
@@ -280,11 +294,24 @@ std::optional<Table> readTc(const Ndb& ndb, const Heap& heap, const SubnodeMap& 
         if (!blocks) {
             r.problem("%s: row matrix subnode 0x%08x is missing or unreadable", where.c_str(), hnidRows);
         } else {
-            for (const Bytes* b : *blocks) {
-                if (rowSize && b->size() % rowSize != 0)
+            // MS-PST 2.3.4.4: each block holds as many whole rows as fit in a full block; every block
+            // but the last is padded to the full size, and readers find row i in block i / rowsPerBlock.
+            const std::size_t rowsPerBlock = rowSize ? kMaxBlockData / rowSize : 0;
+            for (std::size_t i = 0; i < blocks->size(); ++i) {
+                const Bytes* b = (*blocks)[i];
+                const bool last = i + 1 == blocks->size();
+                std::size_t take = b->size();
+                if (rowSize && b->size() == kMaxBlockData) {
+                    take = rowsPerBlock * rowSize;
+                } else if (rowSize && b->size() % rowSize != 0) {
                     r.problem("%s: row matrix block of %zu bytes does not hold whole %u-byte rows", where.c_str(),
                               b->size(), rowSize);
-                matrix.insert(matrix.end(), b->begin(), b->end());
+                } else if (rowSize && !last) {
+                    r.warning("%s: row matrix block %zu holds %zu bytes, not padded to %zu as Outlook does "
+                              "(readers that find row i in block i / %zu misread the rows after it)",
+                              where.c_str(), i, b->size(), kMaxBlockData, rowsPerBlock);
+                }
+                matrix.insert(matrix.end(), b->begin(), b->begin() + static_cast<std::ptrdiff_t>(take));
             }
         }
     }
