@@ -792,6 +792,13 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
 
     auto emit = [&](Appointment&& a) {
         ++result.imported;
+        // What was worked around in an event is told with the file, naming the event.
+        if (!a.warnings.empty()) {
+            const auto* subject = std::get_if<std::string>(a.Get(PropertySet::Tag, tag::Subject, PropType::String));
+            const std::string name = subject && !subject->empty() ? "the event \"" + *subject + "\": " : "an event without a title: ";
+            for (const std::string& w : a.warnings)
+                result.warnings.push_back(name + w);
+        }
         if (sink)
             sink(std::move(a));
         else

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -36,8 +37,11 @@ const char* const kUsage =
     "  -h, --help            show this help and exit\n"
     "  -V, --version         show the version and exit\n"
     "\n"
-    "At the end, standard output gets the store's path and the counts, then one line for each\n"
-    "file that could not be imported, with the reason. An existing file is never overwritten.\n"
+    "Each file's progress line also gives its notes: what had to be done differently from the\n"
+    "file to keep its events (a repeat rule Outlook cannot store, an unknown time zone...).\n"
+    "At the end, standard output gets the store's path and the counts (notes included), then one\n"
+    "line for each file that could not be imported, with the reason. An existing file is never\n"
+    "overwritten.\n"
     "\n"
     "Exit status: 0 all files imported, 1 some files failed, 2 usage error or no store written.\n";
 
@@ -73,22 +77,36 @@ public:
             std::fprintf(stderr, "creating %s\n", Local(path).constData());
     }
 
+    void FileNotes(int, int, const QString&, const QStringList& notes) override
+    {
+        m_notes = notes;
+        m_noteCount += static_cast<int>(notes.size());
+    }
+
     void FileDone(int index, int total, const QString& path, const QString&, int appointments, const QString& reason) override
     {
+        const QStringList notes = std::exchange(m_notes, {});
         if (m_quiet)
             return;
+        QString noteText;
+        for (const QString& note : notes)
+            noteText += QStringLiteral("; note: ") + note;
         if (!m_terminal) {
             if (reason.isEmpty())
-                std::fprintf(stderr, "[%d/%d] imported %s: %d appointment(s)\n", index + 1, total, Local(path).constData(),
-                             appointments);
+                std::fprintf(stderr, "[%d/%d] imported %s: %d appointment(s)%s\n", index + 1, total,
+                             Local(path).constData(), appointments, Local(noteText).constData());
             else
                 std::fprintf(stderr, "[%d/%d] failed %s: %s\n", index + 1, total, Local(path).constData(),
                              Local(reason).constData());
             std::fflush(stderr);
             return;
         }
+        // Notes scroll above the bar, which is drawn again below them.
+        if (!notes.isEmpty())
+            std::fprintf(stderr, "\r\x1b[K%s: %d appointment(s)%s\n", Local(path).constData(), appointments,
+                         Local(noteText).constData());
         const auto now = std::chrono::steady_clock::now();
-        if (index + 1 < total && now - m_lastDrawn < std::chrono::milliseconds(100))
+        if (notes.isEmpty() && index + 1 < total && now - m_lastDrawn < std::chrono::milliseconds(100))
             return;
         m_lastDrawn = now;
         const double elapsed = std::chrono::duration<double>(now - m_start).count();
@@ -104,9 +122,13 @@ public:
         std::fflush(stderr);
     }
 
+    int NoteCount() const { return m_noteCount; }
+
 private:
     bool m_quiet;
     bool m_terminal;
+    QStringList m_notes;
+    int m_noteCount = 0;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point m_lastDrawn;
 };
@@ -224,6 +246,7 @@ int main(int argc, char* argv[])
     std::printf("store: %s\n", Local(result.storePath).constData());
     std::printf("files imported: %d\nappointments written: %d\nfiles failed: %zu\nitems skipped: %d\n",
                 result.filesImported, result.appointments, result.failed.size(), result.itemsSkipped);
+    std::printf("notes: %d\n", progress.NoteCount());
     for (const FailedFile& f : result.failed)
         std::printf("failed: %s: %s\n", Local(f.path).constData(), Local(f.reason).constData());
     std::fflush(stdout);

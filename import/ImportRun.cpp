@@ -213,6 +213,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         observer.FileStarting(r, total);
         observer.Yield();
         QString reason = placeErrors[r];
+        QStringList notes;
         int saved = 0;
         if (reason.isEmpty()) {
             try {
@@ -231,8 +232,10 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 saved = item->AppointmentsSaved();
                 const cal::CalendarFile& read = item->ImportResult();
                 result.itemsSkipped += read.skippedTodos + read.skippedJournals;
-                for (const std::string& warning : read.warnings)
-                    result.warnings << path + QStringLiteral(": ") + FromUtf8(warning.c_str());
+                for (const std::string& warning : read.warnings) {
+                    notes << FromUtf8(warning.c_str());
+                    result.warnings << path + QStringLiteral(": ") + notes.back();
+                }
             } catch (const messaging::StoreWriteError& e) {
                 // Nothing more can be written: the store keeps what was saved so far.
                 result.status = ImportResult::Status::StoreFailed;
@@ -256,6 +259,8 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         if (reason.isEmpty()) {
             ++result.filesImported;
             result.appointments += saved;
+            if (!notes.isEmpty())
+                observer.FileNotes(r, total, path, notes);
         } else {
             result.failed.push_back({path, reason});
         }

@@ -24,6 +24,9 @@ public:
     virtual void StoreCreated(const QString& /*path*/, const QString& /*displayName*/) {}
     // File `index` (0-based) of `total` is about to be imported.
     virtual void FileStarting(int /*index*/, int /*total*/) {}
+    // What had to be worked around in file `index` (each note a sentence about the user's events);
+    // called before FileDone, only for a file that imported with notes.
+    virtual void FileNotes(int /*index*/, int /*total*/, const QString& /*path*/, const QStringList& /*notes*/) {}
     // File `index` is done: imported, or failed with `reason`. `folder` is its store folder.
     virtual void FileDone(int /*index*/, int /*total*/, const QString& /*path*/, const QString& /*folder*/,
                           int /*appointments*/, const QString& /*reason*/)

@@ -91,6 +91,19 @@ class Cal2pst(unittest.TestCase):
         self.assertIn(base + "\\home\tIPF.Appointment\t2\t", listing)
         self.assertIn(base + "\\office\tIPF.Appointment\t1\tTeam sync\n", listing)
 
+    def test_notes_are_shown_per_file_and_counted(self):
+        odd = os.path.join(self.src, "office", "odd.ics")
+        with open(odd, "w") as f:
+            f.write("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:odd\nSUMMARY:Odd zone\n"
+                    "DTSTART;TZID=Nowhere/Land:20240102T090000\nEND:VEVENT\nEND:VCALENDAR\n")
+        r = run("-o", os.path.join(self.out, "notes.pst"), odd)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        line = [l for l in r.stderr.splitlines() if l.startswith("[1/1] imported ")]
+        self.assertEqual(len(line), 1, r.stderr)
+        self.assertIn("odd.ics: 1 appointment(s); note: ", line[0])
+        self.assertIn('"Nowhere/Land"', line[0])
+        self.assertEqual(summary(r.stdout)[0]["notes"], "1")
+
     def test_failed_files_are_listed_and_the_rest_imported(self):
         bad = os.path.join(self.src, "office", "bad.ics")
         with open(bad, "w") as f:
