@@ -722,8 +722,15 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
                               || ContainsNoCase(text, "BASE64")))
         text = CleanVCalendarValues(text, result.warnings);
     if (!IsValidUtf8(text)) {
-        text = Cp1252ToUtf8(text);
-        result.warnings.push_back("the file is not UTF-8; it was read as Windows-1252");
+        // Text that is UTF-8 but for a few stray bytes keeps its characters; only those bytes are
+        // read as Windows-1252, which is also how a file with no UTF-8 in it at all reads.
+        std::size_t repaired = 0, multibyte = 0;
+        text = RepairUtf8(text, &repaired, &multibyte);
+        if (multibyte == 0)
+            result.warnings.push_back("the file is not UTF-8; it was read as Windows-1252");
+        else
+            result.warnings.push_back("the file is UTF-8 but for " + std::to_string(repaired)
+                                      + " stray byte(s), which were read as Windows-1252");
     }
 
     const auto now = std::chrono::system_clock::now();

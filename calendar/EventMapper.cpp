@@ -42,10 +42,23 @@ std::size_t Utf16Units(const std::string& s, std::size_t* bytesForLimit, std::si
     return units;
 }
 
-// One line of at most 255 UTF-16 units, never cutting a character in two.
+// One line of at most 255 UTF-16 units, never cutting a character in two; a line break becomes
+// a blank, so that the words on either side stay apart.
 std::string ShortText(std::string s)
 {
-    s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }), s.end());
+    std::string line;
+    line.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\r' && s[i] != '\n') {
+            line += s[i];
+            continue;
+        }
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')
+            ++i;
+        if (!line.empty() && line.back() != ' ' && i + 1 < s.size() && s[i + 1] != ' ')
+            line += ' ';
+    }
+    s = std::move(line);
     std::size_t cut = 0;
     Utf16Units(s, &cut, kMaxShortText);
     s.resize(cut);
