@@ -494,6 +494,35 @@ TEST(VCalendar, NamedCharacterSetsBecomeUtf8)
     EXPECT_TRUE(file.warnings.empty()) << file.warnings.front();
 }
 
+TEST(Text, StrayBytesAndLineBreaksKeepTheWords)
+{
+    const struct {
+        const char* summary;      // as the file writes it (escaped line breaks included)
+        const char* expected;     // the stored subject, UTF-8
+        const char* warningPart;  // nullptr: no warning
+    } cases[] = {
+        {"Memorial Day\\n(fed holiday)", "Memorial Day (fed holiday)", nullptr},
+        {"Two\\n\\nbreaks", "Two breaks", nullptr},
+        {"Ends in a break\\n", "Ends in a break", nullptr},
+        // One bad byte among valid UTF-8: the rest stays as written.
+        {"M\xC3\xBCnchen \xE6\x97\xA5\xE6\x9C\xAC \xFC", "M\xC3\xBCnchen \xE6\x97\xA5\xE6\x9C\xAC \xC3\xBC", "but for 1 stray byte"},
+        // No UTF-8 in it at all: Windows-1252 throughout, as before.
+        {"K\xF6ln \x80 5", "K\xC3\xB6ln \xE2\x82\xAC 5", "not UTF-8; it was read as Windows-1252"},
+    };
+    for (const auto& c : cases) {
+        const CalendarFile file = Read(std::string("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:t\nDTSTART:20240527T090000Z\nSUMMARY:")
+                                       + c.summary + "\nEND:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+        EXPECT_EQ(Str(file.appointments[0], PropertySet::Tag, tag::Subject), c.expected) << c.summary;
+        if (c.warningPart) {
+            ASSERT_EQ(file.warnings.size(), 1u) << c.summary;
+            EXPECT_NE(file.warnings[0].find(c.warningPart), std::string::npos) << file.warnings[0];
+        } else {
+            EXPECT_TRUE(file.warnings.empty()) << c.summary << ": " << file.warnings.front();
+        }
+    }
+}
+
 TEST(Times, AbsurdTimesStayInsideWhatAFiletimeHolds)
 {
     // A month of 90 takes libical's time far past the year 30828; the FILETIME overflowed (found
