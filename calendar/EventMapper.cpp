@@ -548,21 +548,38 @@ EventFields ReadFields(icalcomponent* ev, ZoneResolver& zones, std::vector<std::
     return f;
 }
 
-std::int64_t ReminderDelta(icalcomponent* ev, const EventFields& f, bool* set)
+std::int64_t ReminderDelta(icalcomponent* ev, const EventFields& f, bool* set, std::vector<std::string>& warnings)
 {
     *set = false;
+    // The first alarm that alerts: Apple writes ACTION:NONE alarms as placeholders.
     icalcomponent* alarm = icalcomponent_get_first_component(ev, ICAL_VALARM_COMPONENT);
+    for (; alarm; alarm = icalcomponent_get_next_component(ev, ICAL_VALARM_COMPONENT)) {
+        icalproperty* action = icalcomponent_get_first_property(alarm, ICAL_ACTION_PROPERTY);
+        const char* value = action ? icalproperty_get_value_as_string(action) : nullptr;
+        if (!value || strcasecmp(value, "NONE") != 0)
+            break;
+    }
     if (!alarm)
         return 15;
-    *set = true;
     icalproperty* trig = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
-    if (!trig)
+    if (!trig) {
+        *set = true;
         return f.allDay ? 1080 : 15;
+    }
     const struct icaltriggertype t = icalproperty_get_trigger(trig);
     if (!icaltime_is_null_time(t.time)) {
+        // An alarm at a fixed time belongs to the first occurrence; one more than a year before
+        // it is no reminder anyone meant (Apple writes 1976 for "none").
         const std::int64_t at = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.time)));
-        return std::max<std::int64_t>(0, (f.startFt - at) / kMinute);
+        const std::int64_t minutes = (f.startFt - at) / kMinute;
+        if (minutes > 366 * 1440) {
+            warnings.push_back("its reminder was set for more than a year before the event and was left out");
+            return 15;
+        }
+        *set = true;
+        return std::max<std::int64_t>(0, minutes);
     }
+    *set = true;
     std::int64_t seconds = icaldurationtype_as_int(t.duration);
     if (Upper(Param(trig, ICAL_RELATED_PARAMETER)) == "END")
         seconds += (f.endFt - f.startFt) / 10000000LL;
@@ -660,7 +677,7 @@ void MapOwnFields(icalcomponent* ev, const EventFields& f, const MappingContext&
               static_cast<std::int64_t>(std::max(0, icalproperty_get_sequence(seq))));
 
     bool reminderSet = false;
-    const std::int64_t delta = ReminderDelta(ev, f, &reminderSet);
+    const std::int64_t delta = ReminderDelta(ev, f, &reminderSet, a.warnings);
     a.Set(PropertySet::Common, lid::ReminderSet, PropType::Boolean, reminderSet);
     a.Set(PropertySet::Common, lid::ReminderDelta, PropType::Int32, reminderSet ? delta : 15);
     if (reminderSet) {

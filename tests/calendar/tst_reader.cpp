@@ -254,7 +254,7 @@ END:VCALENDAR
 )");
     ASSERT_EQ(file.appointments.size(), 1u) << file.error;
     const Appointment& a = file.appointments[0];
-    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Subject), "Line oneline two");
+    EXPECT_EQ(Str(a, PropertySet::Tag, tag::Subject), "Line one line two");
     EXPECT_EQ(Str(a, PropertySet::Tag, tag::Body), "Agenda, first; then\nmore\nhttps://example.com/x");
     EXPECT_EQ(Int(a, PropertySet::Tag, tag::Sensitivity), 2);
     EXPECT_TRUE(Bool(a, PropertySet::Common, lid::Private));
@@ -520,6 +520,31 @@ TEST(Text, StrayBytesAndLineBreaksKeepTheWords)
         } else {
             EXPECT_TRUE(file.warnings.empty()) << c.summary << ": " << file.warnings.front();
         }
+    }
+}
+
+TEST(Fields, PlaceholderAndFarAwayAlarmsSetNoReminder)
+{
+    const char* none1976 = "BEGIN:VALARM\nACTION:NONE\nTRIGGER;VALUE=DATE-TIME:19760401T005545Z\nEND:VALARM\n";
+    const struct {
+        std::string alarms;
+        bool set;
+        std::int64_t delta;
+        bool noted;
+    } cases[] = {
+        {none1976, false, 15, false},
+        {"BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;VALUE=DATE-TIME:19760401T005545Z\nEND:VALARM\n", false, 15, true},
+        {"BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER;VALUE=DATE-TIME:20240527T083000Z\nEND:VALARM\n", true, 30, false},
+        {std::string(none1976) + "BEGIN:VALARM\nACTION:AUDIO\nTRIGGER:-PT10M\nEND:VALARM\n", true, 10, false},
+    };
+    for (const auto& c : cases) {
+        const CalendarFile file = Read("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:a\nSUMMARY:Alarm\n"
+                                       "DTSTART:20240527T090000Z\n" + c.alarms + "END:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+        const Appointment& a = file.appointments[0];
+        EXPECT_EQ(Bool(a, PropertySet::Common, lid::ReminderSet), c.set) << c.alarms;
+        EXPECT_EQ(Int(a, PropertySet::Common, lid::ReminderDelta), c.delta) << c.alarms;
+        EXPECT_EQ(file.warnings.size(), c.noted ? 1u : 0u) << c.alarms;
     }
 }
 
