@@ -789,7 +789,9 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
     // The series zone: where the recurrence's dates and times are counted.
     const ResolvedZone* startZone = f.start.zone;
     const ResolvedZone* endZone = f.end.valid ? f.end.zone : startZone;
-    const ResolvedZone* seriesZone = startZone ? startZone : LocalZone(zones);
+    // A start written in UTC anchors the series in UTC; only floating times and dates follow the
+    // importing machine's zone.
+    const ResolvedZone* seriesZone = startZone ? startZone : f.start.utc ? zones.Resolve("UTC") : LocalZone(zones);
     const int year = f.start.wall.year;
 
     icalproperty* rruleProp = master ? icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY) : nullptr;
@@ -818,6 +820,13 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
             std::set<std::uint32_t> instanceDays;
             struct icaltimetype first = icaltime_null_time(), last = icaltime_null_time();
             struct icalrecurrencetype walk = r;
+            // The rule is walked in the series' wall-clock time: an UNTIL given in UTC is moved
+            // there too (RFC 5545: the last occurrence may start exactly at UNTIL).
+            if (!icaltime_is_null_time(walk.until) && icaltime_is_utc(walk.until) && !walk.until.is_date) {
+                walk.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(walk.until)), seriesZone, !seriesZone);
+                walk.until.zone = nullptr;
+                walk.until.is_date = 0;
+            }
             icalrecur_iterator* it = icalrecur_iterator_new(walk, localStart);
             int n = 0;
             const bool endless = r.count == 0 && icaltime_is_null_time(r.until);
