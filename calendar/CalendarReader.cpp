@@ -718,6 +718,13 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
     }
     MappingContext context;
     context.vcalendar = LooksLikeVCalendar(text, formatHint);
+    // Some writers put VERSION:1.0 on iCalendar text: zone parameters and rules in iCalendar's
+    // syntax, which the vCalendar reader would drop.
+    if (context.vcalendar && (ContainsNoCase(text, ";TZID=") || ContainsNoCase(text, "BEGIN:VTIMEZONE")
+                              || ContainsNoCase(text, "RRULE:FREQ="))) {
+        context.vcalendar = false;
+        result.warnings.push_back("the file says it is vCalendar 1.0 but is written in iCalendar 2.0; it was read as iCalendar");
+    }
     if (context.vcalendar && (ContainsNoCase(text, ";CHARSET=") || ContainsNoCase(text, "QUOTED-PRINTABLE")
                               || ContainsNoCase(text, "BASE64")))
         text = CleanVCalendarValues(text, result.warnings);
@@ -756,7 +763,7 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
     std::map<std::string, Series> series;
     int unnamed = 0;
     for (icalcomponent* calendar : calendars) {
-        zones.LoadDefinitions(calendar, &rawZones);
+        zones.LoadDefinitions(calendar, &rawZones, &result.warnings);
         result.skippedTodos += icalcomponent_count_components(calendar, ICAL_VTODO_COMPONENT);
         result.skippedJournals += icalcomponent_count_components(calendar, ICAL_VJOURNAL_COMPONENT);
         if (icalproperty* method = icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY)) {

@@ -152,9 +152,50 @@ bool YearlyRulesOnly(icalcomponent* vtimezone)
     return true;
 }
 
+// Evolution writes a yearly change as FREQ=MONTHLY;INTERVAL=12: the same rule, said yearly.
+void MonthlyByTwelveAsYearly(icalcomponent* vtimezone)
+{
+    for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); c;
+         c = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+        icalproperty* start = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
+        for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
+             p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) {
+            struct icalrecurrencetype r = icalproperty_get_rrule(p);
+            if (r.freq != ICAL_MONTHLY_RECURRENCE || r.interval < 12 || r.interval % 12 != 0 || !start)
+                continue;
+            r.freq = ICAL_YEARLY_RECURRENCE;
+            r.interval = static_cast<short>(r.interval / 12);
+            if (r.by_month[0] == ICAL_RECURRENCE_ARRAY_MAX) {
+                r.by_month[0] = static_cast<short>(icalproperty_get_dtstart(start).month);
+                r.by_month[1] = ICAL_RECURRENCE_ARRAY_MAX;
+            }
+            icalproperty_set_rrule(p, r);
+        }
+    }
+}
+
+// Each observance must say from when it holds; Apple's iCal 1.5 left DTSTART out, and libical
+// then places the changes anywhere.
+bool ObservancesHaveStarts(icalcomponent* vtimezone)
+{
+    bool any = false;
+    for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); c;
+         c = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+        const icalcomponent_kind kind = icalcomponent_isa(c);
+        if (kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT)
+            continue;
+        any = true;
+        if (!icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY)
+            || !icalcomponent_get_first_property(c, ICAL_TZOFFSETTO_PROPERTY))
+            return false;
+    }
+    return any;
+}
+
 }  // namespace
 
-void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText)
+void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText,
+                                   std::vector<std::string>* notes)
 {
     if (!vcalendar)
         return;
@@ -179,13 +220,25 @@ void ZoneResolver::LoadDefinitions(icalcomponent* vcalendar, const std::map<std:
         // Zones change their offsets at most a few times a year. libical expands a zone's rules
         // from their first date onwards, so a rule repeating every second (or hour) since year 1
         // would keep it busy for ever: such a zone is not taken, as if it were not defined.
-        if (!YearlyRulesOnly(vtz))
-            continue;
         auto it = m_byDefinition.find(key);
         if (it == m_byDefinition.end()) {
-            icaltimezone* zone = icaltimezone_new();
-            if (!icaltimezone_set_component(zone, icalcomponent_new_clone(vtz))) {
-                icaltimezone_free(zone, 1);
+            icalcomponent* definition = icalcomponent_new_clone(vtz);
+            MonthlyByTwelveAsYearly(definition);
+            // A definition that cannot be used gives way to the zone its name is known by, if any.
+            const bool usable = YearlyRulesOnly(definition) && ObservancesHaveStarts(definition);
+            icaltimezone* zone = usable ? icaltimezone_new() : nullptr;
+            if (!zone || !icaltimezone_set_component(zone, definition)) {
+                if (zone)
+                    icaltimezone_free(zone, 1);
+                else
+                    icalcomponent_free(definition);
+                if (notes) {
+                    m_current.erase(lower);
+                    const ResolvedZone* known = Resolve(tzid);
+                    notes->push_back("the file's definition of the time zone \"" + tzid + "\" cannot be used; "
+                                     + (known ? "the standard zone of that name was used instead"
+                                              : "its times were read as local time"));
+                }
                 continue;
             }
             auto resolved = std::make_unique<ResolvedZone>();

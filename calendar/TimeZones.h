@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cal {
 
@@ -45,7 +46,10 @@ public:
     void BeginFile() { m_current.clear(); }
     // Adds the VTIMEZONEs of one VCALENDAR of the current file. `rawText` may give each one's
     // text as the file has it, by lower-case TZID: a cheaper identity than printing it again.
-    void LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText = nullptr);
+    // A definition that cannot be used (observances without a start, rules repeating more often
+    // than yearly) is left out, and a note for `notes` says what was used instead.
+    void LoadDefinitions(icalcomponent* vcalendar, const std::map<std::string, std::string>* rawText = nullptr,
+                         std::vector<std::string>* notes = nullptr);
     // The zone for a TZID, or nullptr when it names nothing known.
     const ResolvedZone* Resolve(const std::string& tzid);
 

@@ -548,6 +548,45 @@ TEST(Fields, PlaceholderAndFarAwayAlarmsSetNoReminder)
     }
 }
 
+TEST(Times, ZonesReadAsTheirWritersMeantThem)
+{
+    const char* evolution = "BEGIN:VTIMEZONE\nTZID:EST/EDT\nBEGIN:STANDARD\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\n"
+                            "DTSTART:19671029T020000\nRRULE:FREQ=MONTHLY;INTERVAL=12;BYDAY=-1SU\nEND:STANDARD\n"
+                            "BEGIN:DAYLIGHT\nTZOFFSETFROM:-0500\nTZOFFSETTO:-0400\nDTSTART:19870405T020000\n"
+                            "RRULE:FREQ=MONTHLY;INTERVAL=12;BYDAY=1SU\nEND:DAYLIGHT\nEND:VTIMEZONE\n";
+    const char* apple = "BEGIN:VTIMEZONE\nTZID:Europe/Paris\nBEGIN:STANDARD\nTZOFFSETTO:0100\nEND:STANDARD\n"
+                        "BEGIN:DAYLIGHT\nTZOFFSETTO:0200\nEND:DAYLIGHT\nEND:VTIMEZONE\n";
+    const struct {
+        const char* version;
+        const char* zones;
+        const char* start;
+        std::int64_t utc;  // worked out by hand
+        const char* note;
+    } cases[] = {
+        // iCalendar written under VERSION:1.0: Los Angeles in summer is UTC-7.
+        {"1.0", "", "DTSTART;TZID=America/Los_Angeles:20040630T193000", Utc(2004, 7, 1, 2, 30), "written in iCalendar 2.0"},
+        // Evolution's yearly rules said monthly: 6 April 2006 is after the first Sunday of April, EDT = UTC-4.
+        {"2.0", evolution, "DTSTART;TZID=EST/EDT:20060406T140000", Utc(2006, 4, 6, 18), nullptr},
+        {"2.0", evolution, "DTSTART;TZID=EST/EDT:20060105T140000", Utc(2006, 1, 5, 19), nullptr},
+        // Apple iCal 1.5's observances have no start: Paris itself, CET on 29 October 2003, CEST on 25 April 2004.
+        {"2.0", apple, "DTSTART;TZID=Europe/Paris:20031029T090000", Utc(2003, 10, 29, 8), "standard zone of that name"},
+        {"2.0", apple, "DTSTART;TZID=Europe/Paris:20040425T100000", Utc(2004, 4, 25, 8), "standard zone of that name"},
+    };
+    for (const auto& c : cases) {
+        const CalendarFile file = Read(std::string("BEGIN:VCALENDAR\nVERSION:") + c.version + "\n" + c.zones
+                                       + "BEGIN:VEVENT\nUID:z\nSUMMARY:Zone\n" + c.start + "\nEND:VEVENT\nEND:VCALENDAR\n",
+                                       std::string(c.version) == "1.0" ? kFormatVCalendar : kFormatICalendar);
+        ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+        EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::AppointmentStartWhole), c.utc) << c.start;
+        if (c.note) {
+            ASSERT_EQ(file.warnings.size(), 1u) << c.start;
+            EXPECT_NE(file.warnings[0].find(c.note), std::string::npos) << file.warnings[0];
+        } else {
+            EXPECT_TRUE(file.warnings.empty()) << c.start << ": " << file.warnings.front();
+        }
+    }
+}
+
 TEST(Times, AbsurdTimesStayInsideWhatAFiletimeHolds)
 {
     // A month of 90 takes libical's time far past the year 30828; the FILETIME overflowed (found
