@@ -631,6 +631,46 @@ std::map<std::string, std::string> RawZones(const std::string& text)
     return zones;
 }
 
+// libical drops the blanks a value starts with; a description that starts indented keeps them as
+// kLeadingBlank marks, which the mapping turns back into blanks.
+void KeepLeadingBlanks(std::string& text)
+{
+    static const std::string kName = "DESCRIPTION";
+    std::string out;
+    std::size_t copied = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end - at > kName.size() && strncasecmp(text.c_str() + at, kName.c_str(), kName.size()) == 0
+            && (text[at + kName.size()] == ':' || text[at + kName.size()] == ';')) {
+            // The value starts after the first colon outside a quoted parameter value.
+            bool quoted = false;
+            std::size_t colon = at + kName.size();
+            for (; colon < end; ++colon) {
+                if (text[colon] == '"')
+                    quoted = !quoted;
+                else if (text[colon] == ':' && !quoted)
+                    break;
+            }
+            std::size_t blanks = colon + 1;
+            while (blanks < end && text[blanks] == ' ')
+                ++blanks;
+            if (colon < end && blanks > colon + 1) {
+                out.append(text, copied, colon + 1 - copied);
+                for (std::size_t i = colon + 1; i < blanks; ++i)
+                    out += kLeadingBlank;
+                copied = blanks;
+            }
+        }
+        at = end + 1;
+    }
+    if (copied == 0)
+        return;
+    out.append(text, copied, std::string::npos);
+    text = std::move(out);
+}
+
 bool LooksLikeVCalendar(const std::string& text, int hint)
 {
     std::size_t at = 0;
@@ -743,6 +783,7 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
     const auto now = std::chrono::system_clock::now();
     context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 
+    KeepLeadingBlanks(text);
     std::vector<Component> roots = context.vcalendar ? ParseVCalendar(text, result, context) : ParseICalendar(text, result);
     std::vector<icalcomponent*> calendars;
     for (const Component& root : roots)

@@ -105,7 +105,14 @@ std::string Text(icalcomponent* ev, icalproperty_kind kind)
     icalvalue* value = icalproperty_get_value(p);
     const char* v = value && icalvalue_isa(value) == ICAL_TEXT_VALUE ? icalvalue_get_text(value)
                                                                       : icalproperty_get_value_as_string(p);
-    return v ? AsUtf8(v) : std::string();
+    std::string text = v ? AsUtf8(v) : std::string();
+    // Blanks a value started with, kept through libical's reading.
+    std::size_t blanks = 0;
+    while (text.compare(blanks * 3, 3, kLeadingBlank) == 0)
+        ++blanks;
+    if (blanks)
+        text.replace(0, blanks * 3, std::string(blanks, ' '));
+    return text;
 }
 
 // --- times ------------------------------------------------------------------------------------

@@ -5,6 +5,9 @@
 
 namespace cal {
 
+// Stands for a blank at the start of a value while libical reads it (U+E000, private use).
+inline constexpr const char* kLeadingBlank = "\xEE\x80\x80";
+
 bool IsValidUtf8(const std::string& text);
 // The length of the valid UTF-8 sequence at `i` (1 for ASCII), 0 when the bytes there are none.
 std::size_t Utf8SequenceAt(const std::string& text, std::size_t i);
