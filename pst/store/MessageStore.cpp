@@ -1,5 +1,7 @@
 #include "MessageStore.h"
 
+#include "pst/ltp/BTreeOnHeap.h"
+
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -16,6 +18,10 @@ constexpr std::uint16_t PidTagDisplayName = 0x3001;
 constexpr std::uint16_t PidTagIpmSubTreeEntryId = 0x35E0;
 constexpr std::uint16_t PidTagIpmWastebasketEntryId = 0x35E3;
 constexpr std::uint16_t PidTagFinderEntryId = 0x35E7;
+constexpr std::uint16_t PidTagCommonViewsEntryId = 0x35E6;
+constexpr std::uint16_t PidTagReplVersionHistory = 0x0E34;
+constexpr std::uint16_t PidTagReplFlags = 0x0E38;
+constexpr std::uint16_t PidTagComment = 0x3004;
 constexpr std::uint16_t PidTagValidFolderMask = 0x35DF;
 constexpr std::uint16_t PidTagPstPassword = 0x67FF;
 constexpr std::uint16_t PidTagContentCount = 0x3602;
@@ -24,10 +30,16 @@ constexpr std::uint16_t PidTagSubfolders = 0x360A;
 constexpr std::uint16_t PidTagSearchFolderId = 0x660B;
 constexpr std::uint16_t PidTagContainerClass = 0x3613;
 
-// PidTagValidFolderMask bits: the IPM subtree, Deleted Items and the search root are valid.
+// PidTagValidFolderMask bits: the IPM subtree, Deleted Items, the common views and the search
+// root are valid.
 constexpr std::uint32_t FOLDER_IPM_SUBTREE_VALID = 0x01;
 constexpr std::uint32_t FOLDER_IPM_WASTEBASKET_VALID = 0x08;
+constexpr std::uint32_t FOLDER_COMMON_VIEWS_VALID = 0x40;
 constexpr std::uint32_t FOLDER_FINDER_VALID = 0x80;
+
+// The receive folder table's column naming the folder a message class is delivered to (PST
+// internal, as Outlook's stores have it).
+constexpr std::uint32_t kTagReceiveFolderNid = 0x66050003;
 
 
 // Internal nodes of the spam search folder, as a new Outlook store has them.
@@ -42,6 +54,24 @@ Bytes Int32Bytes(std::uint32_t v)
     Bytes b(4);
     Put32(b.data(), v);
     return b;
+}
+
+// The index from folders' PidTagReplItemid to their NIDs (NID_REPLICATION_ITEM_INDEX) as a new
+// Outlook store has it: a heap of client signature 0x9C whose root item holds the HID of a
+// BTree-on-heap with 16-byte keys (the GUIDs) and 4-byte data (the NIDs), here empty, for no
+// folder of ours carries a PidTagReplItemid.
+NodeImage EmptyReplicationItemIndex()
+{
+    constexpr std::uint8_t kClientSig = 0x9C;
+    constexpr std::uint32_t kSecondItem = 0x40;  // HIDs are handed out in order: 0x20, 0x40, ...
+    HeapOnNode heap(kClientSig);
+    const std::uint32_t root = heap.Allocate(Int32Bytes(kSecondItem));
+    if (BuildBTreeOnHeap(heap, 16, 4, {}) != kSecondItem)
+        throw StoreError("the replication index's B-tree is not the heap's second item");
+    heap.SetUserRoot(root);
+    NodeImage image;
+    image.blocks = heap.Blocks();
+    return image;
 }
 
 std::string TempPathFor(const std::string& path)
@@ -99,6 +129,30 @@ const std::vector<std::uint32_t>& TableTemplates::Recipient()
     static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, 0x0E0F000B, 0x3002001F, 0x3003001F,
                                                     0x0FFF0102, 0x3001001F, 0x0C150003, 0x300B0102, 0x0FF90102,
                                                     0x0FFE0003, 0x39000003, 0x3A40000B, 0x39FF001F};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::ReceiveFolder()
+{
+    static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, kTagReceiveFolderNid, 0x001A001F};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::OutgoingQueue()
+{
+    static const std::vector<std::uint32_t> tags = {0x67F20003, 0x67F30003, 0x0E140003, 0x0E100003, 0x00390040};
+    return tags;
+}
+
+const std::vector<std::uint32_t>& TableTemplates::CommonViewsAssocContents()
+{
+    static const std::vector<std::uint32_t> tags = [] {
+        std::vector<std::uint32_t> t = AssocContents();
+        for (std::uint32_t tag : {0x30080040u, 0x68340003u, 0x683A0003u, 0x68410003u, 0x68460003u, 0x68420102u,
+                                  0x68430102u, 0x68470003u, 0x68480003u, 0x68530003u})
+            t.push_back(tag);
+        return t;
+    }();
     return tags;
 }
 
@@ -200,6 +254,8 @@ void MessageStore::WriteFolderProperties(const Folder& f)
                                    BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty())};
     if (!f.containerClass.empty())
         props.push_back(StringProperty(PidTagContainerClass, f.containerClass));
+    if (f.comment)
+        props.push_back(StringProperty(PidTagComment, *f.comment));
     StoreNode(*m_db, f.nid, f.parent, BuildPropertyContext(props));
 }
 
@@ -215,6 +271,12 @@ void MessageStore::WriteHierarchy(const Folder& f)
 void MessageStore::WriteContents(const Folder& f)
 {
     f.contents->Store(*m_db, TableNid(f.nid, NID_TYPE_CONTENTS_TABLE));
+}
+
+void MessageStore::WriteAssocContents(const Folder& f)
+{
+    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_ASSOC_CONTENTS_TABLE), 0,
+              BuildTableContext(TableLayout::ForColumns(*f.assocColumns), {}));
 }
 
 std::vector<std::uint32_t> MessageStore::ContentsColumns(const std::string& containerClass)
@@ -278,8 +340,7 @@ std::uint32_t MessageStore::CreateFolder(std::uint32_t parent, const std::string
     WriteFolderProperties(added);
     WriteHierarchy(added);
     WriteContents(added);
-    StoreNode(*m_db, TableNid(nid, NID_TYPE_ASSOC_CONTENTS_TABLE), 0,
-              BuildTableContext(TableLayout::ForColumns(TableTemplates::AssocContents()), {}));
+    WriteAssocContents(added);
 
     // The parent lists the new folder, and says it has subfolders; so does its row above it.
     Folder& p = FolderAt(parent);
@@ -330,15 +391,29 @@ void MessageStore::WriteEmptyStore(const std::string& displayName)
     NodeDatabase& db = *m_db;
     const Bytes recordKey(m_recordKey.begin(), m_recordKey.end());
 
+    // The store's replication version history, as a new Outlook store starts it: one entry, a
+    // GUID of the store's own, at version 1. Replication flags 0: nothing is replicated.
+    Bytes versionHistory;
+    {
+        ByteWriter w(versionHistory);
+        w.u32(1);
+        std::random_device random;
+        for (int i = 0; i < 4; ++i)
+            w.u32(random());
+        w.u32(1);
+    }
     StoreNode(db, NID_MESSAGE_STORE, 0,
-              BuildPropertyContext({BinaryProperty(PidTagRecordKey, recordKey),
+              BuildPropertyContext({BinaryProperty(PidTagReplVersionHistory, versionHistory),
+                                    Int32Property(PidTagReplFlags, 0),
+                                    BinaryProperty(PidTagRecordKey, recordKey),
                                     StringProperty(PidTagDisplayName, displayName),
                                     BinaryProperty(PidTagIpmSubTreeEntryId, EntryId(NID_IPM_SUBTREE)),
                                     BinaryProperty(PidTagIpmWastebasketEntryId, EntryId(NID_DELETED_ITEMS)),
+                                    BinaryProperty(PidTagCommonViewsEntryId, EntryId(NID_COMMON_VIEWS)),
                                     BinaryProperty(PidTagFinderEntryId, EntryId(NID_SEARCH_ROOT)),
-                                    Int32Property(PidTagValidFolderMask, FOLDER_IPM_SUBTREE_VALID
-                                                                             | FOLDER_IPM_WASTEBASKET_VALID
-                                                                             | FOLDER_FINDER_VALID),
+                                    Int32Property(PidTagValidFolderMask,
+                                                  FOLDER_IPM_SUBTREE_VALID | FOLDER_IPM_WASTEBASKET_VALID
+                                                      | FOLDER_COMMON_VIEWS_VALID | FOLDER_FINDER_VALID),
                                     Int32Property(PidTagPstPassword, 0)}));
 
     // The named properties of an appointment are entered from the start, so that the map is
@@ -372,8 +447,33 @@ void MessageStore::WriteEmptyStore(const std::string& displayName)
     for (const auto& [nid, tags] : templates)
         StoreNode(db, nid, 0, BuildTableContext(TableLayout::ForColumns(*tags), {}));
 
+    // The store's receive folder table: messages of every class ("") go to the root folder, as
+    // in a new Outlook data file, which has no Inbox. The outgoing queue is empty.
+    TableRow receive;
+    receive.rowId = 1;
+    receive.version = db.NextUnique();
+    receive.cells[0x001A001F] = Bytes{};
+    receive.cells[kTagReceiveFolderNid] = Int32Bytes(NID_ROOT_FOLDER);
+    StoreNode(db, NID_RECEIVE_FOLDER_TABLE, 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::ReceiveFolder()), {receive}));
+    StoreNode(db, NID_OUTGOING_QUEUE_TABLE, 0,
+              BuildTableContext(TableLayout::ForColumns(TableTemplates::OutgoingQueue()), {}));
+
+    // Replication bookkeeping as a new Outlook store has it: the three tables, empty, with
+    // Outlook's columns, and the empty index of replicated folders.
+    const std::pair<std::uint32_t, std::vector<std::uint32_t>> replication[] = {
+        {NID_REPLICATION_TABLE_16, {0x67F20003, 0x67F30003, 0x0E330014, 0x0E370102, 0x0E380003}},
+        {NID_REPLICATION_TABLE_17,
+         {0x67F20003, 0x67F30003, 0x0E3E0102, 0x0E310102, 0x0E300102, 0x0E380003, 0x0E340102, 0x0E330014,
+          0x001A001F}},
+        {NID_REPLICATION_TABLE_18, {0x67F20003, 0x67F30003, 0x30070040, 0x0E330014}},
+    };
+    for (const auto& [nid, tags] : replication)
+        StoreNode(db, nid, 0, BuildTableContext(TableLayout::ForColumns(tags), {}));
+    StoreNode(db, NID_REPLICATION_ITEM_INDEX, 0, EmptyReplicationItemIndex());
+
     // Folders: the root holds the top of the personal folders (which holds Deleted Items), the
-    // search root and the spam search folder.
+    // search root, the common views and the spam search folder.
     auto add = [&](std::uint32_t nid, std::uint32_t parent, const std::string& name) {
         Folder f;
         f.nid = nid;
@@ -391,16 +491,18 @@ void MessageStore::WriteEmptyStore(const std::string& displayName)
     add(NID_IPM_SUBTREE, NID_ROOT_FOLDER, displayName);
     add(NID_SEARCH_ROOT, NID_ROOT_FOLDER, "Search Root");
     add(NID_DELETED_ITEMS, NID_IPM_SUBTREE, "Deleted Items");
+    add(NID_COMMON_VIEWS, NID_ROOT_FOLDER, "IPM_COMMON_VIEWS");
+    m_folders.at(NID_COMMON_VIEWS).comment = std::string();
+    m_folders.at(NID_COMMON_VIEWS).assocColumns = &TableTemplates::CommonViewsAssocContents();
     for (const auto& [nid, f] : m_folders) {
         WriteFolderProperties(f);
         WriteHierarchy(f);
         WriteContents(f);
-        StoreNode(db, TableNid(nid, NID_TYPE_ASSOC_CONTENTS_TABLE), 0,
-                  BuildTableContext(TableLayout::ForColumns(TableTemplates::AssocContents()), {}));
+        WriteAssocContents(f);
     }
     for (NidType type : {NID_TYPE_NORMAL_FOLDER, NID_TYPE_HIERARCHY_TABLE, NID_TYPE_CONTENTS_TABLE,
                          NID_TYPE_ASSOC_CONTENTS_TABLE})
-        db.ReserveNidIndex(type, NID_DELETED_ITEMS >> 5);
+        db.ReserveNidIndex(type, NID_COMMON_VIEWS >> 5);
 
     // The spam search folder and its companions, as Outlook creates them.
     StoreNode(db, NID_SPAM_SEARCH_FOLDER, NID_ROOT_FOLDER,

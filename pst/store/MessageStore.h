@@ -33,6 +33,19 @@ enum KnownNid : std::uint32_t {
     NID_SEARCH_ROOT = 0x8042,
     NID_DELETED_ITEMS = 0x8062,
     NID_SPAM_SEARCH_FOLDER = 0x2223,
+    // Nodes every store Outlook creates also holds. The receive folder table (nidType 0x0B) and
+    // the outgoing queue (0x0C) are the store's, as MAPI's IMsgStore knows them (MS-PST 2.2.2.1).
+    NID_RECEIVE_FOLDER_TABLE = 0x62B,
+    NID_OUTGOING_QUEUE_TABLE = 0x64C,
+    // Tables of nidType 0x16, 0x17 and 0x18 (types MS-PST does not name) whose columns are the
+    // replication properties (0x0E30-0x0E3E), and the index from a folder's PidTagReplItemid
+    // (0x0E30, a GUID) to its NID. Stores made by Outlook 2013 and later hold them.
+    NID_REPLICATION_TABLE_16 = 0x6B6,
+    NID_REPLICATION_TABLE_17 = 0x6D7,
+    NID_REPLICATION_TABLE_18 = 0x6F8,
+    NID_REPLICATION_ITEM_INDEX = 0xC01,
+    // IPM_COMMON_VIEWS, the folder of the views shared by all folders (PidTagCommonViewsEntryId).
+    NID_COMMON_VIEWS = 0x8082,
 };
 
 // Columns of the template tables, in Outlook's column order.
@@ -43,6 +56,12 @@ struct TableTemplates {
     static const std::vector<std::uint32_t>& SearchContents();
     static const std::vector<std::uint32_t>& Attachment();
     static const std::vector<std::uint32_t>& Recipient();
+    // The store's receive folder table and outgoing queue.
+    static const std::vector<std::uint32_t>& ReceiveFolder();
+    static const std::vector<std::uint32_t>& OutgoingQueue();
+    // The FAI contents table of IPM_COMMON_VIEWS: the template's columns and those of the views
+    // and navigation shortcuts Outlook keeps there.
+    static const std::vector<std::uint32_t>& CommonViewsAssocContents();
 };
 
 // A named property: a property set with a numeric LID, or with a string name.
@@ -123,6 +142,8 @@ private:
         std::uint32_t parent = 0;
         std::string name;
         std::string containerClass;
+        std::optional<std::string> comment;  // PidTagComment
+        const std::vector<std::uint32_t>* assocColumns = &TableTemplates::AssocContents();
         std::vector<std::uint32_t> children;
         std::vector<TableRow> otherRows;  // hierarchy rows of search folders
         std::vector<std::uint32_t> contentsColumns;  // in column order
@@ -136,6 +157,7 @@ private:
     void WriteFolderProperties(const Folder& f);
     void WriteHierarchy(const Folder& f);
     void WriteContents(const Folder& f);
+    void WriteAssocContents(const Folder& f);
     Folder& FolderAt(std::uint32_t nid);
     std::uint16_t PropertyId(const MessageProperty& p);
     NodeImage MessageImage(const MessageContent& message, std::vector<Property>& properties);
