@@ -523,6 +523,16 @@ TEST(Text, StrayBytesAndLineBreaksKeepTheWords)
     }
 }
 
+TEST(Text, ADescriptionKeepsItsLeadingBlanks)
+{
+    for (const char* line : {"DESCRIPTION:  indented", "DESCRIPTION;LANGUAGE=\"en:x\":  indented", "description:  indented"}) {
+        const CalendarFile file = Read(std::string("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:t\n"
+                                                   "DTSTART:20240527T090000Z\nSUMMARY:x\n") + line + "\nEND:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+        EXPECT_EQ(Str(file.appointments[0], PropertySet::Tag, tag::Body), "  indented") << line;
+    }
+}
+
 TEST(Fields, PlaceholderAndFarAwayAlarmsSetNoReminder)
 {
     const char* none1976 = "BEGIN:VALARM\nACTION:NONE\nTRIGGER;VALUE=DATE-TIME:19760401T005545Z\nEND:VALARM\n";
