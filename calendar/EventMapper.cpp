@@ -934,7 +934,11 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachmentFlags, {}, PropType::Int32}] = std::int64_t{2};
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachmentHidden, {}, PropType::Boolean}] = true;
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::RenderingPosition, {}, PropType::Int32}] = std::int64_t{0xFFFFFFFF};
-                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionReplaceTime, {}, PropType::Time}] = replaceFt;
+                    // The original start as local clock time counted like a FILETIME, as Outlook
+                    // writes it (dist-list.pst: 08:00 for an 8:00 Pacific occurrence), although
+                    // MS-OXOCAL 2.2.10.1.6 calls it UTC; PidLidExceptionReplaceTime above is UTC.
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionReplaceTime, {}, PropType::Time}] =
+                        static_cast<std::int64_t>(info.originalStartDate) * kMinute;
                     // The exception's own start and end as local wall time, counted from 1601 like FILETIME.
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionStartTime, {}, PropType::Time}] =
                         static_cast<std::int64_t>(info.startDateTime) * kMinute;
@@ -974,8 +978,13 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     return seriesZone ? FileTimeOf(t) : FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.wall)));
                 };
                 a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, midnightFt(first));
+                // A series without end is clipped at 4500-08-31 23:59 local time (MS-OXOCAL
+                // 2.2.1.15), in UTC by the series zone's rule as Outlook does it (dist-list.pst:
+                // 4500-09-01 06:59Z for a Pacific series).
+                const std::int64_t neverLocal = LocalMinutes(4500, 8, 31, 23, 59);
+                const std::int64_t neverBias = seriesZone ? BiasAt(RuleOf(seriesZone->zone, year), 4500, 8, 31, 23, 59) : 0;
                 a.Set(PropertySet::Appointment, lid::ClipEnd, PropType::Time,
-                      endless ? static_cast<std::int64_t>(LocalMinutes(4500, 8, 31, 23, 59)) * kMinute : midnightFt(last));
+                      endless ? (neverLocal + neverBias) * kMinute : midnightFt(last));
             }
         }
     }

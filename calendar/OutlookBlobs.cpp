@@ -1,5 +1,6 @@
 #include "calendar/OutlookBlobs.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -391,6 +392,41 @@ Bytes EncodeAppointmentRecurrence(const AppointmentRecurrence& r)
     return w.Take();
 }
 
+namespace {
+
+// Local minutes since 1601 of a switch date in `year`: a SYSTEMTIME with wYear 0 names the wDay-th
+// (5: last) wDayOfWeek of its month; with a year, it is a plain date.
+std::int64_t SwitchMinutes(const SystemTime& t, int year)
+{
+    std::int64_t day = 0;
+    if (t.year != 0) {
+        day = DaysSince1601(year, t.month, t.day);
+    } else {
+        const std::int64_t first = DaysSince1601(year, t.month, 1);
+        const std::int64_t length = DaysSince1601(year, t.month + 1, 1) - first;
+        const std::int64_t weekday = (first + 1) % 7;  // 1601-01-01 was a Monday; 0 = Sunday
+        std::int64_t offset = (t.dayOfWeek - weekday + 7) % 7 + 7 * (std::max<int>(t.day, 1) - 1);
+        while (offset >= length)
+            offset -= 7;
+        day = first + offset;
+    }
+    return day * kMinutesPerDay + t.hour * 60 + t.minute;
+}
+
+}  // namespace
+
+std::int32_t BiasAt(const TimeZoneRule& rule, int year, int month, int day, int hour, int minute)
+{
+    if (rule.standardDate.month == 0 || rule.daylightDate.month == 0)
+        return rule.bias + rule.standardBias;
+    const std::int64_t t = DaysSince1601(year, month, day) * kMinutesPerDay + hour * 60 + minute;
+    const std::int64_t toDaylight = SwitchMinutes(rule.daylightDate, year);
+    const std::int64_t toStandard = SwitchMinutes(rule.standardDate, year);
+    const bool daylight = toDaylight < toStandard ? (t >= toDaylight && t < toStandard)   // northern
+                                                  : (t >= toDaylight || t < toStandard);  // southern
+    return rule.bias + (daylight ? rule.daylightBias : rule.standardBias);
+}
+
 Bytes EncodeTimeZoneStruct(const TimeZoneRule& rule)
 {
     // MS-OXOCAL 2.2.1.39: the years repeat the SYSTEMTIMEs' own wYear.
@@ -455,7 +491,9 @@ Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> i
         return *decoded;
     }
 
-    // MS-OXCICAL 2.1.3.1.1.20.26: a third-party UID wrapped after the "vCal-Uid" marker.
+    // MS-OXCICAL 2.1.3.1.1.20.26: a third-party UID wrapped after the "vCal-Uid" marker. The UID
+    // ends in a NUL that Size counts, as in the worked example of MS-ASEMAIL 4.3 (Size 0x33 for a
+    // 38-byte UID).
     static const std::string kMarker = "vCal-Uid";
     Writer w;
     for (std::uint8_t b : kGlobalObjectIdPrefix)
@@ -463,10 +501,11 @@ Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> i
     w.Zeros(4);   // YH YL M D, set below
     w.Zeros(8);   // Creation Time
     w.Zeros(8);   // X
-    w.U32(static_cast<std::uint32_t>(uid.size() + 12));
+    w.U32(static_cast<std::uint32_t>(uid.size() + 13));
     w.Raw(kMarker);
     w.U32(1);
     w.Raw(uid);
+    w.U8(0);
     Bytes id = w.Take();
     SetInstanceDate(id, instance);
     return id;

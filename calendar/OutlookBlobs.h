@@ -81,6 +81,11 @@ struct TimeZoneRule {
     SystemTime daylightDate;
 };
 
+// The bias (UTC minus local time, in minutes) a rule gives a local wall-clock time: its standard
+// bias, or its daylight bias between the switch dates. Outlook applies the rule of the series'
+// zone to any year this way, even to 4500 for a series without end.
+std::int32_t BiasAt(const TimeZoneRule& rule, int year, int month, int day, int hour, int minute);
+
 // PidLidTimeZoneStruct (MS-OXOCAL 2.2.1.39), 48 bytes.
 Bytes EncodeTimeZoneStruct(const TimeZoneRule& rule);
 // TZDEFINITION (MS-OXOCAL 2.2.1.41) with the rules oldest first; `effective` is the index of the

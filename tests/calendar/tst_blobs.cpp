@@ -518,12 +518,14 @@ TEST(TimeZoneDefinition, OnlyTheEffectiveRuleIsFlagged)
 
 TEST(GlobalObjectId, WrapsAThirdPartyUid)
 {
-    const std::string uid = "weekly-berlin-1@example.com";
+    // Microsoft's worked example of a wrapped UID (MS-ASEMAIL 4.3, example 2): Size 0x33 counts
+    // "vCal-Uid", its 01000000, the 38-byte UID and a terminating NUL.
+    const std::string uid = "{81412D3C-2A24-4E9D-B20E-11F7BBE92799}";
     const Bytes head = Hex("04000000 8200E000 74C5B710 1A82E008");
-    const Bytes tail = Cat({Bytes(16, 0), Hex("27000000 7643616C2D556964 01000000"), Ascii(uid)});
+    const Bytes tail = Cat({Bytes(16, 0), Hex("33000000 7643616C2D556964 01000000"), Ascii(uid), Hex("00")});
 
     const Bytes series = EncodeGlobalObjectId(uid, std::nullopt, false);
-    ASSERT_EQ(series.size(), 79u);
+    ASSERT_EQ(series.size(), 91u);
     EXPECT_EQ(series, Cat({head, Hex("00000000"), tail}));
     EXPECT_EQ(EncodeGlobalObjectId(uid, std::nullopt, true), series);
 
@@ -533,8 +535,57 @@ TEST(GlobalObjectId, WrapsAThirdPartyUid)
 
     // Size counts UTF-8 bytes, not characters.
     const Bytes accented = EncodeGlobalObjectId("r\xC3\xA9union-7", std::nullopt, false);
-    EXPECT_EQ(Get32(accented, 36), 10u + 12);
-    EXPECT_EQ(accented.size(), 40u + 12 + 10);
+    EXPECT_EQ(Get32(accented, 36), 10u + 13);
+    EXPECT_EQ(accented.size(), 40u + 13 + 10);
+}
+
+TEST(TimeZoneRule, BiasAtALocalTime)
+{
+    // Windows' rules: Pacific (UTC-8, daylight from the 2nd Sunday of March to the 1st Sunday of
+    // November), Berlin (UTC+1, last Sunday of March to last Sunday of October), Sydney (UTC+10,
+    // daylight from the 1st Sunday of October to the 1st Sunday of April) and Tokyo (no daylight).
+    TimeZoneRule pacific;
+    pacific.bias = 480, pacific.daylightBias = -60;
+    pacific.standardDate = {0, 11, 0, 1, 2, 0, 0, 0};
+    pacific.daylightDate = {0, 3, 0, 2, 2, 0, 0, 0};
+    TimeZoneRule berlin;
+    berlin.bias = -60, berlin.daylightBias = -60;
+    berlin.standardDate = {0, 10, 0, 5, 3, 0, 0, 0};
+    berlin.daylightDate = {0, 3, 0, 5, 2, 0, 0, 0};
+    TimeZoneRule sydney;
+    sydney.bias = -600, sydney.daylightBias = -60;
+    sydney.standardDate = {0, 4, 0, 1, 3, 0, 0, 0};
+    sydney.daylightDate = {0, 10, 0, 1, 2, 0, 0, 0};
+    TimeZoneRule tokyo;
+    tokyo.bias = -540;
+    struct Case {
+        const TimeZoneRule* rule;
+        int year, month, day, hour, minute;
+        std::int32_t bias;
+    };
+    const Case cases[] = {
+        // The end of a series without end, 4500-08-31 23:59: dist-list.pst stores 4500-09-01 06:59Z
+        // for its Pacific series, so the daylight bias applies that far out.
+        {&pacific, 4500, 8, 31, 23, 59, 420},
+        {&berlin, 4500, 8, 31, 23, 59, -120},
+        {&sydney, 4500, 8, 31, 23, 59, -600},
+        {&tokyo, 4500, 8, 31, 23, 59, -540},
+        // Around the switches of 2024: Berlin's last Sundays of March (31st) and October (27th),
+        // Pacific's March 10 and November 3, Sydney's October 6 and April 7.
+        {&berlin, 2024, 3, 31, 1, 59, -60},
+        {&berlin, 2024, 3, 31, 2, 0, -120},
+        {&berlin, 2024, 10, 27, 2, 59, -120},
+        {&berlin, 2024, 10, 27, 3, 0, -60},
+        {&pacific, 2024, 3, 9, 12, 0, 480},
+        {&pacific, 2024, 3, 10, 12, 0, 420},
+        {&pacific, 2024, 11, 3, 12, 0, 480},
+        {&sydney, 2024, 1, 15, 12, 0, -660},
+        {&sydney, 2024, 4, 7, 12, 0, -600},
+        {&sydney, 2024, 10, 6, 12, 0, -660},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(BiasAt(*c.rule, c.year, c.month, c.day, c.hour, c.minute), c.bias)
+            << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
 }
 
 TEST(GlobalObjectId, DecodesAnOutlookIdGivenInHex)
@@ -567,7 +618,7 @@ TEST(GlobalObjectId, DecodesAnOutlookIdGivenInHex)
     };
     for (const std::string& uid : nearMisses) {
         const Bytes id = EncodeGlobalObjectId(uid, std::nullopt, false);
-        EXPECT_EQ(id.size(), 52 + uid.size()) << uid;
-        EXPECT_EQ(Bytes(id.begin() + 52, id.end()), Ascii(uid)) << uid;
+        EXPECT_EQ(id.size(), 53 + uid.size()) << uid;
+        EXPECT_EQ(Bytes(id.begin() + 52, id.end() - 1), Ascii(uid)) << uid;
     }
 }

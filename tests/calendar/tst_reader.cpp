@@ -131,9 +131,10 @@ TEST(WorkedExample, WeeklyMondayThursdayInBerlin)
     EXPECT_EQ(recur.size(), 122u);
     EXPECT_EQ(Bytes(recur.begin(), recur.begin() + 8), Hex("02 01 34 00 02 00 17 00"));
     const Bytes goid = Bin(a, PropertySet::Meeting, lid::GlobalObjectId);
-    ASSERT_EQ(goid.size(), 79u);
+    ASSERT_EQ(goid.size(), 80u);
     EXPECT_EQ(Bytes(goid.begin(), goid.begin() + 16), Hex("04000000 8200E000 74C5B710 1A82E008"));
-    EXPECT_EQ(std::string(goid.begin() + 52, goid.end()), "weekly-berlin-1@example.com");
+    EXPECT_EQ(std::string(goid.begin() + 52, goid.end() - 1), "weekly-berlin-1@example.com");
+    EXPECT_EQ(goid.back(), 0);
     EXPECT_EQ(Bin(a, PropertySet::Meeting, lid::CleanGlobalObjectId), goid);
 }
 
@@ -160,7 +161,11 @@ END:VEVENT
     auto get = [](const PropertyMap& m, PropertySet set, std::uint32_t id, PropType type) {
         return m.at(PropertyKey{set, id, {}, type});
     };
+    // The attachment's replace time is the original start's local clock time (10:00 in Berlin), as
+    // Outlook writes it; the embedded message's is UTC (09:00Z).
     EXPECT_EQ(std::get<std::int64_t>(get(ex.attachment, PropertySet::Tag, tag::ExceptionReplaceTime, PropType::Time)),
+              Utc(2024, 1, 25, 10));
+    EXPECT_EQ(std::get<std::int64_t>(get(ex.message, PropertySet::Appointment, lid::ExceptionReplaceTime, PropType::Time)),
               Utc(2024, 1, 25, 9));
     EXPECT_EQ(std::get<std::int64_t>(get(ex.attachment, PropertySet::Tag, tag::AttachMethod, PropType::Int32)), 5);
     EXPECT_EQ(std::get<std::string>(get(ex.message, PropertySet::Tag, tag::MessageClass, PropType::String)),
@@ -311,7 +316,7 @@ END:VCALENDAR
     const Bytes blob = Bin(daily, PropertySet::Appointment, lid::AppointmentRecur);
     EXPECT_EQ(blob[4] | blob[5] << 8, 0x200A);        // daily
     EXPECT_EQ(blob[14] | blob[15] << 8, 2 * 1440);    // every 2 days
-    EXPECT_EQ(Time(daily, PropertySet::Appointment, lid::ClipEnd), Utc(4500, 8, 31, 23, 59));  // never ends
+    EXPECT_EQ(Time(daily, PropertySet::Appointment, lid::ClipEnd), Utc(4500, 8, 31, 23, 59));  // never ends, in UTC
     const Appointment& odd = file.appointments[2];
     EXPECT_FALSE(Bool(odd, PropertySet::Appointment, lid::Recurring));
     ASSERT_FALSE(odd.warnings.empty());
@@ -463,6 +468,28 @@ TEST(VCalendar, TzAndDaylightPlaceFloatingTimes)
     ASSERT_EQ(file.appointments.size(), 2u) << file.error;
     EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 1, 15, 14));
     EXPECT_EQ(Time(file.appointments[1], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 7, 15, 13));
+}
+
+TEST(Series, AnEndlessSeriesIsClippedAt4500InItsOwnZone)
+{
+    // MS-OXOCAL 2.2.1.15: 4500-08-31 23:59, local time of the series zone, kept in UTC by that
+    // zone's rule as Outlook does (dist-list.pst: 4500-09-01 06:59Z for its Pacific series).
+    struct Case {
+        const char* start;
+        std::int64_t clipEnd;
+    };
+    const Case cases[] = {
+        {"DTSTART:20240301T090000Z", Utc(4500, 8, 31, 23, 59)},                          // UTC
+        {"DTSTART;TZID=America/Los_Angeles:20240301T090000", Utc(4500, 9, 1, 6, 59)},   // PDT, UTC-7
+        {"DTSTART:20240301T090000", Utc(4500, 8, 31, 21, 59)},                           // floating: Berlin CEST, UTC+2
+        {"DTSTART;TZID=Australia/Sydney:20240301T090000", Utc(4500, 8, 31, 13, 59)},    // AEST in August, UTC+10
+    };
+    for (const Case& c : cases) {
+        const CalendarFile file = Read(std::string("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:e\n") + c.start
+                                       + "\nRRULE:FREQ=WEEKLY\nSUMMARY:Weekly\nEND:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+        EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::ClipEnd), c.clipEnd) << c.start;
+    }
 }
 
 TEST(Series, ARuleWithCountAndUntilKeepsItsCount)
