@@ -511,4 +511,64 @@ Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> i
     return id;
 }
 
+Bytes ItemSearchKey(const Bytes& globalObjectId)
+{
+    constexpr std::size_t kHeader = 40;
+    if (globalObjectId.size() == kHeader + 16 && globalObjectId[36] == 16 && globalObjectId[37] == 0
+        && globalObjectId[38] == 0 && globalObjectId[39] == 0)
+        return Bytes(globalObjectId.begin() + kHeader, globalObjectId.end());
+    // Two 64-bit FNV-1a sums with different starting points, each finished with a bit mixer.
+    auto mix = [](std::uint64_t x) {
+        x ^= x >> 30;
+        x *= 0xBF58476D1CE4E5B9ULL;
+        x ^= x >> 27;
+        x *= 0x94D049BB133111EBULL;
+        return x ^ (x >> 31);
+    };
+    std::uint64_t a = 0xCBF29CE484222325ULL, b = 0x84222325CBF29CE4ULL;
+    for (std::uint8_t c : globalObjectId) {
+        a = (a ^ c) * 0x100000001B3ULL;
+        b = (b ^ static_cast<std::uint8_t>(c + 0x5A)) * 0x100000001B3ULL;
+    }
+    Writer w;
+    const std::uint64_t halves[] = {mix(a), mix(b ^ a)};
+    for (std::uint64_t h : halves) {
+        w.U32(static_cast<std::uint32_t>(h));
+        w.U32(static_cast<std::uint32_t>(h >> 32));
+    }
+    return w.Take();
+}
+
+Bytes EncodeOneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address)
+{
+    constexpr std::uint8_t kOneOffUid[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                             0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+    constexpr std::uint16_t MAPI_ONE_OFF_NO_RICH_INFO = 0x0001;
+    constexpr std::uint16_t MAPI_ONE_OFF_UNICODE = 0x8000;
+    Writer w;
+    w.U32(0);  // Flags: a long-term id
+    for (std::uint8_t b : kOneOffUid)
+        w.U8(b);
+    w.U16(0);  // Version
+    w.U16(MAPI_ONE_OFF_UNICODE | MAPI_ONE_OFF_NO_RICH_INFO);
+    for (const std::string* s : {&displayName, &addressType, &address}) {
+        w.Utf16(ToUtf16(DecodeUtf8(*s)));
+        w.U16(0);
+    }
+    return w.Take();
+}
+
+Bytes AddressSearchKey(const std::string& addressType, const std::string& address)
+{
+    Bytes key;
+    for (char32_t cp : DecodeUtf8(addressType + ":" + address)) {
+        char c = ToCp1252(cp);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        key.push_back(static_cast<std::uint8_t>(c));
+    }
+    key.push_back(0);
+    return key;
+}
+
 }  // namespace cal

@@ -102,4 +102,15 @@ struct InstanceDate {
 };
 Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> instance, bool clean);
 
+// PidTagSearchKey of an appointment or exception, 16 bytes, from its global object id. Outlook uses
+// the id's 16-byte Data field, so an id it made keeps its key; a wrapped UID gets a hash of the id.
+Bytes ItemSearchKey(const Bytes& globalObjectId);
+
+// A one-off EntryID (MS-OXCDATA 2.2.5.1): an address outside any address book, with Unicode strings
+// and no rich text (MAPI_ONE_OFF_UNICODE | MAPI_ONE_OFF_NO_RICH_INFO), as Outlook writes for SMTP.
+Bytes EncodeOneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address);
+
+// The search key of an address: "TYPE:ADDRESS" in upper case, 8-bit, with a terminating NUL.
+Bytes AddressSearchKey(const std::string& addressType, const std::string& address);
+
 }  // namespace cal

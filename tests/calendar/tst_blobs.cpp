@@ -1,4 +1,5 @@
-// The appointment's binary properties: recurrence blob, time zone structures, global object id.
+// The appointment's binary properties: recurrence blob, time zone structures, global object id,
+// addresses and keys.
 // Where Microsoft or our mapping guide prints a dump, the encoder must reproduce it byte for byte.
 #include "calendar/OutlookBlobs.h"
 
@@ -537,6 +538,31 @@ TEST(GlobalObjectId, WrapsAThirdPartyUid)
     const Bytes accented = EncodeGlobalObjectId("r\xC3\xA9union-7", std::nullopt, false);
     EXPECT_EQ(Get32(accented, 36), 10u + 13);
     EXPECT_EQ(accented.size(), 40u + 13 + 10);
+}
+
+TEST(Addresses, OneOffEntryIdAndSearchKeys)
+{
+    // MS-OXCDATA 2.2.5.1: flags 0, the one-off provider, version 0, Unicode | no rich info (as
+    // outlook.pst's sender), then three NUL-terminated UTF-16 strings.
+    EXPECT_EQ(EncodeOneOffEntryId("B\xC3\xB6" "b", "SMTP", "b@x.de"),
+              Cat({Hex("00000000 812B1FA4BEA310199D6E00DD010F5402 0000 0180"), Utf16Le(u"B\u00F6b"), Hex("0000"),
+                   Utf16Le(u"SMTP"), Hex("0000"), Utf16Le(u"b@x.de"), Hex("0000")}));
+    // Search keys: type and address upper-cased, 8-bit, NUL-terminated ("UNKNOWN:UNKNOWN" is
+    // dist-list.pst's sender search key for the address "Unknown").
+    EXPECT_EQ(AddressSearchKey("UNKNOWN", "Unknown"), Cat({Ascii("UNKNOWN:UNKNOWN"), Hex("00")}));
+    EXPECT_EQ(AddressSearchKey("SMTP", "Ann.Lee@Example.com"), Cat({Ascii("SMTP:ANN.LEE@EXAMPLE.COM"), Hex("00")}));
+
+    // An item's search key: the Data of an id Outlook made (dist-list.pst's "Test appointment"),
+    // else 16 bytes that differ between ids.
+    const Bytes outlookId = Hex("040000008200E00074C5B7101A82E00800000000D08AA8F019ECD101000000000000000010000000"
+                                "33E8E3DAB52AEB4E9597CB068B12F50E");
+    EXPECT_EQ(ItemSearchKey(outlookId), Hex("33E8E3DAB52AEB4E9597CB068B12F50E"));
+    const Bytes a = ItemSearchKey(EncodeGlobalObjectId("a@example.com", std::nullopt, false));
+    const Bytes b = ItemSearchKey(EncodeGlobalObjectId("a@example.com", InstanceDate{2024, 1, 25}, false));
+    EXPECT_EQ(a.size(), 16u);
+    EXPECT_EQ(b.size(), 16u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a, ItemSearchKey(EncodeGlobalObjectId("a@example.com", std::nullopt, false)));
 }
 
 TEST(TimeZoneRule, BiasAtALocalTime)

@@ -277,6 +277,99 @@ END:VCALENDAR
     EXPECT_FALSE(Bool(a, PropertySet::Common, lid::ReminderSet));
 }
 
+TEST(People, PlainAppointmentOrganisedAndReceivedMeetings)
+{
+    const CalendarFile file = Read(R"(BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:plain
+DTSTART:20240715T090000Z
+SUMMARY:Alone
+END:VEVENT
+BEGIN:VEVENT
+UID:organised
+DTSTART:20240715T090000Z
+SUMMARY:Only the organizer
+ORGANIZER;CN=Ann:mailto:ann@example.com
+ATTENDEE;CN=Ann;PARTSTAT=ACCEPTED:mailto:ANN@example.com
+END:VEVENT
+BEGIN:VEVENT
+UID:received
+DTSTART:20240715T090000Z
+RRULE:FREQ=WEEKLY;COUNT=3
+SUMMARY:Invited
+ORGANIZER;CN=Ann:mailto:ann@example.com
+ATTENDEE;CN=Bob;ROLE=REQ-PARTICIPANT;PARTSTAT=ACCEPTED;RSVP=TRUE:mailto:bob@example.com
+ATTENDEE;ROLE=OPT-PARTICIPANT;PARTSTAT=DECLINED:mailto:cy@example.com
+ATTENDEE;ROLE=NON-PARTICIPANT:mailto:di@example.com
+ATTENDEE;CUTYPE=ROOM;CN=Room 5:mailto:room5@example.com
+END:VEVENT
+END:VCALENDAR
+)");
+    ASSERT_EQ(file.appointments.size(), 3u) << file.error;
+    // MS-OXOCAL: icon 2.2.1.49, state flags 2.2.1.10 (asfMeeting 1, asfReceived 2), response status
+    // 2.2.1.11 (respOrganized 1, respNotResponded 5); the organizer's own ATTENDEE line is no row.
+    struct Expect {
+        std::int64_t icon, stateFlags, responseStatus;
+        bool invited, responseRequested;
+        std::size_t rows;
+        std::string sender, senderAddress;
+    };
+    const Expect expected[] = {
+        {0x400, 0, 0, false, true, 0, "Unknown", "Unknown"},
+        {0x402, 1, 1, false, true, 1, "Ann", "ann@example.com"},
+        {0x403, 3, 5, true, true, 5, "Ann", "ann@example.com"},
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Appointment& a = file.appointments[i];
+        const Expect& e = expected[i];
+        SCOPED_TRACE(Str(a, PropertySet::Tag, tag::Subject));
+        EXPECT_EQ(Int(a, PropertySet::Tag, tag::IconIndex), e.icon);
+        EXPECT_EQ(Int(a, PropertySet::Appointment, lid::AppointmentStateFlags), e.stateFlags);
+        EXPECT_EQ(Int(a, PropertySet::Appointment, lid::ResponseStatus), e.responseStatus);
+        EXPECT_EQ(Bool(a, PropertySet::Appointment, lid::FInvited), e.invited);
+        EXPECT_EQ(Bool(a, PropertySet::Tag, tag::ResponseRequested), e.responseRequested);
+        EXPECT_EQ(Bool(a, PropertySet::Tag, tag::ReplyRequested), e.responseRequested);
+        EXPECT_EQ(a.recipients.size(), e.rows);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SenderName), e.sender);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SentRepresentingName), e.sender);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SenderEmailAddress), e.senderAddress);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SentRepresentingEmailAddress), e.senderAddress);
+        EXPECT_EQ(Bin(a, PropertySet::Tag, tag::SearchKey).size(), 16u);
+        EXPECT_EQ(Int(a, PropertySet::Tag, tag::MessageLocaleId), 0x409);
+        EXPECT_EQ(Int(a, PropertySet::Tag, tag::InternetCodepage), 65001);
+        EXPECT_GT(Time(a, PropertySet::Tag, tag::MessageDeliveryTime), 0);
+        EXPECT_EQ(Time(a, PropertySet::Tag, tag::ClientSubmitTime), Time(a, PropertySet::Tag, tag::MessageDeliveryTime));
+    }
+    // Without an organizer, Outlook's own placeholder sender, byte for byte (dist-list.pst).
+    EXPECT_EQ(Bin(file.appointments[0], PropertySet::Tag, tag::SenderEntryId),
+              Hex("00000000812b1fa4bea310199d6e00dd010f540200000000556e6b6e6f776e00554e4b4e4f574e00556e6b6e6f776e00"));
+    EXPECT_EQ(Bin(file.appointments[0], PropertySet::Tag, tag::SenderSearchKey), Hex("554e4b4e4f574e3a554e4b4e4f574e00"));
+    EXPECT_EQ(Str(file.appointments[0], PropertySet::Tag, tag::SenderAddressType), "UNKNOWN");
+    // With one, the organizer as a one-off SMTP address.
+    const Appointment& received = file.appointments[2];
+    EXPECT_EQ(Str(received, PropertySet::Tag, tag::SentRepresentingAddressType), "SMTP");
+    EXPECT_EQ(Bin(received, PropertySet::Tag, tag::SentRepresentingEntryId), EncodeOneOffEntryId("Ann", "SMTP", "ann@example.com"));
+    EXPECT_EQ(Bin(received, PropertySet::Tag, tag::SentRepresentingSearchKey), AddressSearchKey("SMTP", "ann@example.com"));
+    // Rows: organizer To with recipOrganizer; REQ To, OPT Cc, NON-PARTICIPANT and ROOM Bcc (MS-OXCICAL
+    // 2.1.3.1.1.20.2), each recipSendable with PARTSTAT as its track status.
+    struct Row {
+        std::string email;
+        std::uint32_t type, flags, track;
+    };
+    const Row rows[] = {
+        {"ann@example.com", 1, 3, 0}, {"bob@example.com", 1, 1, 3}, {"cy@example.com", 2, 1, 4},
+        {"di@example.com", 3, 1, 0},  {"room5@example.com", 3, 1, 0},
+    };
+    ASSERT_EQ(received.recipients.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(received.recipients[i].email, rows[i].email);
+        EXPECT_EQ(received.recipients[i].recipientType, rows[i].type) << rows[i].email;
+        EXPECT_EQ(received.recipients[i].recipientFlags, rows[i].flags) << rows[i].email;
+        EXPECT_EQ(received.recipients[i].trackStatus, rows[i].track) << rows[i].email;
+    }
+}
+
 TEST(Series, OverridesFoldIntoTheirMasterAndOrphansStandAlone)
 {
     const CalendarFile file = Read(R"(BEGIN:VCALENDAR
