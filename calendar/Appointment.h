@@ -103,9 +103,9 @@ private:
 struct Recipient {
     std::string displayName;
     std::string email;
-    std::uint32_t recipientType = 1;  // 1 To (required), 2 Cc (optional), 3 Bcc (resource)
-    std::uint32_t recipientFlags = 1; // 1 sendable, 3 sendable organizer
-    std::uint32_t trackStatus = 0;    // 0 none, 2 tentative, 3 accepted, 4 declined
+    std::uint32_t recipientType = 1;  // 1 To (required), 2 Cc (optional), 3 Bcc (resource, non-participant)
+    std::uint32_t recipientFlags = 1; // PidTagRecipientFlags: 1 sendable, 3 sendable organizer
+    std::uint32_t trackStatus = 0;    // PidTagRecipientTrackStatus: 0 none, 2 tentative, 3 accepted, 4 declined
 };
 
 // A modified instance of a series: the properties of its embedded message and of its attachment.

@@ -472,8 +472,22 @@ std::string Param(icalproperty* p, icalparameter_kind kind)
     return s;
 }
 
-void MapPeople(icalcomponent* ev, Appointment& a)
+// What the people of an event make of it (MS-OXOCAL 2.2.1.10, 2.2.1.11): a plain appointment, a
+// meeting whose organizer is its only party, or a meeting the user received from its organizer.
+enum class MeetingRole { None, Organized, Received };
+
+struct People {
+    MeetingRole role = MeetingRole::None;
+    bool responseRequested = false;  // an attendee is asked to reply (RSVP=TRUE)
+};
+
+// The organizer and attendees as recipient rows (MS-OXCICAL 2.1.3.1.1.20.2 and .16): the organizer
+// first, flagged recipSendable | recipOrganizer; attendees by CUTYPE and ROLE as To, Cc or Bcc.
+People MapPeople(icalcomponent* ev, Appointment& a)
 {
+    People people;
+    std::string organizer;
+    bool hasOrganizer = false;
     if (icalproperty* org = icalcomponent_get_first_property(ev, ICAL_ORGANIZER_PROPERTY)) {
         Recipient r;
         r.email = Address(icalproperty_get_organizer(org));
@@ -482,10 +496,13 @@ void MapPeople(icalcomponent* ev, Appointment& a)
             r.displayName = r.email;
         r.recipientFlags = 3;
         r.recipientType = 1;
-        a.Set(PropertySet::Tag, tag::SentRepresentingName, PropType::String, ShortText(r.displayName));
-        a.Set(PropertySet::Tag, tag::SentRepresentingEmailAddress, PropType::String, r.email);
-        a.recipients.push_back(std::move(r));
+        if (!r.email.empty() || !r.displayName.empty()) {
+            hasOrganizer = true;
+            organizer = Lower(r.email);
+            a.recipients.push_back(std::move(r));
+        }
     }
+    bool attendees = false;
     for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_ATTENDEE_PROPERTY); p;
          p = icalcomponent_get_next_property(ev, ICAL_ATTENDEE_PROPERTY)) {
         Recipient r;
@@ -493,14 +510,68 @@ void MapPeople(icalcomponent* ev, Appointment& a)
         r.displayName = Param(p, ICAL_CN_PARAMETER);
         if (r.displayName.empty())
             r.displayName = r.email;
+        if (r.email.empty() && r.displayName.empty())
+            continue;
+        // Many producers list the organizer among the attendees too: one row is enough.
+        if (!organizer.empty() && Lower(r.email) == organizer)
+            continue;
         const std::string role = Upper(Param(p, ICAL_ROLE_PARAMETER));
         const std::string cutype = Upper(Param(p, ICAL_CUTYPE_PARAMETER));
-        r.recipientType = (cutype == "RESOURCE" || cutype == "ROOM") ? 3 : (role == "OPT-PARTICIPANT" || role == "NON-PARTICIPANT") ? 2 : 1;
+        r.recipientType = (cutype == "RESOURCE" || cutype == "ROOM" || role == "NON-PARTICIPANT") ? 3
+                          : role == "OPT-PARTICIPANT"                                            ? 2
+                                                                                                 : 1;
         const std::string status = Upper(Param(p, ICAL_PARTSTAT_PARAMETER));
         r.trackStatus = status == "ACCEPTED" ? 3 : status == "DECLINED" ? 4 : status == "TENTATIVE" ? 2 : 0;
-        if (!r.email.empty() || !r.displayName.empty())
-            a.recipients.push_back(std::move(r));
+        if (Upper(Param(p, ICAL_RSVP_PARAMETER)) == "TRUE")
+            people.responseRequested = true;
+        a.recipients.push_back(std::move(r));
+        attendees = true;
     }
+    people.role = attendees ? MeetingRole::Received : hasOrganizer ? MeetingRole::Organized : MeetingRole::None;
+    return people;
+}
+
+// The sender and sent-representing sets: the organizer as a one-off address; without one, what
+// Outlook writes for an appointment when it knows no account (dist-list.pst, "Test appointment").
+void SetSender(Appointment& a)
+{
+    std::string name = "Unknown", type = "UNKNOWN", address = "Unknown";
+    Bytes entryId;
+    if (!a.recipients.empty() && (a.recipients[0].recipientFlags & 2)) {
+        name = ShortText(a.recipients[0].displayName);
+        type = "SMTP";
+        address = a.recipients[0].email;
+        entryId = EncodeOneOffEntryId(name, type, address);
+    } else {
+        // An 8-bit one-off id, byte for byte as Outlook wrote it.
+        entryId = {0, 0, 0, 0, 0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02, 0, 0, 0, 0};
+        for (const std::string& s : {name, type, address}) {
+            entryId.insert(entryId.end(), s.begin(), s.end());
+            entryId.push_back(0);
+        }
+    }
+    const Bytes searchKey = AddressSearchKey(type, address);
+    a.Set(PropertySet::Tag, tag::SentRepresentingName, PropType::String, name);
+    a.Set(PropertySet::Tag, tag::SentRepresentingAddressType, PropType::String, type);
+    a.Set(PropertySet::Tag, tag::SentRepresentingEmailAddress, PropType::String, address);
+    a.Set(PropertySet::Tag, tag::SentRepresentingEntryId, PropType::Binary, entryId);
+    a.Set(PropertySet::Tag, tag::SentRepresentingSearchKey, PropType::Binary, searchKey);
+    a.Set(PropertySet::Tag, tag::SenderName, PropType::String, name);
+    a.Set(PropertySet::Tag, tag::SenderAddressType, PropType::String, type);
+    a.Set(PropertySet::Tag, tag::SenderEmailAddress, PropType::String, address);
+    a.Set(PropertySet::Tag, tag::SenderEntryId, PropType::Binary, entryId);
+    a.Set(PropertySet::Tag, tag::SenderSearchKey, PropType::Binary, searchKey);
+}
+
+// A meeting's state (MS-OXOCAL 2.2.1.10 asfMeeting 0x1, asfReceived 0x2), the user's response
+// (2.2.1.11: respOrganized 1, respNotResponded 5) and whether requests went out (PidLidFInvited).
+void SetMeetingState(PropertyMap& m, MeetingRole role)
+{
+    const std::int64_t flags = role == MeetingRole::Received ? 3 : role == MeetingRole::Organized ? 1 : 0;
+    const std::int64_t response = role == MeetingRole::Received ? 5 : role == MeetingRole::Organized ? 1 : 0;
+    m.set(PropertyKey{PropertySet::Appointment, lid::AppointmentStateFlags, {}, PropType::Int32}, flags);
+    m.set(PropertyKey{PropertySet::Appointment, lid::ResponseStatus, {}, PropType::Int32}, response);
+    m.set(PropertyKey{PropertySet::Appointment, lid::FInvited, {}, PropType::Boolean}, role == MeetingRole::Received);
 }
 
 // --- one event's own fields -------------------------------------------------------------------
@@ -679,9 +750,9 @@ void MapOwnFields(icalcomponent* ev, const EventFields& f, const MappingContext&
     if (!keywords.empty())
         a.Set(PropertySet::PublicStrings, 0, PropType::MultiString, keywords, "Keywords");
 
-    if (icalproperty* seq = icalcomponent_get_first_property(ev, ICAL_SEQUENCE_PROPERTY))
-        a.Set(PropertySet::Appointment, lid::AppointmentSequence, PropType::Int32,
-              static_cast<std::int64_t>(std::max(0, icalproperty_get_sequence(seq))));
+    icalproperty* seq = icalcomponent_get_first_property(ev, ICAL_SEQUENCE_PROPERTY);
+    a.Set(PropertySet::Appointment, lid::AppointmentSequence, PropType::Int32,
+          static_cast<std::int64_t>(seq ? std::max(0, icalproperty_get_sequence(seq)) : 0));
 
     bool reminderSet = false;
     const std::int64_t delta = ReminderDelta(ev, f, &reminderSet, a.warnings);
@@ -710,12 +781,8 @@ void MapOwnFields(icalcomponent* ev, const EventFields& f, const MappingContext&
     a.Set(PropertySet::Tag, tag::MessageFlags, PropType::Int32, std::int64_t{1});  // read
     a.Set(PropertySet::Tag, tag::MessageStatus, PropType::Int32, std::int64_t{0});
     a.Set(PropertySet::Appointment, lid::AppointmentColor, PropType::Int32, std::int64_t{0});
-    a.Set(PropertySet::Appointment, lid::ResponseStatus, PropType::Int32, std::int64_t{0});
-    a.Set(PropertySet::Appointment, lid::FInvited, PropType::Boolean, false);
     a.Set(PropertySet::Common, lid::SideEffects, PropType::Int32, std::int64_t{0x171});
-    MapPeople(ev, a);
-    a.Set(PropertySet::Appointment, lid::AppointmentStateFlags, PropType::Int32,
-          std::int64_t{a.recipients.size() > 1 ? 3 : 0});
+    a.Set(PropertySet::Tag, tag::MessageLocaleId, PropType::Int32, std::int64_t{0x409});  // en-US, as Outlook's sample
 }
 
 std::string Uid(icalcomponent* ev)
@@ -779,6 +846,18 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
         RepairRule(master, a.warnings);
     const EventFields f = ReadFields(ev, zones, a.warnings);
     MapOwnFields(ev, f, ctx, a);
+    const People people = MapPeople(ev, a);
+    SetMeetingState(a.properties, people.role);
+    SetSender(a);
+    // Outlook writes these on every item; for an import, the item arrives when it is written.
+    a.Set(PropertySet::Tag, tag::ClientSubmitTime, PropType::Time, ctx.importTime);
+    a.Set(PropertySet::Tag, tag::MessageDeliveryTime, PropType::Time, ctx.importTime);
+    a.Set(PropertySet::Tag, tag::InternetCodepage, PropType::Int32, std::int64_t{65001});
+    // MS-OXOCAL 2.2.1.37: the reply request follows the response request. A plain appointment
+    // carries TRUE as Outlook writes it; a received meeting asks for replies when an attendee has RSVP.
+    const bool responseRequested = people.role != MeetingRole::Received || people.responseRequested;
+    a.Set(PropertySet::Tag, tag::ResponseRequested, PropType::Boolean, responseRequested);
+    a.Set(PropertySet::Tag, tag::ReplyRequested, PropType::Boolean, responseRequested);
 
     const std::string uid = Uid(ev);
     std::optional<InstanceDate> instance;
@@ -790,8 +869,10 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
         instance = InstanceDate{t.year, t.month, t.day};
         a.warnings.push_back("a changed occurrence of a series that is not in the file was imported on its own");
     }
-    a.Set(PropertySet::Meeting, lid::GlobalObjectId, PropType::Binary, EncodeGlobalObjectId(uid, instance, false));
+    const Bytes goid = EncodeGlobalObjectId(uid, instance, false);
+    a.Set(PropertySet::Meeting, lid::GlobalObjectId, PropType::Binary, goid);
     a.Set(PropertySet::Meeting, lid::CleanGlobalObjectId, PropType::Binary, EncodeGlobalObjectId(uid, std::nullopt, true));
+    a.Set(PropertySet::Tag, tag::SearchKey, PropType::Binary, ItemSearchKey(goid));
 
     // The series zone: where the recurrence's dates and times are counted.
     const ResolvedZone* startZone = f.start.zone;
@@ -932,8 +1013,10 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     ex.message[PropertyKey{PropertySet::Tag, tag::MessageClass, {}, PropType::String}] = std::string(kExceptionClass);
                     const std::int64_t replaceFt = FileTimeOf(rid.date ? EventTime{origLocal, nullptr, false, true, true} : rid);
                     ex.message[PropertyKey{PropertySet::Appointment, lid::ExceptionReplaceTime, {}, PropType::Time}] = replaceFt;
-                    ex.message[PropertyKey{PropertySet::Meeting, lid::GlobalObjectId, {}, PropType::Binary}] =
-                        EncodeGlobalObjectId(uid, InstanceDate{origLocal.year, origLocal.month, origLocal.day}, false);
+                    const Bytes exGoid = EncodeGlobalObjectId(uid, InstanceDate{origLocal.year, origLocal.month, origLocal.day}, false);
+                    ex.message[PropertyKey{PropertySet::Meeting, lid::GlobalObjectId, {}, PropType::Binary}] = exGoid;
+                    ex.message[PropertyKey{PropertySet::Tag, tag::SearchKey, {}, PropType::Binary}] = ItemSearchKey(exGoid);
+                    SetMeetingState(ex.message, people.role);
                     ex.message.erase(PropertyKey{PropertySet::Tag, tag::Sensitivity, {}, PropType::Int32});
                     ex.message.erase(PropertyKey{PropertySet::PublicStrings, 0, "Keywords", PropType::MultiString});
                     ex.message.erase(PropertyKey{PropertySet::Common, lid::Private, {}, PropType::Boolean});
@@ -941,7 +1024,11 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachmentFlags, {}, PropType::Int32}] = std::int64_t{2};
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::AttachmentHidden, {}, PropType::Boolean}] = true;
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::RenderingPosition, {}, PropType::Int32}] = std::int64_t{0xFFFFFFFF};
-                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionReplaceTime, {}, PropType::Time}] = replaceFt;
+                    // The original start as local clock time counted like a FILETIME, as Outlook
+                    // writes it (dist-list.pst: 08:00 for an 8:00 Pacific occurrence), although
+                    // MS-OXOCAL 2.2.10.1.6 calls it UTC; PidLidExceptionReplaceTime above is UTC.
+                    ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionReplaceTime, {}, PropType::Time}] =
+                        static_cast<std::int64_t>(info.originalStartDate) * kMinute;
                     // The exception's own start and end as local wall time, counted from 1601 like FILETIME.
                     ex.attachment[PropertyKey{PropertySet::Tag, tag::ExceptionStartTime, {}, PropType::Time}] =
                         static_cast<std::int64_t>(info.startDateTime) * kMinute;
@@ -981,8 +1068,13 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     return seriesZone ? FileTimeOf(t) : FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.wall)));
                 };
                 a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, midnightFt(first));
+                // A series without end is clipped at 4500-08-31 23:59 local time (MS-OXOCAL
+                // 2.2.1.15), in UTC by the series zone's rule as Outlook does it (dist-list.pst:
+                // 4500-09-01 06:59Z for a Pacific series).
+                const std::int64_t neverLocal = LocalMinutes(4500, 8, 31, 23, 59);
+                const std::int64_t neverBias = seriesZone ? BiasAt(RuleOf(seriesZone->zone, year), 4500, 8, 31, 23, 59) : 0;
                 a.Set(PropertySet::Appointment, lid::ClipEnd, PropType::Time,
-                      endless ? static_cast<std::int64_t>(LocalMinutes(4500, 8, 31, 23, 59)) * kMinute : midnightFt(last));
+                      endless ? (neverLocal + neverBias) * kMinute : midnightFt(last));
             }
         }
     }
@@ -995,7 +1087,9 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
     }
     a.Set(PropertySet::Appointment, lid::Recurring, PropType::Boolean, recurring);
     a.Set(PropertySet::Meeting, lid::IsRecurring, PropType::Boolean, recurring);
-    a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32, std::int64_t{recurring ? 0x401 : 0x400});
+    // MS-OXOCAL 2.2.1.49: 0x400/0x401 single/recurring appointment, 0x402/0x403 the same as meetings.
+    a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32,
+          std::int64_t{(recurring ? 0x401 : 0x400) + (people.role != MeetingRole::None ? 2 : 0)});
     SetZoneProperties(a, startZone, endZone, seriesZone, year, recurring);
     return a;
 }

@@ -1,5 +1,6 @@
 #include "calendar/OutlookBlobs.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -391,6 +392,41 @@ Bytes EncodeAppointmentRecurrence(const AppointmentRecurrence& r)
     return w.Take();
 }
 
+namespace {
+
+// Local minutes since 1601 of a switch date in `year`: a SYSTEMTIME with wYear 0 names the wDay-th
+// (5: last) wDayOfWeek of its month; with a year, it is a plain date.
+std::int64_t SwitchMinutes(const SystemTime& t, int year)
+{
+    std::int64_t day = 0;
+    if (t.year != 0) {
+        day = DaysSince1601(year, t.month, t.day);
+    } else {
+        const std::int64_t first = DaysSince1601(year, t.month, 1);
+        const std::int64_t length = DaysSince1601(year, t.month + 1, 1) - first;
+        const std::int64_t weekday = (first + 1) % 7;  // 1601-01-01 was a Monday; 0 = Sunday
+        std::int64_t offset = (t.dayOfWeek - weekday + 7) % 7 + 7 * (std::max<int>(t.day, 1) - 1);
+        while (offset >= length)
+            offset -= 7;
+        day = first + offset;
+    }
+    return day * kMinutesPerDay + t.hour * 60 + t.minute;
+}
+
+}  // namespace
+
+std::int32_t BiasAt(const TimeZoneRule& rule, int year, int month, int day, int hour, int minute)
+{
+    if (rule.standardDate.month == 0 || rule.daylightDate.month == 0)
+        return rule.bias + rule.standardBias;
+    const std::int64_t t = DaysSince1601(year, month, day) * kMinutesPerDay + hour * 60 + minute;
+    const std::int64_t toDaylight = SwitchMinutes(rule.daylightDate, year);
+    const std::int64_t toStandard = SwitchMinutes(rule.standardDate, year);
+    const bool daylight = toDaylight < toStandard ? (t >= toDaylight && t < toStandard)   // northern
+                                                  : (t >= toDaylight || t < toStandard);  // southern
+    return rule.bias + (daylight ? rule.daylightBias : rule.standardBias);
+}
+
 Bytes EncodeTimeZoneStruct(const TimeZoneRule& rule)
 {
     // MS-OXOCAL 2.2.1.39: the years repeat the SYSTEMTIMEs' own wYear.
@@ -455,7 +491,9 @@ Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> i
         return *decoded;
     }
 
-    // MS-OXCICAL 2.1.3.1.1.20.26: a third-party UID wrapped after the "vCal-Uid" marker.
+    // MS-OXCICAL 2.1.3.1.1.20.26: a third-party UID wrapped after the "vCal-Uid" marker. The UID
+    // ends in a NUL that Size counts, as in the worked example of MS-ASEMAIL 4.3 (Size 0x33 for a
+    // 38-byte UID).
     static const std::string kMarker = "vCal-Uid";
     Writer w;
     for (std::uint8_t b : kGlobalObjectIdPrefix)
@@ -463,13 +501,74 @@ Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> i
     w.Zeros(4);   // YH YL M D, set below
     w.Zeros(8);   // Creation Time
     w.Zeros(8);   // X
-    w.U32(static_cast<std::uint32_t>(uid.size() + 12));
+    w.U32(static_cast<std::uint32_t>(uid.size() + 13));
     w.Raw(kMarker);
     w.U32(1);
     w.Raw(uid);
+    w.U8(0);
     Bytes id = w.Take();
     SetInstanceDate(id, instance);
     return id;
+}
+
+Bytes ItemSearchKey(const Bytes& globalObjectId)
+{
+    constexpr std::size_t kHeader = 40;
+    if (globalObjectId.size() == kHeader + 16 && globalObjectId[36] == 16 && globalObjectId[37] == 0
+        && globalObjectId[38] == 0 && globalObjectId[39] == 0)
+        return Bytes(globalObjectId.begin() + kHeader, globalObjectId.end());
+    // Two 64-bit FNV-1a sums with different starting points, each finished with a bit mixer.
+    auto mix = [](std::uint64_t x) {
+        x ^= x >> 30;
+        x *= 0xBF58476D1CE4E5B9ULL;
+        x ^= x >> 27;
+        x *= 0x94D049BB133111EBULL;
+        return x ^ (x >> 31);
+    };
+    std::uint64_t a = 0xCBF29CE484222325ULL, b = 0x84222325CBF29CE4ULL;
+    for (std::uint8_t c : globalObjectId) {
+        a = (a ^ c) * 0x100000001B3ULL;
+        b = (b ^ static_cast<std::uint8_t>(c + 0x5A)) * 0x100000001B3ULL;
+    }
+    Writer w;
+    const std::uint64_t halves[] = {mix(a), mix(b ^ a)};
+    for (std::uint64_t h : halves) {
+        w.U32(static_cast<std::uint32_t>(h));
+        w.U32(static_cast<std::uint32_t>(h >> 32));
+    }
+    return w.Take();
+}
+
+Bytes EncodeOneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address)
+{
+    constexpr std::uint8_t kOneOffUid[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                             0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+    constexpr std::uint16_t MAPI_ONE_OFF_NO_RICH_INFO = 0x0001;
+    constexpr std::uint16_t MAPI_ONE_OFF_UNICODE = 0x8000;
+    Writer w;
+    w.U32(0);  // Flags: a long-term id
+    for (std::uint8_t b : kOneOffUid)
+        w.U8(b);
+    w.U16(0);  // Version
+    w.U16(MAPI_ONE_OFF_UNICODE | MAPI_ONE_OFF_NO_RICH_INFO);
+    for (const std::string* s : {&displayName, &addressType, &address}) {
+        w.Utf16(ToUtf16(DecodeUtf8(*s)));
+        w.U16(0);
+    }
+    return w.Take();
+}
+
+Bytes AddressSearchKey(const std::string& addressType, const std::string& address)
+{
+    Bytes key;
+    for (char32_t cp : DecodeUtf8(addressType + ":" + address)) {
+        char c = ToCp1252(cp);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        key.push_back(static_cast<std::uint8_t>(c));
+    }
+    key.push_back(0);
+    return key;
 }
 
 }  // namespace cal

@@ -81,6 +81,11 @@ struct TimeZoneRule {
     SystemTime daylightDate;
 };
 
+// The bias (UTC minus local time, in minutes) a rule gives a local wall-clock time: its standard
+// bias, or its daylight bias between the switch dates. Outlook applies the rule of the series'
+// zone to any year this way, even to 4500 for a series without end.
+std::int32_t BiasAt(const TimeZoneRule& rule, int year, int month, int day, int hour, int minute);
+
 // PidLidTimeZoneStruct (MS-OXOCAL 2.2.1.39), 48 bytes.
 Bytes EncodeTimeZoneStruct(const TimeZoneRule& rule);
 // TZDEFINITION (MS-OXOCAL 2.2.1.41) with the rules oldest first; `effective` is the index of the
@@ -96,5 +101,16 @@ struct InstanceDate {
     int year = 0, month = 0, day = 0;
 };
 Bytes EncodeGlobalObjectId(const std::string& uid, std::optional<InstanceDate> instance, bool clean);
+
+// PidTagSearchKey of an appointment or exception, 16 bytes, from its global object id. Outlook uses
+// the id's 16-byte Data field, so an id it made keeps its key; a wrapped UID gets a hash of the id.
+Bytes ItemSearchKey(const Bytes& globalObjectId);
+
+// A one-off EntryID (MS-OXCDATA 2.2.5.1): an address outside any address book, with Unicode strings
+// and no rich text (MAPI_ONE_OFF_UNICODE | MAPI_ONE_OFF_NO_RICH_INFO), as Outlook writes for SMTP.
+Bytes EncodeOneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address);
+
+// The search key of an address: "TYPE:ADDRESS" in upper case, 8-bit, with a terminating NUL.
+Bytes AddressSearchKey(const std::string& addressType, const std::string& address);
 
 }  // namespace cal

@@ -94,18 +94,38 @@ pst::MessageContent AppointmentMessage(const cal::Appointment& appointment)
 {
     pst::MessageContent message;
     message.properties = Properties(appointment.properties);
+    // One row per organizer and attendee (MS-OXCICAL 2.1.3.1.1.20.2 and .16), each a one-off SMTP
+    // address; the row's record key is its entry id, its search key "SMTP:ADDRESS".
+    std::string displayTo, displayCc, displayBcc;
     for (const cal::Recipient& r : appointment.recipients) {
+        const pst::Bytes entryId = cal::EncodeOneOffEntryId(r.displayName, "SMTP", r.email);
         std::vector<pst::MessageProperty> row;
         row.push_back(Tag(0x3001, pst::PT_UNICODE, pst::Utf16le(r.displayName)));  // PidTagDisplayName
         row.push_back(Tag(0x3002, pst::PT_UNICODE, pst::Utf16le("SMTP")));          // PidTagAddressType
         row.push_back(Tag(0x3003, pst::PT_UNICODE, pst::Utf16le(r.email)));         // PidTagEmailAddress
+        row.push_back(Tag(0x39FE, pst::PT_UNICODE, pst::Utf16le(r.email)));         // PidTagSmtpAddress
         row.push_back(Tag(0x0C15, pst::PT_LONG, Int32(r.recipientType)));           // PidTagRecipientType
         row.push_back(Tag(0x0FFE, pst::PT_LONG, Int32(6)));                         // PidTagObjectType: mail user
         row.push_back(Tag(0x3900, pst::PT_LONG, Int32(0)));                         // PidTagDisplayType: mail user
         row.push_back(Tag(0x39FF, pst::PT_UNICODE, pst::Utf16le(r.displayName)));   // PidTagAddressBookDisplayNamePrintable
         row.push_back(Tag(0x0E0F, pst::PT_BOOLEAN, pst::Bytes{1}));                 // PidTagResponsibility
+        row.push_back(Tag(0x0FFF, pst::PT_BINARY, entryId));                        // PidTagEntryId
+        row.push_back(Tag(0x0FF9, pst::PT_BINARY, entryId));                        // PidTagRecordKey
+        row.push_back(Tag(0x300B, pst::PT_BINARY, cal::AddressSearchKey("SMTP", r.email)));  // PidTagSearchKey
+        row.push_back(Tag(0x3A40, pst::PT_BOOLEAN, pst::Bytes{0}));                 // PidTagSendRichInfo: SMTP
+        row.push_back(Tag(0x5FF6, pst::PT_UNICODE, pst::Utf16le(r.displayName)));   // PidTagRecipientDisplayName
+        row.push_back(Tag(0x5FF7, pst::PT_BINARY, entryId));                        // PidTagRecipientEntryId
+        row.push_back(Tag(0x5FFD, pst::PT_LONG, Int32(r.recipientFlags)));          // PidTagRecipientFlags
+        row.push_back(Tag(0x5FFF, pst::PT_LONG, Int32(r.trackStatus)));             // PidTagRecipientTrackStatus
         message.recipients.push_back(std::move(row));
+        std::string& list = r.recipientType == 3 ? displayBcc : r.recipientType == 2 ? displayCc : displayTo;
+        list += (list.empty() ? "" : "; ") + r.displayName;
     }
+    // The display lists the store derives from the recipient rows (MS-OXCMSG 2.2.1.7-2.2.1.9).
+    const std::pair<std::uint16_t, const std::string*> lists[] = {{0x0E04, &displayTo}, {0x0E03, &displayCc}, {0x0E02, &displayBcc}};
+    for (const auto& [id, text] : lists)
+        if (!text->empty())
+            message.properties.push_back(Tag(id, pst::PT_UNICODE, pst::Utf16le(*text)));
     for (const cal::AppointmentException& ex : appointment.exceptions) {
         pst::AttachmentContent attachment;
         attachment.properties = Properties(ex.attachment);

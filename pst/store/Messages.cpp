@@ -13,6 +13,20 @@ constexpr std::uint16_t PT_OBJECT = 0x000D;
 constexpr std::uint32_t kFirstAttachment = 0x400;
 constexpr std::uint32_t kEmbeddedMessage = MakeNid(0x400, NID_TYPE_NORMAL_MESSAGE);
 
+// A message's recipient table: the template's columns (MS-PST 2.4.4.5.2) and those a meeting's rows
+// carry besides, as Outlook adds them: PidTagSmtpAddress, PidTagRecipientDisplayName,
+// PidTagRecipientEntryId, PidTagRecipientFlags and PidTagRecipientTrackStatus.
+const std::vector<std::uint32_t>& RecipientColumns()
+{
+    static const std::vector<std::uint32_t> tags = [] {
+        std::vector<std::uint32_t> t = TableTemplates::Recipient();
+        for (std::uint32_t tag : {0x39FE001Fu, 0x5FF6001Fu, 0x5FF70102u, 0x5FFD0003u, 0x5FFF0003u})
+            t.push_back(tag);
+        return t;
+    }();
+    return tags;
+}
+
 // The cells of a table row taken from properties: every column the properties have a value for.
 TableRow RowFrom(std::uint32_t rowId, std::uint32_t version, const std::vector<std::uint32_t>& columns,
                  const std::vector<Property>& properties)
@@ -61,10 +75,10 @@ NodeImage MessageStore::MessageImage(const MessageContent& message, std::vector<
         std::vector<Property> cells;
         for (const MessageProperty& p : message.recipients[i])
             cells.push_back(Property{p.id, p.type, p.value});
-        recipients.push_back(RowFrom(static_cast<std::uint32_t>(i), m_db->NextUnique(), TableTemplates::Recipient(), cells));
+        recipients.push_back(RowFrom(static_cast<std::uint32_t>(i), m_db->NextUnique(), RecipientColumns(), cells));
     }
     tables.push_back(AsSubnode(NID_RECIPIENT_TABLE,
-                               BuildTableContext(TableLayout::ForColumns(TableTemplates::Recipient()), recipients)));
+                               BuildTableContext(TableLayout::ForColumns(RecipientColumns()), recipients)));
 
     // Attachments: one property context each, listed in the attachment table.
     if (!message.attachments.empty()) {

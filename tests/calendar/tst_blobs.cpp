@@ -1,4 +1,5 @@
-// The appointment's binary properties: recurrence blob, time zone structures, global object id.
+// The appointment's binary properties: recurrence blob, time zone structures, global object id,
+// addresses and keys.
 // Where Microsoft or our mapping guide prints a dump, the encoder must reproduce it byte for byte.
 #include "calendar/OutlookBlobs.h"
 
@@ -518,12 +519,14 @@ TEST(TimeZoneDefinition, OnlyTheEffectiveRuleIsFlagged)
 
 TEST(GlobalObjectId, WrapsAThirdPartyUid)
 {
-    const std::string uid = "weekly-berlin-1@example.com";
+    // Microsoft's worked example of a wrapped UID (MS-ASEMAIL 4.3, example 2): Size 0x33 counts
+    // "vCal-Uid", its 01000000, the 38-byte UID and a terminating NUL.
+    const std::string uid = "{81412D3C-2A24-4E9D-B20E-11F7BBE92799}";
     const Bytes head = Hex("04000000 8200E000 74C5B710 1A82E008");
-    const Bytes tail = Cat({Bytes(16, 0), Hex("27000000 7643616C2D556964 01000000"), Ascii(uid)});
+    const Bytes tail = Cat({Bytes(16, 0), Hex("33000000 7643616C2D556964 01000000"), Ascii(uid), Hex("00")});
 
     const Bytes series = EncodeGlobalObjectId(uid, std::nullopt, false);
-    ASSERT_EQ(series.size(), 79u);
+    ASSERT_EQ(series.size(), 91u);
     EXPECT_EQ(series, Cat({head, Hex("00000000"), tail}));
     EXPECT_EQ(EncodeGlobalObjectId(uid, std::nullopt, true), series);
 
@@ -533,8 +536,82 @@ TEST(GlobalObjectId, WrapsAThirdPartyUid)
 
     // Size counts UTF-8 bytes, not characters.
     const Bytes accented = EncodeGlobalObjectId("r\xC3\xA9union-7", std::nullopt, false);
-    EXPECT_EQ(Get32(accented, 36), 10u + 12);
-    EXPECT_EQ(accented.size(), 40u + 12 + 10);
+    EXPECT_EQ(Get32(accented, 36), 10u + 13);
+    EXPECT_EQ(accented.size(), 40u + 13 + 10);
+}
+
+TEST(Addresses, OneOffEntryIdAndSearchKeys)
+{
+    // MS-OXCDATA 2.2.5.1: flags 0, the one-off provider, version 0, Unicode | no rich info (as
+    // outlook.pst's sender), then three NUL-terminated UTF-16 strings.
+    EXPECT_EQ(EncodeOneOffEntryId("B\xC3\xB6" "b", "SMTP", "b@x.de"),
+              Cat({Hex("00000000 812B1FA4BEA310199D6E00DD010F5402 0000 0180"), Utf16Le(u"B\u00F6b"), Hex("0000"),
+                   Utf16Le(u"SMTP"), Hex("0000"), Utf16Le(u"b@x.de"), Hex("0000")}));
+    // Search keys: type and address upper-cased, 8-bit, NUL-terminated ("UNKNOWN:UNKNOWN" is
+    // dist-list.pst's sender search key for the address "Unknown").
+    EXPECT_EQ(AddressSearchKey("UNKNOWN", "Unknown"), Cat({Ascii("UNKNOWN:UNKNOWN"), Hex("00")}));
+    EXPECT_EQ(AddressSearchKey("SMTP", "Ann.Lee@Example.com"), Cat({Ascii("SMTP:ANN.LEE@EXAMPLE.COM"), Hex("00")}));
+
+    // An item's search key: the Data of an id Outlook made (dist-list.pst's "Test appointment"),
+    // else 16 bytes that differ between ids.
+    const Bytes outlookId = Hex("040000008200E00074C5B7101A82E00800000000D08AA8F019ECD101000000000000000010000000"
+                                "33E8E3DAB52AEB4E9597CB068B12F50E");
+    EXPECT_EQ(ItemSearchKey(outlookId), Hex("33E8E3DAB52AEB4E9597CB068B12F50E"));
+    const Bytes a = ItemSearchKey(EncodeGlobalObjectId("a@example.com", std::nullopt, false));
+    const Bytes b = ItemSearchKey(EncodeGlobalObjectId("a@example.com", InstanceDate{2024, 1, 25}, false));
+    EXPECT_EQ(a.size(), 16u);
+    EXPECT_EQ(b.size(), 16u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a, ItemSearchKey(EncodeGlobalObjectId("a@example.com", std::nullopt, false)));
+}
+
+TEST(TimeZoneRule, BiasAtALocalTime)
+{
+    // Windows' rules: Pacific (UTC-8, daylight from the 2nd Sunday of March to the 1st Sunday of
+    // November), Berlin (UTC+1, last Sunday of March to last Sunday of October), Sydney (UTC+10,
+    // daylight from the 1st Sunday of October to the 1st Sunday of April) and Tokyo (no daylight).
+    TimeZoneRule pacific;
+    pacific.bias = 480, pacific.daylightBias = -60;
+    pacific.standardDate = {0, 11, 0, 1, 2, 0, 0, 0};
+    pacific.daylightDate = {0, 3, 0, 2, 2, 0, 0, 0};
+    TimeZoneRule berlin;
+    berlin.bias = -60, berlin.daylightBias = -60;
+    berlin.standardDate = {0, 10, 0, 5, 3, 0, 0, 0};
+    berlin.daylightDate = {0, 3, 0, 5, 2, 0, 0, 0};
+    TimeZoneRule sydney;
+    sydney.bias = -600, sydney.daylightBias = -60;
+    sydney.standardDate = {0, 4, 0, 1, 3, 0, 0, 0};
+    sydney.daylightDate = {0, 10, 0, 1, 2, 0, 0, 0};
+    TimeZoneRule tokyo;
+    tokyo.bias = -540;
+    struct Case {
+        const TimeZoneRule* rule;
+        int year, month, day, hour, minute;
+        std::int32_t bias;
+    };
+    const Case cases[] = {
+        // The end of a series without end, 4500-08-31 23:59: dist-list.pst stores 4500-09-01 06:59Z
+        // for its Pacific series, so the daylight bias applies that far out.
+        {&pacific, 4500, 8, 31, 23, 59, 420},
+        {&berlin, 4500, 8, 31, 23, 59, -120},
+        {&sydney, 4500, 8, 31, 23, 59, -600},
+        {&tokyo, 4500, 8, 31, 23, 59, -540},
+        // Around the switches of 2024: Berlin's last Sundays of March (31st) and October (27th),
+        // Pacific's March 10 and November 3, Sydney's October 6 and April 7.
+        {&berlin, 2024, 3, 31, 1, 59, -60},
+        {&berlin, 2024, 3, 31, 2, 0, -120},
+        {&berlin, 2024, 10, 27, 2, 59, -120},
+        {&berlin, 2024, 10, 27, 3, 0, -60},
+        {&pacific, 2024, 3, 9, 12, 0, 480},
+        {&pacific, 2024, 3, 10, 12, 0, 420},
+        {&pacific, 2024, 11, 3, 12, 0, 480},
+        {&sydney, 2024, 1, 15, 12, 0, -660},
+        {&sydney, 2024, 4, 7, 12, 0, -600},
+        {&sydney, 2024, 10, 6, 12, 0, -660},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(BiasAt(*c.rule, c.year, c.month, c.day, c.hour, c.minute), c.bias)
+            << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
 }
 
 TEST(GlobalObjectId, DecodesAnOutlookIdGivenInHex)
@@ -567,7 +644,7 @@ TEST(GlobalObjectId, DecodesAnOutlookIdGivenInHex)
     };
     for (const std::string& uid : nearMisses) {
         const Bytes id = EncodeGlobalObjectId(uid, std::nullopt, false);
-        EXPECT_EQ(id.size(), 52 + uid.size()) << uid;
-        EXPECT_EQ(Bytes(id.begin() + 52, id.end()), Ascii(uid)) << uid;
+        EXPECT_EQ(id.size(), 53 + uid.size()) << uid;
+        EXPECT_EQ(Bytes(id.begin() + 52, id.end() - 1), Ascii(uid)) << uid;
     }
 }

@@ -131,9 +131,10 @@ TEST(WorkedExample, WeeklyMondayThursdayInBerlin)
     EXPECT_EQ(recur.size(), 122u);
     EXPECT_EQ(Bytes(recur.begin(), recur.begin() + 8), Hex("02 01 34 00 02 00 17 00"));
     const Bytes goid = Bin(a, PropertySet::Meeting, lid::GlobalObjectId);
-    ASSERT_EQ(goid.size(), 79u);
+    ASSERT_EQ(goid.size(), 80u);
     EXPECT_EQ(Bytes(goid.begin(), goid.begin() + 16), Hex("04000000 8200E000 74C5B710 1A82E008"));
-    EXPECT_EQ(std::string(goid.begin() + 52, goid.end()), "weekly-berlin-1@example.com");
+    EXPECT_EQ(std::string(goid.begin() + 52, goid.end() - 1), "weekly-berlin-1@example.com");
+    EXPECT_EQ(goid.back(), 0);
     EXPECT_EQ(Bin(a, PropertySet::Meeting, lid::CleanGlobalObjectId), goid);
 }
 
@@ -160,7 +161,11 @@ END:VEVENT
     auto get = [](const PropertyMap& m, PropertySet set, std::uint32_t id, PropType type) {
         return m.at(PropertyKey{set, id, {}, type});
     };
+    // The attachment's replace time is the original start's local clock time (10:00 in Berlin), as
+    // Outlook writes it; the embedded message's is UTC (09:00Z).
     EXPECT_EQ(std::get<std::int64_t>(get(ex.attachment, PropertySet::Tag, tag::ExceptionReplaceTime, PropType::Time)),
+              Utc(2024, 1, 25, 10));
+    EXPECT_EQ(std::get<std::int64_t>(get(ex.message, PropertySet::Appointment, lid::ExceptionReplaceTime, PropType::Time)),
               Utc(2024, 1, 25, 9));
     EXPECT_EQ(std::get<std::int64_t>(get(ex.attachment, PropertySet::Tag, tag::AttachMethod, PropType::Int32)), 5);
     EXPECT_EQ(std::get<std::string>(get(ex.message, PropertySet::Tag, tag::MessageClass, PropType::String)),
@@ -272,6 +277,99 @@ END:VCALENDAR
     EXPECT_FALSE(Bool(a, PropertySet::Common, lid::ReminderSet));
 }
 
+TEST(People, PlainAppointmentOrganisedAndReceivedMeetings)
+{
+    const CalendarFile file = Read(R"(BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:plain
+DTSTART:20240715T090000Z
+SUMMARY:Alone
+END:VEVENT
+BEGIN:VEVENT
+UID:organised
+DTSTART:20240715T090000Z
+SUMMARY:Only the organizer
+ORGANIZER;CN=Ann:mailto:ann@example.com
+ATTENDEE;CN=Ann;PARTSTAT=ACCEPTED:mailto:ANN@example.com
+END:VEVENT
+BEGIN:VEVENT
+UID:received
+DTSTART:20240715T090000Z
+RRULE:FREQ=WEEKLY;COUNT=3
+SUMMARY:Invited
+ORGANIZER;CN=Ann:mailto:ann@example.com
+ATTENDEE;CN=Bob;ROLE=REQ-PARTICIPANT;PARTSTAT=ACCEPTED;RSVP=TRUE:mailto:bob@example.com
+ATTENDEE;ROLE=OPT-PARTICIPANT;PARTSTAT=DECLINED:mailto:cy@example.com
+ATTENDEE;ROLE=NON-PARTICIPANT:mailto:di@example.com
+ATTENDEE;CUTYPE=ROOM;CN=Room 5:mailto:room5@example.com
+END:VEVENT
+END:VCALENDAR
+)");
+    ASSERT_EQ(file.appointments.size(), 3u) << file.error;
+    // MS-OXOCAL: icon 2.2.1.49, state flags 2.2.1.10 (asfMeeting 1, asfReceived 2), response status
+    // 2.2.1.11 (respOrganized 1, respNotResponded 5); the organizer's own ATTENDEE line is no row.
+    struct Expect {
+        std::int64_t icon, stateFlags, responseStatus;
+        bool invited, responseRequested;
+        std::size_t rows;
+        std::string sender, senderAddress;
+    };
+    const Expect expected[] = {
+        {0x400, 0, 0, false, true, 0, "Unknown", "Unknown"},
+        {0x402, 1, 1, false, true, 1, "Ann", "ann@example.com"},
+        {0x403, 3, 5, true, true, 5, "Ann", "ann@example.com"},
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Appointment& a = file.appointments[i];
+        const Expect& e = expected[i];
+        SCOPED_TRACE(Str(a, PropertySet::Tag, tag::Subject));
+        EXPECT_EQ(Int(a, PropertySet::Tag, tag::IconIndex), e.icon);
+        EXPECT_EQ(Int(a, PropertySet::Appointment, lid::AppointmentStateFlags), e.stateFlags);
+        EXPECT_EQ(Int(a, PropertySet::Appointment, lid::ResponseStatus), e.responseStatus);
+        EXPECT_EQ(Bool(a, PropertySet::Appointment, lid::FInvited), e.invited);
+        EXPECT_EQ(Bool(a, PropertySet::Tag, tag::ResponseRequested), e.responseRequested);
+        EXPECT_EQ(Bool(a, PropertySet::Tag, tag::ReplyRequested), e.responseRequested);
+        EXPECT_EQ(a.recipients.size(), e.rows);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SenderName), e.sender);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SentRepresentingName), e.sender);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SenderEmailAddress), e.senderAddress);
+        EXPECT_EQ(Str(a, PropertySet::Tag, tag::SentRepresentingEmailAddress), e.senderAddress);
+        EXPECT_EQ(Bin(a, PropertySet::Tag, tag::SearchKey).size(), 16u);
+        EXPECT_EQ(Int(a, PropertySet::Tag, tag::MessageLocaleId), 0x409);
+        EXPECT_EQ(Int(a, PropertySet::Tag, tag::InternetCodepage), 65001);
+        EXPECT_GT(Time(a, PropertySet::Tag, tag::MessageDeliveryTime), 0);
+        EXPECT_EQ(Time(a, PropertySet::Tag, tag::ClientSubmitTime), Time(a, PropertySet::Tag, tag::MessageDeliveryTime));
+    }
+    // Without an organizer, Outlook's own placeholder sender, byte for byte (dist-list.pst).
+    EXPECT_EQ(Bin(file.appointments[0], PropertySet::Tag, tag::SenderEntryId),
+              Hex("00000000812b1fa4bea310199d6e00dd010f540200000000556e6b6e6f776e00554e4b4e4f574e00556e6b6e6f776e00"));
+    EXPECT_EQ(Bin(file.appointments[0], PropertySet::Tag, tag::SenderSearchKey), Hex("554e4b4e4f574e3a554e4b4e4f574e00"));
+    EXPECT_EQ(Str(file.appointments[0], PropertySet::Tag, tag::SenderAddressType), "UNKNOWN");
+    // With one, the organizer as a one-off SMTP address.
+    const Appointment& received = file.appointments[2];
+    EXPECT_EQ(Str(received, PropertySet::Tag, tag::SentRepresentingAddressType), "SMTP");
+    EXPECT_EQ(Bin(received, PropertySet::Tag, tag::SentRepresentingEntryId), EncodeOneOffEntryId("Ann", "SMTP", "ann@example.com"));
+    EXPECT_EQ(Bin(received, PropertySet::Tag, tag::SentRepresentingSearchKey), AddressSearchKey("SMTP", "ann@example.com"));
+    // Rows: organizer To with recipOrganizer; REQ To, OPT Cc, NON-PARTICIPANT and ROOM Bcc (MS-OXCICAL
+    // 2.1.3.1.1.20.2), each recipSendable with PARTSTAT as its track status.
+    struct Row {
+        std::string email;
+        std::uint32_t type, flags, track;
+    };
+    const Row rows[] = {
+        {"ann@example.com", 1, 3, 0}, {"bob@example.com", 1, 1, 3}, {"cy@example.com", 2, 1, 4},
+        {"di@example.com", 3, 1, 0},  {"room5@example.com", 3, 1, 0},
+    };
+    ASSERT_EQ(received.recipients.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(received.recipients[i].email, rows[i].email);
+        EXPECT_EQ(received.recipients[i].recipientType, rows[i].type) << rows[i].email;
+        EXPECT_EQ(received.recipients[i].recipientFlags, rows[i].flags) << rows[i].email;
+        EXPECT_EQ(received.recipients[i].trackStatus, rows[i].track) << rows[i].email;
+    }
+}
+
 TEST(Series, OverridesFoldIntoTheirMasterAndOrphansStandAlone)
 {
     const CalendarFile file = Read(R"(BEGIN:VCALENDAR
@@ -311,7 +409,7 @@ END:VCALENDAR
     const Bytes blob = Bin(daily, PropertySet::Appointment, lid::AppointmentRecur);
     EXPECT_EQ(blob[4] | blob[5] << 8, 0x200A);        // daily
     EXPECT_EQ(blob[14] | blob[15] << 8, 2 * 1440);    // every 2 days
-    EXPECT_EQ(Time(daily, PropertySet::Appointment, lid::ClipEnd), Utc(4500, 8, 31, 23, 59));  // never ends
+    EXPECT_EQ(Time(daily, PropertySet::Appointment, lid::ClipEnd), Utc(4500, 8, 31, 23, 59));  // never ends, in UTC
     const Appointment& odd = file.appointments[2];
     EXPECT_FALSE(Bool(odd, PropertySet::Appointment, lid::Recurring));
     ASSERT_FALSE(odd.warnings.empty());
@@ -463,6 +561,28 @@ TEST(VCalendar, TzAndDaylightPlaceFloatingTimes)
     ASSERT_EQ(file.appointments.size(), 2u) << file.error;
     EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 1, 15, 14));
     EXPECT_EQ(Time(file.appointments[1], PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 7, 15, 13));
+}
+
+TEST(Series, AnEndlessSeriesIsClippedAt4500InItsOwnZone)
+{
+    // MS-OXOCAL 2.2.1.15: 4500-08-31 23:59, local time of the series zone, kept in UTC by that
+    // zone's rule as Outlook does (dist-list.pst: 4500-09-01 06:59Z for its Pacific series).
+    struct Case {
+        const char* start;
+        std::int64_t clipEnd;
+    };
+    const Case cases[] = {
+        {"DTSTART:20240301T090000Z", Utc(4500, 8, 31, 23, 59)},                          // UTC
+        {"DTSTART;TZID=America/Los_Angeles:20240301T090000", Utc(4500, 9, 1, 6, 59)},   // PDT, UTC-7
+        {"DTSTART:20240301T090000", Utc(4500, 8, 31, 21, 59)},                           // floating: Berlin CEST, UTC+2
+        {"DTSTART;TZID=Australia/Sydney:20240301T090000", Utc(4500, 8, 31, 13, 59)},    // AEST in August, UTC+10
+    };
+    for (const Case& c : cases) {
+        const CalendarFile file = Read(std::string("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:e\n") + c.start
+                                       + "\nRRULE:FREQ=WEEKLY\nSUMMARY:Weekly\nEND:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+        EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::ClipEnd), c.clipEnd) << c.start;
+    }
 }
 
 TEST(Series, ARuleWithCountAndUntilKeepsItsCount)
