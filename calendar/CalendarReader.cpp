@@ -864,10 +864,10 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
         if (!s.master && s.overrides.empty())
             continue;
         if (s.master) {
-            emit(MapSeries(s.master, s.overrides, zones, context));
+            MapSeries(s.master, s.overrides, zones, context, emit);
         } else {
             for (icalcomponent* o : s.overrides)
-                emit(MapSeries(nullptr, {o}, zones, context));
+                MapSeries(nullptr, {o}, zones, context, emit);
         }
     }
     if (result.imported == 0) {

@@ -18,6 +18,8 @@ namespace {
 constexpr std::size_t kMaxShortText = 255;  // subject, location, category: UTF-16 units
 constexpr int kMaxInstances = 999;          // the most occurrences a pattern may count
 constexpr int kExpansionSteps = 100000;     // hard stop for walking a rule
+// The most appointments one series Outlook cannot store as a pattern is written as.
+constexpr std::size_t kMaxWrittenOccurrences = 5000;
 constexpr std::int64_t kMinute = 600000000LL;  // FILETIME units
 const char* const kExceptionClass = "IPM.OLE.CLASS.{00061055-0000-0000-C000-000000000046}";
 
@@ -318,6 +320,13 @@ std::string Clock(std::uint32_t minutes)
     return buf;
 }
 
+int DaysInMonth(int month, int year)
+{
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[(month + 11) % 12];
+}
+
 // The pattern Outlook can store for a rule, or why it cannot.
 bool PatternFor(const struct icalrecurrencetype& r, const std::string& ruleText, const struct icaltimetype& start,
                 AppointmentRecurrence& out, std::string& why)
@@ -342,8 +351,10 @@ bool PatternFor(const struct icalrecurrencetype& r, const std::string& ruleText,
         mask |= DayBit(icalrecurrencetype_day_day_of_week(r.by_day[i]));
         const int pos = icalrecurrencetype_day_position(r.by_day[i]);
         if (pos != 0) {
-            if (ordinal != 0 && ordinal != pos) {
-                why = "its weekdays have different positions";
+            // "1MO,1TU" is the first Monday and the first Tuesday; Outlook's pattern would take
+            // the first day that is either.
+            if (ordinal != 0 || days > 1) {
+                why = "it names several weekdays, each with its own position";
                 return false;
             }
             ordinal = pos;
@@ -394,6 +405,15 @@ bool PatternFor(const struct icalrecurrencetype& r, const std::string& ruleText,
             why = "its month differs from the first occurrence's";
             return false;
         }
+        if (!yearly && months > 0) {
+            why = "it repeats monthly in some months only";
+            return false;
+        }
+        if (yearly && months == 0 && (monthDays > 0 || days > 0)) {
+            // Without BYMONTH the days count through the whole year, not one month's.
+            why = "its days are counted through the year";
+            return false;
+        }
         out.frequency = yearly ? RecurFrequency::Yearly : RecurFrequency::Monthly;
         out.period = static_cast<std::uint32_t>(interval) * (yearly ? 12u : 1u);
         if (days == 0) {
@@ -402,9 +422,20 @@ bool PatternFor(const struct icalrecurrencetype& r, const std::string& ruleText,
                 why = "its day of the month cannot be stored";
                 return false;
             }
+            // Outlook moves day 29 to 31 to the last day of shorter months (and 29 February to
+            // the 28th); the rule skips those months instead.
+            const bool everyMonthHasIt = day == -1 || day <= 28;
+            if (!everyMonthHasIt && !(yearly && day <= DaysInMonth(start.month, 2001))) {
+                why = "its day of the month is missing from some months";
+                return false;
+            }
             out.patternType = PatternType::Month;
             out.dayOfMonth = day == -1 ? 31u : static_cast<std::uint32_t>(day);
             return true;
+        }
+        if (monthDays == 0 && ordinal == 0 && setPos == 0) {
+            why = "it takes every such weekday of the month";
+            return false;
         }
         if (monthDays == 0 && (ordinal == -1 || (ordinal >= 1 && ordinal <= 4))) {
             out.patternType = PatternType::MonthNth;
@@ -835,18 +866,12 @@ void RepairRule(icalcomponent* ev, std::vector<std::string>& warnings)
     }
 }
 
-}  // namespace
-
-Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
-                      const MappingContext& ctx)
+// The properties every appointment made from an event gets, with the start and end of `f`.
+Appointment BaseAppointment(icalcomponent* ev, const EventFields& f, const MappingContext& ctx, People& people)
 {
     Appointment a;
-    icalcomponent* ev = master ? master : overrides.front();
-    if (master)
-        RepairRule(master, a.warnings);
-    const EventFields f = ReadFields(ev, zones, a.warnings);
     MapOwnFields(ev, f, ctx, a);
-    const People people = MapPeople(ev, a);
+    people = MapPeople(ev, a);
     SetMeetingState(a.properties, people.role);
     SetSender(a);
     // Outlook writes these on every item; for an import, the item arrives when it is written.
@@ -858,6 +883,292 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
     const bool responseRequested = people.role != MeetingRole::Received || people.responseRequested;
     a.Set(PropertySet::Tag, tag::ResponseRequested, PropType::Boolean, responseRequested);
     a.Set(PropertySet::Tag, tag::ReplyRequested, PropType::Boolean, responseRequested);
+    return a;
+}
+
+// The global object ids of an appointment of series `uid`; an instance date ties a single
+// occurrence to its series, as Outlook's exceptions are tied (MS-OXOCAL 2.2.1.27).
+void SetIdentity(Appointment& a, const std::string& uid, std::optional<InstanceDate> instance)
+{
+    const Bytes goid = EncodeGlobalObjectId(uid, instance, false);
+    a.Set(PropertySet::Meeting, lid::GlobalObjectId, PropType::Binary, goid);
+    a.Set(PropertySet::Meeting, lid::CleanGlobalObjectId, PropType::Binary, EncodeGlobalObjectId(uid, std::nullopt, true));
+    a.Set(PropertySet::Tag, tag::SearchKey, PropType::Binary, ItemSearchKey(goid));
+}
+
+// Where a series' dates are counted, and its first start there.
+struct SeriesClock {
+    const ResolvedZone* startZone = nullptr;
+    const ResolvedZone* endZone = nullptr;
+    const ResolvedZone* zone = nullptr;      // the series zone; null: the machine's, unresolved
+    struct icaltimetype localStart = icaltime_null_time();
+    int year = 0;
+
+    // A time of the file as wall-clock time in the series zone.
+    struct icaltimetype Local(const EventTime& t) const
+    {
+        return (t.date || (!t.utc && !t.zone) || t.zone == zone) ? t.wall : WallIn(UnixOf(t), zone, !zone);
+    }
+    // FILETIME of a wall-clock time in the series zone (a date: its midnight, read as the file's
+    // dates are).
+    std::int64_t FileTime(const struct icaltimetype& wall, bool date) const
+    {
+        EventTime t;
+        t.wall = wall;
+        t.date = date;
+        t.zone = date ? nullptr : zone;
+        t.valid = true;
+        return FileTimeOf(t);
+    }
+};
+
+// The properties that close a single (not repeating) appointment.
+void FinishSingle(Appointment& a, const EventFields& f, const People& people, const SeriesClock& clock)
+{
+    a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, f.startFt);
+    a.Set(PropertySet::Appointment, lid::ClipEnd, PropType::Time, f.endFt);
+    a.Set(PropertySet::Appointment, lid::Recurring, PropType::Boolean, false);
+    a.Set(PropertySet::Meeting, lid::IsRecurring, PropType::Boolean, false);
+    // MS-OXOCAL 2.2.1.49: 0x400/0x401 single/recurring appointment, 0x402/0x403 the same as meetings.
+    a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32, std::int64_t{0x400 + (people.role != MeetingRole::None ? 2 : 0)});
+    SetZoneProperties(a, clock.startZone, clock.endZone, clock.zone, clock.year, false);
+}
+
+// Moves an appointment's own start and end (the reminder with them).
+void SetTimes(Appointment& a, const EventFields& f)
+{
+    PropertyMap& m = a.properties;
+    for (const auto& [set, id] : {std::pair{PropertySet::Appointment, lid::AppointmentStartWhole},
+                                  std::pair{PropertySet::Common, lid::CommonStart}, std::pair{PropertySet::Tag, tag::StartDate},
+                                  std::pair{PropertySet::Common, lid::ReminderTime}})
+        if (m.get(PropertyKey{set, id, {}, PropType::Time}))
+            m.set(PropertyKey{set, id, {}, PropType::Time}, f.startFt);
+    for (const auto& [set, id] : {std::pair{PropertySet::Appointment, lid::AppointmentEndWhole},
+                                  std::pair{PropertySet::Common, lid::CommonEnd}, std::pair{PropertySet::Tag, tag::EndDate}})
+        m.set(PropertyKey{set, id, {}, PropType::Time}, f.endFt);
+    const PropertyKey signal{PropertySet::Common, lid::ReminderSignalTime, {}, PropType::Time};
+    const PropertyKey delta{PropertySet::Common, lid::ReminderDelta, {}, PropType::Int32};
+    if (m.get(signal) && m.get(delta))
+        m.set(signal, f.startFt - std::get<std::int64_t>(*m.get(delta)) * kMinute);
+}
+
+// Minutes since 1601 of a wall-clock time, and back.
+std::uint32_t WallMinutes(const struct icaltimetype& t) { return LocalMinutes(t.year, t.month, t.day, t.hour, t.minute); }
+struct icaltimetype WallOfMinutes(std::uint32_t minutes)
+{
+    const auto unix = static_cast<time_t>(static_cast<std::int64_t>(minutes) * 60 - 11644473600LL);
+    struct icaltimetype t = icaltime_from_timet_with_zone(unix, 0, icaltimezone_get_utc_timezone());
+    t.zone = nullptr;
+    return t;
+}
+
+// The occurrences of a master's rules, RDATEs and start, less its EXDATEs, as wall-clock minutes
+// in the series zone; endless rules stop at `horizon`. At most `cap`, the first ones.
+struct Occurrences {
+    std::vector<std::uint32_t> minutes;
+    bool endless = false;
+    bool capped = false;
+};
+
+Occurrences ExpandRules(icalcomponent* master, const SeriesClock& clock, std::uint32_t horizon, std::size_t cap,
+                        ZoneResolver& zones, const MappingContext& ctx, const std::string& uid,
+                        std::vector<std::string>& warnings)
+{
+    Occurrences out;
+    std::set<std::uint32_t> set;
+    const bool allDay = clock.localStart.is_date != 0;
+    set.insert(WallMinutes(clock.localStart));  // DTSTART is always an occurrence
+    for (icalproperty* p = icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY); p;
+         p = icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY)) {
+        struct icalrecurrencetype r = icalproperty_get_rrule(p);
+        if (r.interval < 1)
+            continue;  // libical never moves on from such a rule
+        const bool endless = r.count == 0 && icaltime_is_null_time(r.until);
+        out.endless = out.endless || endless;
+        if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
+            r.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(r.until)), clock.zone, !clock.zone);
+            r.until.zone = nullptr;
+        }
+        struct icaltimetype start = clock.localStart;
+        start.is_date = 0;
+        icalrecur_iterator* it = icalrecur_iterator_new(r, start);
+        for (int step = 0; it && step < kExpansionSteps; ++step) {
+            const struct icaltimetype t = icalrecur_iterator_next(it);
+            if (icaltime_is_null_time(t))
+                break;
+            const std::uint32_t m = WallMinutes(t);
+            if (endless && m > horizon)
+                break;
+            set.insert(m);
+            if (set.size() > cap * 2)
+                break;
+        }
+        if (it)
+            icalrecur_iterator_free(it);
+    }
+    auto local = [&](icalproperty* p, struct icaltimetype value) -> std::optional<EventTime> {
+        EventTime t = ReadTime(p, value, zones, warnings);
+        if (!t.valid)
+            return std::nullopt;
+        return t;
+    };
+    for (icalproperty* p = icalcomponent_get_first_property(master, ICAL_RDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(master, ICAL_RDATE_PROPERTY)) {
+        const struct icaldatetimeperiodtype v = icalproperty_get_rdate(p);
+        const auto t = local(p, icaltime_is_null_time(v.time) ? v.period.start : v.time);
+        if (!t)
+            continue;
+        struct icaltimetype w = clock.Local(*t);
+        if (t->date && !allDay) {  // a date alone: the series' time of day
+            w.hour = clock.localStart.hour;
+            w.minute = clock.localStart.minute;
+        }
+        set.insert(WallMinutes(w));
+    }
+    std::set<std::uint32_t> exDays, exMinutes;
+    for (icalproperty* p = icalcomponent_get_first_property(master, ICAL_EXDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(master, ICAL_EXDATE_PROPERTY)) {
+        const auto t = local(p, icalproperty_get_exdate(p));
+        if (!t)
+            continue;
+        if (t->date)
+            exDays.insert(MidnightMinutes(t->wall));
+        else
+            exMinutes.insert(WallMinutes(clock.Local(*t)));
+    }
+    if (auto raw = ctx.rawExdates.find(uid); raw != ctx.rawExdates.end())
+        for (const std::string& v : raw->second) {
+            const struct icaltimetype t = icaltime_from_string(v.c_str());
+            if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t))
+                exDays.insert(MidnightMinutes(t));
+        }
+    for (std::uint32_t m : set) {
+        if (exMinutes.count(m) || exDays.count(m - m % 1440))
+            continue;
+        if (out.minutes.size() >= cap) {
+            out.capped = true;
+            break;
+        }
+        out.minutes.push_back(m);
+    }
+    return out;
+}
+
+// A series Outlook cannot hold as a pattern, written as the single appointments of its
+// occurrences, each tied to the series by its instance date; changed occurrences as changed.
+void WriteOccurrences(icalcomponent* master, const std::vector<icalcomponent*>& overrides, const EventFields& f,
+                      const SeriesClock& clock, const std::string& uid, const std::string& reason, ZoneResolver& zones,
+                      const MappingContext& ctx, std::vector<std::string> warnings, const AppointmentSink& emit)
+{
+    // Endless rules are written up to two years past today or the series' start, whichever is later.
+    const std::int64_t nowUnix = ctx.importTime / 10000000LL - 11644473600LL;
+    const struct icaltimetype today = WallIn(nowUnix, clock.zone, !clock.zone);
+    const struct icaltimetype from = WallMinutes(today) > WallMinutes(clock.localStart) ? today : clock.localStart;
+    const std::uint32_t horizon = LocalMinutes(from.year + 2, from.month, std::min(from.day, 28), 23, 59);
+    const Occurrences occ = ExpandRules(master, clock, horizon, kMaxWrittenOccurrences, zones, ctx, uid, warnings);
+
+    // Changed occurrences by their original start (a date alone: by its day).
+    std::map<std::uint32_t, icalcomponent*> changed;
+    std::vector<icalcomponent*> unplaced;
+    for (icalcomponent* o : overrides) {
+        icalproperty* ridProp = icalcomponent_get_first_property(o, ICAL_RECURRENCEID_PROPERTY);
+        const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, warnings);
+        if (!rid.valid) {
+            unplaced.push_back(o);
+            continue;
+        }
+        std::uint32_t m = WallMinutes(clock.Local(rid));
+        if (rid.date && !clock.localStart.is_date)
+            m += static_cast<std::uint32_t>(clock.localStart.hour * 60 + clock.localStart.minute);
+        changed[m] = o;
+    }
+
+    // What will be written, in order: an occurrence as the series has it, or as it was changed.
+    struct Job {
+        icalcomponent* changedBy = nullptr;
+        std::uint32_t original = 0;
+    };
+    std::vector<Job> jobs;
+    auto cancelled = [](icalcomponent* o) {
+        icalproperty* status = icalcomponent_get_first_property(o, ICAL_STATUS_PROPERTY);
+        return status && icalproperty_get_status(status) == ICAL_STATUS_CANCELLED;
+    };
+    for (std::uint32_t m : occ.minutes) {
+        auto it = changed.find(m);
+        if (it == changed.end()) {
+            jobs.push_back({nullptr, m});
+            continue;
+        }
+        if (!cancelled(it->second))
+            jobs.push_back({it->second, m});
+        changed.erase(it);
+    }
+    // A changed occurrence the rules do not give is still one the file describes.
+    for (const auto& [m, o] : changed)
+        if (!cancelled(o))
+            jobs.push_back({o, m});
+    for (icalcomponent* o : unplaced)
+        jobs.push_back({o, WallMinutes(clock.localStart)});
+
+    std::string note = "it repeats in a way Outlook cannot store (" + reason + "): its " + std::to_string(jobs.size())
+                       + " occurrence(s) were written as separate appointments";
+    if (occ.capped) {
+        note += ", the first " + std::to_string(kMaxWrittenOccurrences) + " only";
+    } else if (occ.endless) {
+        char date[16];
+        const struct icaltimetype h = WallOfMinutes(horizon);
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", h.year, h.month, h.day);
+        note += std::string(" up to ") + date + "; the rule goes on after that";
+    }
+    warnings.push_back(note);
+
+    const std::int64_t duration = f.endFt - f.startFt;
+    const std::int64_t allDayDays = std::max<std::int64_t>(1, (duration + 720 * kMinute) / (1440 * kMinute));
+    bool first = true;
+    for (const Job& job : jobs) {
+        EventFields of = f;
+        icalcomponent* ev = master;
+        if (job.changedBy) {
+            std::vector<std::string> ow;
+            ev = job.changedBy;
+            of = ReadFields(ev, zones, ow);
+        } else {
+            const struct icaltimetype wall = WallOfMinutes(job.original);
+            of.startFt = clock.FileTime(wall, f.allDay);
+            if (f.allDay) {
+                struct icaltimetype end = wall;
+                end.day += static_cast<int>(allDayDays);
+                end = icaltime_normalize(end);
+                of.endFt = clock.FileTime(end, true);
+            } else {
+                of.endFt = of.startFt + duration;
+            }
+        }
+        People people;
+        Appointment a = BaseAppointment(ev, of, ctx, people);
+        const struct icaltimetype original = WallOfMinutes(job.original);
+        SetIdentity(a, uid, InstanceDate{original.year, original.month, original.day});
+        FinishSingle(a, of, people, clock);
+        if (first)
+            a.warnings.insert(a.warnings.begin(), warnings.begin(), warnings.end());
+        first = false;
+        emit(std::move(a));
+    }
+}
+
+}  // namespace
+
+void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
+               const MappingContext& ctx, const AppointmentSink& emit)
+{
+    std::vector<std::string> warnings;
+    icalcomponent* ev = master ? master : overrides.front();
+    if (master)
+        RepairRule(master, warnings);
+    const EventFields f = ReadFields(ev, zones, warnings);
+    People people;
+    Appointment a = BaseAppointment(ev, f, ctx, people);
+    a.warnings.insert(a.warnings.begin(), warnings.begin(), warnings.end());
 
     const std::string uid = Uid(ev);
     std::optional<InstanceDate> instance;
@@ -869,39 +1180,46 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
         instance = InstanceDate{t.year, t.month, t.day};
         a.warnings.push_back("a changed occurrence of a series that is not in the file was imported on its own");
     }
-    const Bytes goid = EncodeGlobalObjectId(uid, instance, false);
-    a.Set(PropertySet::Meeting, lid::GlobalObjectId, PropType::Binary, goid);
-    a.Set(PropertySet::Meeting, lid::CleanGlobalObjectId, PropType::Binary, EncodeGlobalObjectId(uid, std::nullopt, true));
-    a.Set(PropertySet::Tag, tag::SearchKey, PropType::Binary, ItemSearchKey(goid));
+    SetIdentity(a, uid, instance);
 
     // The series zone: where the recurrence's dates and times are counted.
-    const ResolvedZone* startZone = f.start.zone;
-    const ResolvedZone* endZone = f.end.valid ? f.end.zone : startZone;
+    SeriesClock clock;
+    clock.startZone = f.start.zone;
+    clock.endZone = f.end.valid ? f.end.zone : clock.startZone;
     // A start written in UTC anchors the series in UTC; only floating times and dates follow the
     // importing machine's zone.
-    const ResolvedZone* seriesZone = startZone ? startZone : f.start.utc ? zones.Resolve("UTC") : LocalZone(zones);
-    const int year = f.start.wall.year;
+    clock.zone = clock.startZone ? clock.startZone : f.start.utc ? zones.Resolve("UTC") : LocalZone(zones);
+    clock.year = f.start.wall.year;
+    const ResolvedZone* const seriesZone = clock.zone;
+    const int year = clock.year;
+    // The series' first start as wall time in its zone (dates: local midnight).
+    clock.localStart = clock.Local(f.start);
+    clock.localStart.is_date = f.start.date ? 1 : 0;
+    struct icaltimetype localStart = clock.localStart;
+    localStart.is_date = 0;
 
     icalproperty* rruleProp = master ? icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY) : nullptr;
     bool recurring = false;
+    std::optional<std::uint32_t> offPatternFirst;  // the pattern's first start, when DTSTART is not on it
     if (rruleProp) {
         const struct icalrecurrencetype r = icalproperty_get_rrule(rruleProp);
         const char* ruleText = icalproperty_get_value_as_string(rruleProp);
         AppointmentRecurrence rec;
         std::string why;
-        // The series' first start as wall time in its zone (dates: local midnight).
-        struct icaltimetype localStart = f.start.wall;
-        if (f.start.utc && !startZone)
-            localStart = WallIn(UnixOf(f.start), seriesZone, !seriesZone);
-        if (icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY))
-            a.warnings.push_back("the event has several repeat rules: only the first was kept");
-        // libical's iterator never moves on from a rule whose interval is 0 (found by fuzzing).
+        // What a pattern cannot hold makes the series its occurrences, one appointment each.
         if (r.interval < 1) {
+            // libical's iterator never moves on from a rule whose interval is 0 (found by fuzzing).
             a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "")
                                  + " has no positive interval: only the first occurrence was imported");
+        } else if (icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY)) {
+            WriteOccurrences(master, overrides, f, clock, uid, "it has several repeat rules", zones, ctx, a.warnings, emit);
+            return;
+        } else if (icalcomponent_get_first_property(master, ICAL_RDATE_PROPERTY)) {
+            WriteOccurrences(master, overrides, f, clock, uid, "it adds single dates to its rule", zones, ctx, a.warnings, emit);
+            return;
         } else if (!PatternFor(r, ruleText ? ruleText : "", localStart, rec, why)) {
-            a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "") + " cannot be stored by Outlook ("
-                                 + why + "): only the first occurrence was imported");
+            WriteOccurrences(master, overrides, f, clock, uid, why, zones, ctx, a.warnings, emit);
+            return;
         } else {
             // Walk the rule once: the occurrences' dates, for the count, the last date and the
             // exceptions that must name real occurrences.
@@ -926,9 +1244,10 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     first = t;
                 last = t;
                 instanceDays.insert(MidnightMinutes(t));
+                ++n;
                 // An endless series needs its first occurrence only: its deleted and changed
                 // occurrences are taken as they are dated, and it has no last day.
-                if (++n >= (endless ? 1 : kMaxInstances))
+                if (endless)
                     break;
             }
             if (it)
@@ -937,8 +1256,10 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                 a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "") + " has no occurrences: imported as a single appointment");
             } else {
                 recurring = true;
-                if (!endless && n >= kMaxInstances && (r.count == 0 || r.count > kMaxInstances))
-                    a.warnings.push_back("the series has more than 999 occurrences: only the first 999 were kept");
+                // RFC 5545: DTSTART is an occurrence even where the rule does not give it; it is
+                // written on its own, and the pattern starts where the rule does.
+                if (WallMinutes(first) != WallMinutes(localStart))
+                    offPatternFirst = WallMinutes(first);
                 rec.startDate = MidnightMinutes(first);
                 const std::uint32_t startOffset = static_cast<std::uint32_t>(localStart.hour * 60 + localStart.minute);
                 const auto durationMin = static_cast<std::uint32_t>((f.endFt - f.startFt) / kMinute);
@@ -949,7 +1270,8 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
                     rec.occurrenceCount = 10;
                     rec.endDate = kNeverEndDate;
                 } else {
-                    rec.endType = r.count ? EndType::AfterN : EndType::AfterDate;
+                    // Outlook counts at most 999 occurrences; a longer series ends by its last date.
+                    rec.endType = r.count && n <= kMaxInstances ? EndType::AfterN : EndType::AfterDate;
                     rec.occurrenceCount = static_cast<std::uint32_t>(n);
                     rec.endDate = MidnightMinutes(last);
                 }
@@ -1079,19 +1401,57 @@ Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& 
         }
     }
     if (!recurring) {
-        a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, f.startFt);
-        a.Set(PropertySet::Appointment, lid::ClipEnd, PropType::Time, f.endFt);
+        if (master && !overrides.empty() && !rruleProp) {
+            // Changed occurrences of an event that does not repeat: each the file describes.
+            WriteOccurrences(master, overrides, f, clock, uid, "it has changed occurrences but no rule", zones, ctx, a.warnings, emit);
+            return;
+        }
         a.exceptions.clear();
-        if (master && !overrides.empty())
-            a.warnings.push_back("changed occurrences of a series that does not repeat were left out");
+        FinishSingle(a, f, people, clock);
+        emit(std::move(a));
+        return;
     }
-    a.Set(PropertySet::Appointment, lid::Recurring, PropType::Boolean, recurring);
-    a.Set(PropertySet::Meeting, lid::IsRecurring, PropType::Boolean, recurring);
+    a.Set(PropertySet::Appointment, lid::Recurring, PropType::Boolean, true);
+    a.Set(PropertySet::Meeting, lid::IsRecurring, PropType::Boolean, true);
     // MS-OXOCAL 2.2.1.49: 0x400/0x401 single/recurring appointment, 0x402/0x403 the same as meetings.
-    a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32,
-          std::int64_t{(recurring ? 0x401 : 0x400) + (people.role != MeetingRole::None ? 2 : 0)});
-    SetZoneProperties(a, startZone, endZone, seriesZone, year, recurring);
-    return a;
+    a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32, std::int64_t{0x401 + (people.role != MeetingRole::None ? 2 : 0)});
+    SetZoneProperties(a, clock.startZone, clock.endZone, seriesZone, year, true);
+    if (!offPatternFirst) {
+        emit(std::move(a));
+        return;
+    }
+    // The series starts at the pattern's first occurrence; DTSTART follows as its own appointment
+    // unless an EXDATE or a changed occurrence takes it.
+    const std::int64_t duration = f.endFt - f.startFt;
+    EventFields series = f;
+    series.startFt = clock.FileTime(WallOfMinutes(*offPatternFirst), f.allDay);
+    series.endFt = series.startFt + duration;
+    SetTimes(a, series);
+    bool startTaken = false;
+    for (icalproperty* ex = icalcomponent_get_first_property(master, ICAL_EXDATE_PROPERTY); ex;
+         ex = icalcomponent_get_next_property(master, ICAL_EXDATE_PROPERTY)) {
+        std::vector<std::string> ignored;
+        const EventTime t = ReadTime(ex, icalproperty_get_exdate(ex), zones, ignored);
+        if (t.valid && (t.date ? MidnightMinutes(t.wall) == MidnightMinutes(localStart)
+                               : WallMinutes(clock.Local(t)) == WallMinutes(localStart)))
+            startTaken = true;
+    }
+    for (icalcomponent* o : overrides) {
+        std::vector<std::string> ignored;
+        icalproperty* ridProp = icalcomponent_get_first_property(o, ICAL_RECURRENCEID_PROPERTY);
+        const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, ignored);
+        if (rid.valid && MidnightMinutes(clock.Local(rid)) == MidnightMinutes(localStart))
+            startTaken = true;
+    }
+    emit(std::move(a));
+    if (startTaken)
+        return;
+    People startPeople;
+    Appointment start = BaseAppointment(master, f, ctx, startPeople);
+    SetIdentity(start, uid, InstanceDate{localStart.year, localStart.month, localStart.day});
+    FinishSingle(start, f, startPeople, clock);
+    start.warnings.push_back("its first occurrence is not on its repeat rule's pattern: it was written as an appointment of its own");
+    emit(std::move(start));
 }
 
 }  // namespace cal

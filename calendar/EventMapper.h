@@ -15,10 +15,12 @@ struct MappingContext {
     std::map<std::string, std::vector<std::string>> rawExdates;
 };
 
-// Maps one event series, the master VEVENT and the VEVENTs overriding its instances, to an
-// appointment. The master may be null when only overrides are present.
-Appointment MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
-                      const MappingContext& context);
+// Maps one event series, the master VEVENT and the VEVENTs overriding its instances, to
+// appointments, each handed to `emit` as it is made: one with Outlook's recurrence pattern where
+// the series fits one, else one for each occurrence. The master may be null when only overrides
+// are present.
+void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
+               const MappingContext& context, const AppointmentSink& emit);
 
 // Named properties used by the mapping.
 namespace lid {
