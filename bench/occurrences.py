@@ -665,10 +665,34 @@ def run(tz, files, args, exe):
             s["occ"] = [tuple(o) for o in s["occ"]]
             truth.append(s)
     pairs, lone_truth, lone_store = match(truth, stored)
+    # A series Outlook cannot hold as a pattern is stored as several appointments sharing its UID
+    # (each with its instance date in the global object id): they join the series they belong to.
+    def series_key(s):  # events without a UID are told apart by their subject
+        return (s["folder"], s["uid"]) if s["uid"] else (s["folder"], None, norm(s["subject"]))
+
+    # Files that repeat a UID (scheduling messages) have several series to a key: the
+    # appointments left over go to them in turn, in store order.
+    by_uid = collections.defaultdict(list)
+    for k, (t, s) in enumerate(pairs):
+        by_uid[series_key(s)].append(k)
+    turn = collections.Counter()
+    joined = collections.defaultdict(list)
+    rest = []
+    for s in sorted(lone_store, key=lambda x: x["node"]):
+        ks = by_uid.get(series_key(s))
+        if not ks:
+            rest.append(s)
+            continue
+        key = series_key(s)
+        joined[ks[turn[key] % len(ks)]].append(s)
+        turn[key] += 1
+    lone_store = rest
     rows = []
-    for t, s in pairs:
+    for k, (t, s) in enumerate(pairs):
         window_end = t["start"] + args.window_days * 86400
         st = restrict(s, t["start"], window_end)
+        for other in joined.get(k, []):
+            st = st + [o for o in restrict(other, t["start"], window_end) if o[0] < window_end]
         found, miss, extra, shifted = compare(t["occ"], st)
         notes = sorted(set(n for n in t["notes"].split(",") if n) | s["notes"])
         if t["allday"] != s["allday"]:

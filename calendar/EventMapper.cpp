@@ -1026,6 +1026,29 @@ Occurrences ExpandRules(icalcomponent* master, const SeriesClock& clock, std::ui
         set.insert(WallMinutes(w));
     }
     std::set<std::uint32_t> exDays, exMinutes;
+    // EXRULE (RFC 2445): occurrences taken out by a rule.
+    for (icalproperty* p = icalcomponent_get_first_property(master, ICAL_EXRULE_PROPERTY); p;
+         p = icalcomponent_get_next_property(master, ICAL_EXRULE_PROPERTY)) {
+        struct icalrecurrencetype r = icalproperty_get_exrule(p);
+        if (r.interval < 1)
+            continue;
+        if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
+            r.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(r.until)), clock.zone, !clock.zone);
+            r.until.zone = nullptr;
+        }
+        struct icaltimetype start = clock.localStart;
+        start.is_date = 0;
+        const std::uint32_t last = set.empty() ? 0 : *set.rbegin();
+        icalrecur_iterator* it = icalrecur_iterator_new(r, start);
+        for (int step = 0; it && step < kExpansionSteps; ++step) {
+            const struct icaltimetype t = icalrecur_iterator_next(it);
+            if (icaltime_is_null_time(t) || WallMinutes(t) > last)
+                break;
+            exMinutes.insert(WallMinutes(t));
+        }
+        if (it)
+            icalrecur_iterator_free(it);
+    }
     for (icalproperty* p = icalcomponent_get_first_property(master, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(master, ICAL_EXDATE_PROPERTY)) {
         const auto t = local(p, icalproperty_get_exdate(p));
@@ -1216,6 +1239,9 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
             return;
         } else if (icalcomponent_get_first_property(master, ICAL_RDATE_PROPERTY)) {
             WriteOccurrences(master, overrides, f, clock, uid, "it adds single dates to its rule", zones, ctx, a.warnings, emit);
+            return;
+        } else if (icalcomponent_get_first_property(master, ICAL_EXRULE_PROPERTY)) {
+            WriteOccurrences(master, overrides, f, clock, uid, "it takes occurrences out by a rule", zones, ctx, a.warnings, emit);
             return;
         } else if (!PatternFor(r, ruleText ? ruleText : "", localStart, rec, why)) {
             WriteOccurrences(master, overrides, f, clock, uid, why, zones, ctx, a.warnings, emit);
