@@ -1179,6 +1179,137 @@ void WriteOccurrences(icalcomponent* master, const std::vector<icalcomponent*>& 
     }
 }
 
+// A rule that repeats several times a day at the same times every day (DAILY with BYHOUR or
+// BYMINUTE, or HOURLY and MINUTELY with an interval that divides the day) is, in Outlook's terms,
+// a daily series for each of those times. Writes those series and returns true; false, writing
+// nothing, when the series is not of that kind.
+bool SplitByTimeOfDay(icalcomponent* master, const std::vector<icalcomponent*>& overrides, const EventFields& f,
+                      const SeriesClock& clock, ZoneResolver& zones, const MappingContext& ctx,
+                      const std::vector<std::string>& warnings, const AppointmentSink& emit)
+{
+    if (!overrides.empty() || f.allDay || clock.localStart.second != 0
+        || icalcomponent_get_first_property(master, ICAL_RDATE_PROPERTY)
+        || icalcomponent_get_first_property(master, ICAL_EXDATE_PROPERTY)
+        || icalcomponent_get_first_property(master, ICAL_EXRULE_PROPERTY))
+        return false;
+    icalproperty* prop = icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY);
+    if (!prop || icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY))
+        return false;
+    const struct icalrecurrencetype r = icalproperty_get_rrule(prop);
+    if (r.count != 0 || r.interval < 1 || Has(r.by_second) || Has(r.by_set_pos) || Has(r.by_year_day) || Has(r.by_week_no))
+        return false;
+    auto listed = [](const short* array, int size, int value) {
+        if (!Has(array))
+            return true;
+        for (int i = 0; i < size && array[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i)
+            if (array[i] == value)
+                return true;
+        return false;
+    };
+    const int startHour = clock.localStart.hour, startMinute = clock.localStart.minute;
+    std::set<int> times;  // minutes after midnight
+    int dayInterval = 1;
+    if (r.freq == ICAL_DAILY_RECURRENCE && (Has(r.by_hour) || Has(r.by_minute))) {
+        dayInterval = r.interval;
+        for (int h = 0; h < 24; ++h)
+            for (int m = 0; m < 60; ++m)
+                if ((Has(r.by_hour) ? listed(r.by_hour, ICAL_BY_HOUR_SIZE, h) : h == startHour)
+                    && (Has(r.by_minute) ? listed(r.by_minute, ICAL_BY_MINUTE_SIZE, m) : m == startMinute))
+                    times.insert(h * 60 + m);
+    } else if (r.freq == ICAL_HOURLY_RECURRENCE && 24 % r.interval == 0) {
+        for (int h = startHour % r.interval; h < 24; h += r.interval)
+            for (int m = 0; m < 60; ++m)
+                if (listed(r.by_hour, ICAL_BY_HOUR_SIZE, h)
+                    && (Has(r.by_minute) ? listed(r.by_minute, ICAL_BY_MINUTE_SIZE, m) : m == startMinute))
+                    times.insert(h * 60 + m);
+    } else if (r.freq == ICAL_MINUTELY_RECURRENCE && 1440 % r.interval == 0) {
+        for (int t = (startHour * 60 + startMinute) % r.interval; t < 1440; t += r.interval)
+            if (listed(r.by_hour, ICAL_BY_HOUR_SIZE, t / 60) && listed(r.by_minute, ICAL_BY_MINUTE_SIZE, t % 60))
+                times.insert(t);
+    } else {
+        return false;
+    }
+    if (times.size() < 2 || times.size() > 288)
+        return false;
+
+    // The days: what is left of the rule, said daily; Outlook must be able to store it.
+    struct icalrecurrencetype day = r;
+    day.freq = ICAL_DAILY_RECURRENCE;
+    day.interval = static_cast<short>(dayInterval);
+    day.by_hour[0] = ICAL_RECURRENCE_ARRAY_MAX;
+    day.by_minute[0] = ICAL_RECURRENCE_ARRAY_MAX;
+    struct icaltimetype localStart = clock.localStart;
+    localStart.is_date = 0;
+    AppointmentRecurrence rec;
+    std::string why;
+    const char* ruleText = icalproperty_get_value_as_string(prop);
+    if (!PatternFor(day, ruleText ? ruleText : "", localStart, rec, why))
+        return false;
+
+    const std::int64_t seconds = (f.endFt - f.startFt) / 10000000LL;
+    std::uint32_t until = UINT32_MAX;
+    if (!icaltime_is_null_time(r.until)) {
+        struct icaltimetype u = r.until;
+        if (icaltime_is_utc(u) && !u.is_date)
+            u = WallIn(static_cast<std::int64_t>(icaltime_as_timet(u)), clock.zone, !clock.zone);
+        until = u.is_date ? LocalMinutes(u.year, u.month, u.day, 23, 59) : WallMinutes(u);
+    }
+    std::vector<struct icaltimetype> firsts;
+    for (int t : times) {
+        // Its first day: the start's own when the time comes after the start, else the next day
+        // of the rule.
+        struct icaltimetype from = localStart;
+        from.hour = t / 60;
+        from.minute = t % 60;
+        struct icaltimetype firstAt = icaltime_null_time();
+        icalrecur_iterator* it = icalrecur_iterator_new(day, from);
+        for (int step = 0; it && step < 1000; ++step) {
+            const struct icaltimetype c = icalrecur_iterator_next(it);
+            if (icaltime_is_null_time(c))
+                break;
+            if (WallMinutes(c) >= WallMinutes(localStart)) {
+                firstAt = c;
+                break;
+            }
+        }
+        if (it)
+            icalrecur_iterator_free(it);
+        if (!icaltime_is_null_time(firstAt) && WallMinutes(firstAt) <= until)
+            firsts.push_back(firstAt);  // else no occurrence at this time of day
+    }
+    if (firsts.empty())
+        return false;
+    const std::string note = firsts.size() == 1
+                                 ? std::string("it repeats more often than daily but only once a day: it was written as a daily series")
+                                 : "it repeats " + std::to_string(firsts.size())
+                                       + " times a day: it was written as a daily series for each time of day";
+    bool first = true;
+    auto noteFirst = [&](Appointment&& a) {
+        if (first) {
+            a.warnings.insert(a.warnings.begin(), warnings.begin(), warnings.end());
+            a.warnings.push_back(note);
+        }
+        first = false;
+        emit(std::move(a));
+    };
+    for (struct icaltimetype firstAt : firsts) {
+        icalcomponent* one = icalcomponent_new_clone(master);
+        icalproperty* start = icalcomponent_get_first_property(one, ICAL_DTSTART_PROPERTY);
+        firstAt.zone = f.start.utc ? icaltimezone_get_utc_timezone() : nullptr;
+        icalproperty_set_dtstart(start, firstAt);
+        for (icalproperty_kind kind : {ICAL_DTEND_PROPERTY, ICAL_DURATION_PROPERTY})
+            while (icalproperty* p = icalcomponent_get_first_property(one, kind)) {
+                icalcomponent_remove_property(one, p);
+                icalproperty_free(p);
+            }
+        icalcomponent_add_property(one, icalproperty_new_duration(icaldurationtype_from_int(static_cast<int>(seconds))));
+        icalproperty_set_rrule(icalcomponent_get_first_property(one, ICAL_RRULE_PROPERTY), day);
+        MapSeries(one, {}, zones, ctx, noteFirst);
+        icalcomponent_free(one);
+    }
+    return !first;
+}
+
 }  // namespace
 
 void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrides, ZoneResolver& zones,
@@ -1244,7 +1375,8 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
             WriteOccurrences(master, overrides, f, clock, uid, "it takes occurrences out by a rule", zones, ctx, a.warnings, emit);
             return;
         } else if (!PatternFor(r, ruleText ? ruleText : "", localStart, rec, why)) {
-            WriteOccurrences(master, overrides, f, clock, uid, why, zones, ctx, a.warnings, emit);
+            if (!SplitByTimeOfDay(master, overrides, f, clock, zones, ctx, a.warnings, emit))
+                WriteOccurrences(master, overrides, f, clock, uid, why, zones, ctx, a.warnings, emit);
             return;
         } else {
             // Walk the rule once: the occurrences' dates, for the count, the last date and the
