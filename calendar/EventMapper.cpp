@@ -268,9 +268,11 @@ const ResolvedZone* LocalZone(ZoneResolver& zones)
 }
 
 void SetZoneProperties(Appointment& a, const ResolvedZone* startZone, const ResolvedZone* endZone,
-                       const ResolvedZone* seriesZone, int year, bool recurring)
+                       const ResolvedZone* seriesZone, int year, bool recurring, int lastYear = 0)
 {
-    auto definition = [&](const ResolvedZone* z, bool recur) { return z->Definition(year, recur); };
+    // A series' own definition holds the rules of every year it spans, so that a year whose
+    // switches differed (Sydney's in 2000, the US's from 2007) places its occurrences right.
+    auto definition = [&](const ResolvedZone* z, bool recur) { return z->Definition(year, recur, recur ? lastYear : year); };
     if (startZone)
         a.Set(PropertySet::Appointment, lid::TimeZoneDefinitionStartDisplay, PropType::Binary, definition(startZone, false));
     const ResolvedZone* described = recurring && seriesZone ? seriesZone : startZone;
@@ -991,6 +993,7 @@ Occurrences ExpandRules(icalcomponent* master, const SeriesClock& clock, std::ui
         }
         struct icaltimetype start = clock.localStart;
         start.is_date = 0;
+        std::vector<std::uint32_t> given;
         icalrecur_iterator* it = icalrecur_iterator_new(r, start);
         for (int step = 0; it && step < kExpansionSteps; ++step) {
             const struct icaltimetype t = icalrecur_iterator_next(it);
@@ -999,12 +1002,17 @@ Occurrences ExpandRules(icalcomponent* master, const SeriesClock& clock, std::ui
             const std::uint32_t m = WallMinutes(t);
             if (endless && m > horizon)
                 break;
-            set.insert(m);
-            if (set.size() > cap * 2)
+            given.push_back(m);
+            if (given.size() > cap * 2)
                 break;
         }
         if (it)
             icalrecur_iterator_free(it);
+        // RFC 5545: DTSTART counts as the first of COUNT occurrences even where the rule does not
+        // give it; libical then gives one too many.
+        if (r.count > 0 && !given.empty() && given.front() != WallMinutes(start) && static_cast<int>(given.size()) == r.count)
+            given.pop_back();
+        set.insert(given.begin(), given.end());
     }
     auto local = [&](icalproperty* p, struct icaltimetype value) -> std::optional<EventTime> {
         EventTime t = ReadTime(p, value, zones, warnings);
@@ -1355,6 +1363,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
     icalproperty* rruleProp = master ? icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY) : nullptr;
     bool recurring = false;
     std::optional<std::uint32_t> offPatternFirst;  // the pattern's first start, when DTSTART is not on it
+    int seriesLastYear = year;                     // the last year the series has an occurrence in
     if (rruleProp) {
         const struct icalrecurrencetype r = icalproperty_get_rrule(rruleProp);
         const char* ruleText = icalproperty_get_value_as_string(rruleProp);
@@ -1392,6 +1401,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                 walk.until.is_date = 0;
             }
             icalrecur_iterator* it = icalrecur_iterator_new(walk, localStart);
+            struct icaltimetype beforeLast = icaltime_null_time();
             int n = 0;
             const bool endless = r.count == 0 && icaltime_is_null_time(r.until);
             for (int step = 0; it && step < kExpansionSteps; ++step) {
@@ -1400,6 +1410,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                     break;
                 if (n == 0)
                     first = t;
+                beforeLast = last;
                 last = t;
                 instanceDays.insert(MidnightMinutes(t));
                 ++n;
@@ -1410,7 +1421,17 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
             }
             if (it)
                 icalrecur_iterator_free(it);
-            if (n == 0) {
+            // RFC 5545: DTSTART always counts as the first of COUNT occurrences, also where the
+            // rule does not give it (libical's iterator then gives COUNT more).
+            const bool startCounted = r.count > 0 && n > 0 && WallMinutes(first) != WallMinutes(localStart);
+            if (startCounted) {
+                instanceDays.erase(MidnightMinutes(last));
+                last = beforeLast;
+                --n;
+            }
+            if (n == 0 && startCounted) {
+                // Only the start is left: a single appointment.
+            } else if (n == 0) {
                 a.warnings.push_back(std::string("the repeat rule ") + (ruleText ? ruleText : "") + " has no occurrences: imported as a single appointment");
             } else {
                 recurring = true;
@@ -1423,6 +1444,9 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                 const auto durationMin = static_cast<std::uint32_t>((f.endFt - f.startFt) / kMinute);
                 rec.startTimeOffset = startOffset;
                 rec.endTimeOffset = startOffset + durationMin;
+                const std::time_t now = std::time(nullptr);
+                const int thisYear = icaltime_from_timet_with_zone(now, 0, icaltimezone_get_utc_timezone()).year;
+                seriesLastYear = endless ? std::max(year, thisYear + 2) : last.year;
                 if (endless) {
                     rec.endType = EndType::Never;
                     rec.occurrenceCount = 10;
@@ -1573,7 +1597,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
     a.Set(PropertySet::Meeting, lid::IsRecurring, PropType::Boolean, true);
     // MS-OXOCAL 2.2.1.49: 0x400/0x401 single/recurring appointment, 0x402/0x403 the same as meetings.
     a.Set(PropertySet::Tag, tag::IconIndex, PropType::Int32, std::int64_t{0x401 + (people.role != MeetingRole::None ? 2 : 0)});
-    SetZoneProperties(a, clock.startZone, clock.endZone, seriesZone, year, true);
+    SetZoneProperties(a, clock.startZone, clock.endZone, seriesZone, year, true, seriesLastYear);
     if (!offPatternFirst) {
         emit(std::move(a));
         return;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 namespace cal {
 
@@ -35,68 +37,6 @@ std::string StripPrefix(std::string tzid)
     if (!tzid.empty() && tzid.front() == '/')
         return tzid.substr(1);
     return tzid;
-}
-
-int OffsetMinutes(icalcomponent* sub)
-{
-    icalproperty* to = icalcomponent_get_first_property(sub, ICAL_TZOFFSETTO_PROPERTY);
-    return to ? icalproperty_get_tzoffsetto(to) / 60 : 0;
-}
-
-// The STANDARD or DAYLIGHT observance in force in `year`: the latest one starting by then whose
-// yearly rule has not ended.
-icalcomponent* Observance(icalcomponent* vtimezone, icalcomponent_kind kind, int year, bool needRule)
-{
-    icalcomponent* best = nullptr;
-    struct icaltimetype bestStart = icaltime_null_time();
-    for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, kind); c;
-         c = icalcomponent_get_next_component(vtimezone, kind)) {
-        icalproperty* dtstart = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
-        if (!dtstart)
-            continue;
-        const struct icaltimetype start = icalproperty_get_dtstart(dtstart);
-        if (start.year > year)
-            continue;
-        icalproperty* rrule = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
-        if (needRule) {
-            if (!rrule)
-                continue;
-            const struct icalrecurrencetype r = icalproperty_get_rrule(rrule);
-            if (!icaltime_is_null_time(r.until) && r.until.year < year)
-                continue;
-        }
-        if (!best || icaltime_compare(start, bestStart) > 0) {
-            best = c;
-            bestStart = start;
-        }
-    }
-    return best;
-}
-
-SystemTime SwitchDate(icalcomponent* observance)
-{
-    SystemTime st;
-    icalproperty* rrule = icalcomponent_get_first_property(observance, ICAL_RRULE_PROPERTY);
-    const struct icaltimetype start = icalproperty_get_dtstart(icalcomponent_get_first_property(observance, ICAL_DTSTART_PROPERTY));
-    st.hour = static_cast<std::uint16_t>(start.hour);
-    st.minute = static_cast<std::uint16_t>(start.minute);
-    if (!rrule)
-        return st;
-    const struct icalrecurrencetype r = icalproperty_get_rrule(rrule);
-    st.month = static_cast<std::uint16_t>(r.by_month[0] != ICAL_RECURRENCE_ARRAY_MAX ? r.by_month[0] : start.month);
-    if (r.by_day[0] != ICAL_RECURRENCE_ARRAY_MAX) {
-        const int weekday = icalrecurrencetype_day_day_of_week(r.by_day[0]);  // 1 = Sunday
-        int nth = icalrecurrencetype_day_position(r.by_day[0]);
-        if (nth == 0 && r.by_set_pos[0] != ICAL_RECURRENCE_ARRAY_MAX)
-            nth = r.by_set_pos[0];
-        if (nth == 0 && r.by_month_day[0] != ICAL_RECURRENCE_ARRAY_MAX)
-            nth = (r.by_month_day[0] + 6) / 7;  // e.g. BYMONTHDAY=8..14 with BYDAY=SU: the 2nd Sunday
-        st.dayOfWeek = static_cast<std::uint16_t>(weekday - 1);
-        st.day = static_cast<std::uint16_t>(nth < 0 || nth > 4 ? 5 : nth);
-    } else {
-        st.day = static_cast<std::uint16_t>(start.day);
-    }
-    return st;
 }
 
 }  // namespace
@@ -292,11 +232,22 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
     return m_builtin.emplace(tzid, std::move(resolved)).first->second.get();
 }
 
-const Bytes& ResolvedZone::Definition(int year, bool recur) const
+const Bytes& ResolvedZone::Definition(int year, bool recur, int lastYear) const
 {
-    auto [it, added] = m_definitions.try_emplace(year * 2 + (recur ? 1 : 0));
-    if (added)
-        it->second = EncodeTimeZoneDefinition(keyName, {RuleOf(zone, year)}, 0, recur);
+    lastYear = std::clamp(lastYear, year, year + 200);
+    auto [it, added] = m_definitions.try_emplace(std::tuple{year, lastYear, recur});
+    if (added) {
+        // One rule for each span of years whose switches were the same; the one in force this
+        // year is the effective one (MS-OXOCAL 2.2.1.41.1).
+        const std::vector<TimeZoneRule> rules = RulesOf(zone, year, lastYear);
+        const std::time_t now = std::time(nullptr);
+        const int thisYear = icaltime_from_timet_with_zone(now, 0, icaltimezone_get_utc_timezone()).year;
+        std::size_t effective = 0;
+        for (std::size_t i = 0; i < rules.size(); ++i)
+            if (rules[i].year <= thisYear)
+                effective = i;
+        it->second = EncodeTimeZoneDefinition(keyName, rules, effective, recur);
+    }
     return it->second;
 }
 
@@ -308,30 +259,97 @@ const Bytes& ResolvedZone::Struct(int year) const
     return it->second;
 }
 
+namespace {
+
+// The zone's offset from UTC, in seconds east, at a Unix time.
+int OffsetAt(icaltimezone* zone, std::int64_t unix)
+{
+    struct icaltimetype t = icaltime_from_timet_with_zone(static_cast<time_t>(unix), 0, icaltimezone_get_utc_timezone());
+    int daylight = 0;
+    return icaltimezone_get_utc_offset_of_utc_time(zone, &t, &daylight);
+}
+
+// A switch as Outlook's rules give it: month, weekday and its week in the month (5: the last),
+// at a local clock time.
+SystemTime SwitchOf(std::int64_t localUnix)
+{
+    const struct icaltimetype t = icaltime_from_timet_with_zone(static_cast<time_t>(localUnix), 0, icaltimezone_get_utc_timezone());
+    SystemTime st;
+    st.month = static_cast<std::uint16_t>(t.month);
+    st.dayOfWeek = static_cast<std::uint16_t>(icaltime_day_of_week(t) - 1);
+    st.day = static_cast<std::uint16_t>(t.day + 7 > icaltime_days_in_month(t.month, t.year) ? 5 : (t.day - 1) / 7 + 1);
+    st.hour = static_cast<std::uint16_t>(t.hour);
+    st.minute = static_cast<std::uint16_t>(t.minute);
+    return st;
+}
+
+bool SameRule(const TimeZoneRule& a, const TimeZoneRule& b)
+{
+    auto same = [](const SystemTime& x, const SystemTime& y) {
+        return x.month == y.month && x.dayOfWeek == y.dayOfWeek && x.day == y.day && x.hour == y.hour && x.minute == y.minute;
+    };
+    return a.bias == b.bias && a.standardBias == b.standardBias && a.daylightBias == b.daylightBias
+           && same(a.standardDate, b.standardDate) && same(a.daylightDate, b.daylightDate);
+}
+
+}  // namespace
+
+// The year's rule read from the zone's own offsets, as libical applies them to the file's times:
+// whatever form the zone's definition takes (yearly rules, or one-off dates as in the years some
+// countries moved their switches), the rule gives the switches that year really had.
 TimeZoneRule RuleOf(icaltimezone* zone, int year)
 {
     TimeZoneRule rule;
-    icalcomponent* vtz = zone ? icaltimezone_get_component(zone) : nullptr;
-    if (!vtz)
+    rule.year = static_cast<std::uint16_t>(std::clamp(year, 1601, 9999));
+    if (!zone)
         return rule;
-    icalcomponent* standard = Observance(vtz, ICAL_XSTANDARD_COMPONENT, year, true);
-    icalcomponent* daylight = Observance(vtz, ICAL_XDAYLIGHT_COMPONENT, year, true);
-    if (!standard || !daylight) {
-        // No yearly switch: a fixed offset, the latest standard observance started by then.
-        icalcomponent* fixed = Observance(vtz, ICAL_XSTANDARD_COMPONENT, year, false);
-        if (!fixed)
-            fixed = Observance(vtz, ICAL_XDAYLIGHT_COMPONENT, year, false);
-        if (fixed)
-            rule.bias = -OffsetMinutes(fixed);
+    const std::int64_t yearStart = (static_cast<std::int64_t>(LocalMinutes(std::clamp(year, 1601, 9999), 1, 1)) - 11644473600LL / 60) * 60;
+    struct Switch {
+        std::int64_t at;  // UTC
+        int from, to;     // offsets, seconds east
+    };
+    std::vector<Switch> switches;
+    int previous = OffsetAt(zone, yearStart);
+    const int first = previous;
+    for (int day = 1; day <= 366; ++day) {
+        const std::int64_t probe = yearStart + day * 86400LL;
+        const int now = OffsetAt(zone, probe);
+        if (now == previous)
+            continue;
+        // The instant of the switch, to the second.
+        std::int64_t lo = probe - 86400, hi = probe;
+        while (hi - lo > 1) {
+            const std::int64_t mid = lo + (hi - lo) / 2;
+            (OffsetAt(zone, mid) == previous ? lo : hi) = mid;
+        }
+        switches.push_back({hi, previous, now});
+        previous = now;
+    }
+    if (switches.size() != 2 || switches[0].from != switches[1].to || switches[0].to != switches[1].from) {
+        // No yearly pair of switches: the offset most of the year has.
+        rule.bias = -(switches.empty() ? first : OffsetAt(zone, yearStart + 182 * 86400LL)) / 60;
         return rule;
     }
-    rule.bias = -OffsetMinutes(standard);
-    rule.daylightBias = -OffsetMinutes(daylight) - rule.bias;
-    rule.standardDate = SwitchDate(standard);
-    rule.daylightDate = SwitchDate(daylight);
-    const struct icaltimetype start = icalproperty_get_dtstart(icalcomponent_get_first_property(standard, ICAL_DTSTART_PROPERTY));
-    rule.year = static_cast<std::uint16_t>(std::clamp(start.year, 1601, 9999));
+    const Switch& toDaylight = switches[0].to > switches[0].from ? switches[0] : switches[1];
+    const Switch& toStandard = switches[0].to > switches[0].from ? switches[1] : switches[0];
+    rule.bias = -toDaylight.from / 60;
+    rule.daylightBias = -(toDaylight.to - toDaylight.from) / 60;
+    // Each switch at the clock time it happens by the clock in force before it.
+    rule.daylightDate = SwitchOf(toDaylight.at + toDaylight.from);
+    rule.standardDate = SwitchOf(toStandard.at + toStandard.from);
     return rule;
+}
+
+std::vector<TimeZoneRule> RulesOf(icaltimezone* zone, int firstYear, int lastYear)
+{
+    std::vector<TimeZoneRule> rules;
+    for (int year = firstYear; year <= std::max(firstYear, lastYear); ++year) {
+        TimeZoneRule rule = RuleOf(zone, year);
+        if (!rules.empty() && SameRule(rules.back(), rule))
+            continue;
+        rules.push_back(rule);
+    }
+    return rules;
 }
 
 }  // namespace cal

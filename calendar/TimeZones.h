@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace cal {
@@ -17,6 +18,9 @@ std::string WindowsZoneForIana(const std::string& iana);
 
 // Outlook's rule for a zone in a given year: biases and the daylight-saving switch dates.
 TimeZoneRule RuleOf(icaltimezone* zone, int year);
+// The rules of the years from `firstYear` to `lastYear`, one for each span of years that switch
+// alike, each with the first year it holds for.
+std::vector<TimeZoneRule> RulesOf(icaltimezone* zone, int firstYear, int lastYear);
 
 // A resolved zone: libical's zone, and the name Outlook's structures give it. Its Outlook
 // structures are built once per year asked for.
@@ -24,11 +28,13 @@ struct ResolvedZone {
     icaltimezone* zone = nullptr;  // owned by the resolver
     std::string keyName;           // Windows id when known, else the TZID as written
 
-    const Bytes& Definition(int year, bool recur) const;
+    // TZDEFINITION from `year` on; a series' definition also holds the rules of the years to
+    // `lastYear`.
+    const Bytes& Definition(int year, bool recur, int lastYear = 0) const;
     const Bytes& Struct(int year) const;
 
 private:
-    mutable std::map<int, Bytes> m_definitions;  // key: year * 2 + recur
+    mutable std::map<std::tuple<int, int, bool>, Bytes> m_definitions;  // first and last year, recur
     mutable std::map<int, Bytes> m_structs;
 };
 

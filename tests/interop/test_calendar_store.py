@@ -246,7 +246,7 @@ def main():
         (work_events, "Team sync", {"DTSTART": "20240108T090000Z", "DTEND": "20240108T093000Z", "LOCATION": "Room 1",
                                     "RRULE": "FREQ=WEEKLY;COUNT=10;BYDAY=MO;TH", "TRIGGER": "-PT15M"}),
         (work_events, "Quarterly review", {"DTSTART": "20240607T130000Z", "DTEND": "20240607T143000Z",
-                                           "RRULE": "FREQ=MONTHLY;COUNT=4;INTERVAL=3;BYSETPOS=1;BYDAY=FR"}),
+                                           "RRULE": "FREQ=MONTHLY;COUNT=3;INTERVAL=3;BYSETPOS=1;BYDAY=FR"}),
     ]
     if have_corpus:
         cal_events = by_summary(events(os.path.join(base, "cal", "calendar")))

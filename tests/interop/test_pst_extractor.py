@@ -56,7 +56,7 @@ OUR_APPOINTMENTS = [
      {"start": "2024-06-07T13:00:00.000Z", "end": "2024-06-07T14:30:00.000Z", "allDay": False, "recurring": True,
       "location": "", "recurrence": {"frequency": "Monthly", "patternType": "MonthNth", "period": 3,
                                      "patternTypeSpecific": {"weekdays": days(FR), "nth": 1},
-                                     "endType": "AfterNOccurrences", "occurrenceCount": 4}}),
+                                     "endType": "AfterNOccurrences", "occurrenceCount": 3}}),  # the start counts as the first of #4
 ]
 CORPUS_APPOINTMENTS = [
     ("cal", "Team Meeting",
