@@ -5,6 +5,8 @@
 #include "filelist/Twips.h"
 #include "filelist/UserPrompts.h"
 
+#include "messaging/Session.h"
+
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -251,6 +253,8 @@ void frmStep1::Form_Load()
 void frmStep1::Form_Unload(int& cancel)
 {
     cancel = 0;
+    // An import under way ends here too: what it saved goes into its store first.
+    messaging::CommitAttachedStores();
     m_endProgram();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 
+#include <chrono>
 #include <exception>
 #include <filesystem>
 
@@ -134,6 +135,13 @@ std::shared_ptr<messaging::RDOFolder> OpenMAPIFolder(const QString& path)
     return current;
 }
 
+namespace {
+
+// A commit sooner than the interval when this many appointments wait for one.
+constexpr int kCommitBudget = 20000;
+
+}  // namespace
+
 ImportResult RunImport(const QStringList& files, const ImportOptions& options, ImportObserver& observer)
 {
     ImportResult result;
@@ -204,18 +212,76 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
     result.folders = folders;
     CreateFolders(*session, storeEntryId, result.displayName, folders, observer);
 
-    // One item a file.
+    // One item a file. Files are committed together, about once a second, and each is told
+    // done only once the commit that holds it is on disk: a run that is killed keeps every file
+    // it reported imported, and the disk is flushed once a second instead of once a file.
+    struct Done {
+        int index = 0;
+        QString path, relative, reason;
+        int saved = 0;
+        int skipped = 0;
+        QStringList notes;
+    };
+    std::vector<Done> waiting;
+    int waitingAppointments = 0;
+    auto lastCommit = std::chrono::steady_clock::now();
+    auto tell = [&](const Done& d) {
+        if (d.reason.isEmpty()) {
+            ++result.filesImported;
+            result.appointments += d.saved;
+            result.itemsSkipped += d.skipped;
+            for (const QString& note : d.notes)
+                result.warnings << d.path + QStringLiteral(": ") + note;
+            if (!d.notes.isEmpty())
+                observer.FileNotes(d.index, total, d.path, d.notes);
+        } else {
+            result.failed.push_back({d.path, d.reason});
+        }
+        observer.FileDone(d.index, total, d.path, d.relative, d.saved, d.reason);
+    };
+    // What was saved since the last commit is lost with a store that cannot be written: those
+    // files are told failed with the reason, and the run ends.
+    auto storeFailed = [&](const QString& reason) {
+        result.status = ImportResult::Status::StoreFailed;
+        result.error = QStringLiteral("The store %1 could not be written: %2").arg(result.storePath, reason);
+        for (Done& d : waiting) {
+            if (d.reason.isEmpty()) {
+                d.reason = reason;
+                d.saved = 0;
+                d.notes.clear();
+            }
+            tell(d);
+        }
+        waiting.clear();
+    };
+    auto commit = [&]() -> bool {
+        try {
+            store->Commit();
+        } catch (const std::exception& e) {
+            storeFailed(FromUtf8(e.what()));
+            return false;
+        }
+        for (const Done& d : waiting)
+            tell(d);
+        waiting.clear();
+        waitingAppointments = 0;
+        lastCommit = std::chrono::steady_clock::now();
+        return true;
+    };
+
     QString openFolderPath;
     std::shared_ptr<messaging::RDOFolder> openFolder;
     for (int r = 0; r < total; ++r) {
-        const QString& path = paths[r];
-        const QString& relative = relativeFolders[r];
+        Done done;
+        done.index = r;
+        done.path = paths[r];
+        done.relative = relativeFolders[r];
+        const QString& path = done.path;
+        const QString& relative = done.relative;
         observer.FileStarting(r, total);
         observer.Yield();
-        QString reason = placeErrors[r];
-        QStringList notes;
-        int saved = 0;
-        if (reason.isEmpty()) {
+        done.reason = placeErrors[r];
+        if (done.reason.isEmpty()) {
             try {
                 if (!openFolder || openFolderPath != relative) {
                     openFolder.reset();
@@ -228,20 +294,18 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 if (format == 0)
                     throw messaging::Error("the name ends neither in .vcs nor in .ics");
                 item->Import(NativePathFromText(path), format);
-                item->Save();
-                saved = item->AppointmentsSaved();
+                item->Write();
+                done.saved = item->AppointmentsSaved();
                 const cal::CalendarFile& read = item->ImportResult();
-                result.itemsSkipped += read.skippedTodos + read.skippedJournals;
-                for (const std::string& warning : read.warnings) {
-                    notes << FromUtf8(warning.c_str());
-                    result.warnings << path + QStringLiteral(": ") + notes.back();
-                }
+                done.skipped = read.skippedTodos + read.skippedJournals;
+                for (const std::string& warning : read.warnings)
+                    done.notes << FromUtf8(warning.c_str());
             } catch (const messaging::StoreWriteError& e) {
-                // Nothing more can be written: the store keeps what was saved so far.
-                result.status = ImportResult::Status::StoreFailed;
-                result.error = QStringLiteral("The store %1 could not be written: %2").arg(result.storePath, FromUtf8(e.what()));
-                result.failed.push_back({path, FromUtf8(e.what())});
-                observer.FileDone(r, total, path, relative, 0, FromUtf8(e.what()));
+                // Nothing more can be written: the store keeps what the last commit held.
+                done.reason = FromUtf8(e.what());
+                done.saved = 0;
+                waiting.push_back(done);
+                storeFailed(done.reason);
                 try {
                     store->Remove();
                 } catch (const std::exception&) {
@@ -249,30 +313,40 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 session->Logoff();
                 return result;
             } catch (const std::exception& e) {
-                reason = FromUtf8(e.what());
+                done.reason = FromUtf8(e.what());
                 // The reader names the file itself; the list names it already.
                 const QString prefix = path + QStringLiteral(": ");
-                if (reason.startsWith(prefix))
-                    reason = reason.mid(prefix.size());
+                if (done.reason.startsWith(prefix))
+                    done.reason = done.reason.mid(prefix.size());
+                done.saved = 0;
             }
         }
-        if (reason.isEmpty()) {
-            ++result.filesImported;
-            result.appointments += saved;
-            if (!notes.isEmpty())
-                observer.FileNotes(r, total, path, notes);
-        } else {
-            result.failed.push_back({path, reason});
+        waitingAppointments += done.saved;
+        if (waiting.empty() && !done.reason.isEmpty()) {
+            tell(done);  // nothing of it waits for a commit
+            continue;
         }
-        observer.FileDone(r, total, path, relative, saved, reason);
+        waiting.push_back(std::move(done));
+        if (std::chrono::steady_clock::now() - lastCommit >= options.commitInterval || waitingAppointments >= kCommitBudget) {
+            if (!commit()) {
+                try {
+                    store->Remove();
+                } catch (const std::exception&) {
+                }
+                session->Logoff();
+                return result;
+            }
+        }
     }
 
     observer.Yield();
     try {
         store->Remove();
+        for (const Done& d : waiting)
+            tell(d);
+        waiting.clear();
     } catch (const std::exception& e) {
-        result.status = ImportResult::Status::StoreFailed;
-        result.error = QStringLiteral("The store %1 could not be written: %2").arg(result.storePath, FromUtf8(e.what()));
+        storeFailed(FromUtf8(e.what()));
     }
     observer.Yield();
     session->Logoff();

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -65,6 +66,9 @@ struct ImportOptions {
     QString displayName;  // empty: "Varnel Calendars : Created - " + time stamp
     // Local date and time for the stamps; the system clock unless set.
     std::function<QDateTime()> clock;
+    // Files are committed together once this much time has passed since the last commit (and at
+    // the end); zero commits after every file.
+    std::chrono::milliseconds commitInterval{1000};
 };
 
 // The stamp in store names: day.month.two-digit-year hour.minute.seconds, only the seconds with a

@@ -106,13 +106,22 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
 
 void RDOAppointmentItem::Save()
 {
+    Write();
+    try {
+        m_store->Open().Commit();
+    } catch (const pst::StoreError& e) {
+        throw StoreWriteError(std::string("the item could not be saved: ") + e.what());
+    }
+}
+
+void RDOAppointmentItem::Write()
+{
     pst::MessageStore& store = m_store->Open();
     try {
         for (const cal::Appointment& a : m_appointments) {
             store.AddMessage(m_folder, AppointmentMessage(a));
             ++m_saved;
         }
-        store.Commit();
     } catch (const pst::StoreError& e) {
         throw StoreWriteError(std::string("the item could not be saved: ") + e.what());
     }
@@ -197,6 +206,28 @@ std::string RDOStore::EntryID() const { return m_store->entryId; }
 std::shared_ptr<RDOFolder> RDOStore::IPMRootFolder() const
 {
     return std::make_shared<RDOFolder>(m_store, m_store->Open().IpmSubtree());
+}
+
+void RDOStore::Commit()
+{
+    pst::MessageStore& store = m_store->Open();
+    try {
+        store.Commit();
+    } catch (const pst::StoreError& e) {
+        throw StoreWriteError(e.what());
+    }
+}
+
+void CommitAttachedStores() noexcept
+{
+    for (const auto& s : TheProfile().stores) {
+        try {
+            if (s->attached && s->store)
+                s->store->Commit();
+        } catch (const std::exception&) {
+            // The store keeps its last commit.
+        }
+    }
 }
 
 void RDOStore::Remove()

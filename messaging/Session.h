@@ -44,6 +44,9 @@ public:
     void Import(const std::string& path, int format);
     // Writes what the import read and commits it. An item that imported nothing writes nothing.
     void Save();
+    // Writes what the import read without a commit: it is part of the file with the store's next
+    // commit (RDOStore::Commit or Remove), so that many items can share one.
+    void Write();
 
     // What the last import reported: file-level and per-appointment warnings, skipped tasks.
     const cal::CalendarFile& ImportResult() const { return m_result; }
@@ -105,12 +108,18 @@ public:
     // An opaque value naming the store, only handed back to GetStoreFromID.
     std::string EntryID() const;
     std::shared_ptr<RDOFolder> IPMRootFolder() const;
+    // Makes everything saved so far part of the file, in one crash-safe commit.
+    void Commit();
     // Writes everything, closes the file and detaches the store; the file stays.
     void Remove();
 
 private:
     std::shared_ptr<AttachedStore> m_store;
 };
+
+// Commits every attached store, for a program about to end in the middle of an import; a store
+// that cannot be written keeps its last commit. Never throws.
+void CommitAttachedStores() noexcept;
 
 class RDOStores {
 public:

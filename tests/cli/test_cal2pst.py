@@ -181,7 +181,8 @@ class Cal2pst(unittest.TestCase):
         tree = os.path.join(self.dir, "tree")
         subprocess.run([sys.executable, MAKE_CALENDARS, "tree", tree, "1000"], check=True)
         store = os.path.join(self.out, "full.pst")
-        r = run("-q", "-o", store, tree, preexec_fn=small_disk)
+        # A commit after every file, so that the disk fills between commits.
+        r = run("-q", "--commit-every", "0", "-o", store, tree, preexec_fn=small_disk)
         self.assertEqual(r.returncode, 2, r.stderr)
         self.assertIn("The store %s could not be written" % os.path.realpath(store), r.stderr)
         fields, failed = summary(r.stdout)
