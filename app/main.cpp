@@ -1,10 +1,12 @@
 #include "app/QtUserPrompts.h"
 #include "app/frmStep1.h"
+#include "filelist/StandardDescriptors.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    OpenStandardDescriptors();
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry, and so to the entry's icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.varnel.CalendarImporter"));

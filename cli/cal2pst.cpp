@@ -2,6 +2,7 @@
 // the same import run as the window.
 #include "filelist/CalendarFiles.h"
 #include "filelist/NativePath.h"
+#include "filelist/StandardDescriptors.h"
 #include "import/ImportRun.h"
 
 #include <QCoreApplication>
@@ -139,6 +140,8 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Before anything opens a file: closed standard streams would hand their numbers to the store.
+    OpenStandardDescriptors();
     QCoreApplication app(argc, argv);
     QString output;
     QString directory;
@@ -156,6 +159,8 @@ int main(int argc, char* argv[])
             return Arg(argv[++i]);
         };
         if (optionsDone || !a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
+            if (a.isEmpty())
+                return UsageError(QStringLiteral("an empty PATH was given"));
             paths << a;
         } else if (a == QLatin1String("--")) {
             optionsDone = true;
@@ -205,7 +210,8 @@ int main(int argc, char* argv[])
     for (const QString& path : paths) {
         // Names are taken as bytes, so that a name that is not UTF-8 still opens.
         std::error_code ec;
-        const std::filesystem::path native = std::filesystem::absolute(NativePathFromText(path), ec).lexically_normal();
+        // Made absolute but never cleaned as text: "link/../a.ics" is where the kernel goes.
+        const std::filesystem::path native = std::filesystem::absolute(NativePathFromText(path), ec);
         if (!std::filesystem::is_directory(native, ec)) {
             files << TextFromNativePath(native.string());
             continue;
@@ -237,7 +243,7 @@ int main(int argc, char* argv[])
     ImportOptions options;
     auto absolute = [](const QString& path) {
         std::error_code ec;
-        return TextFromNativePath(std::filesystem::absolute(NativePathFromText(path), ec).lexically_normal().string());
+        return TextFromNativePath(std::filesystem::absolute(NativePathFromText(path), ec).string());
     };
     if (!output.isEmpty())
         options.storePath = absolute(output);

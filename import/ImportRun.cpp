@@ -86,7 +86,7 @@ void CreateFolders(messaging::RDOSession& session, const std::string& storeEntry
 // The import format a file's name asks for: 7 vCalendar, 8 iCalendar, 0 neither.
 int ImportFormat(const QString& path)
 {
-    const QString ending = path.right(3).toLower();
+    const QString ending = TrimSpaces(path).right(3).toLower();
     if (ending == QLatin1String("vcs"))
         return cal::kFormatVCalendar;
     if (ending == QLatin1String("ics"))
@@ -146,11 +146,11 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
 {
     ImportResult result;
     std::vector<QString> paths;
-    for (const QString& file : files) {
-        const QString path = TrimSpaces(file);
-        if (!path.isEmpty())
-            paths.push_back(path);
-    }
+    // Blanks around a name only matter for recognising its ending: the file opened is the one
+    // listed, byte for byte ("a.ics " is not "a.ics").
+    for (const QString& file : files)
+        if (!TrimSpaces(file).isEmpty())
+            paths.push_back(file);
     if (paths.empty()) {
         result.status = ImportResult::Status::NothingToImport;
         return result;

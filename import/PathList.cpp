@@ -1,8 +1,11 @@
 #include "PathList.h"
 
+#include "filelist/NativePath.h"
+
 #include <QDir>
 #include <QStringList>
 
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -119,8 +122,17 @@ QString RelativeFolderOf(const QString& listedPath)
         // separates folders in the store, so it is replaced.
         if (text.endsWith(QLatin1Char('/')))
             throw PathListError("the path names a folder, not a file");
-        // "." and ".." name no folder of their own.
-        parts = QDir::cleanPath(text).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        // "." and ".." name no folder of their own. ".." is the parent of where the kernel is
+        // after the folder before it, a link's target's parent for a link: the folder is the real
+        // one where it exists, and only read as text where it does not.
+        QString folderText = text.left(text.lastIndexOf(QLatin1Char('/')) + 1);
+        if (folderText.split(QLatin1Char('/')).contains(QStringLiteral(".."))) {
+            std::error_code ec;
+            const std::filesystem::path real = std::filesystem::canonical(NativePathFromText(folderText), ec);
+            if (!ec)
+                folderText = TextFromNativePath(real.string()) + QLatin1Char('/');
+        }
+        parts = QDir::cleanPath(folderText + QStringLiteral("x")).split(QLatin1Char('/'), Qt::SkipEmptyParts);
         if (parts.isEmpty())
             throw PathListError("the path names a folder, not a file");
         parts.removeLast();

@@ -193,6 +193,68 @@ class Cal2pst(unittest.TestCase):
         self.assertEqual(held, imported)
 
 
+def one_event(path, summary):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        f.write("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:%s\nSUMMARY:%s\n"
+                "DTSTART:20240102T090000Z\nEND:VEVENT\nEND:VCALENDAR\n" % (summary, summary))
+
+
+class HostilePaths(unittest.TestCase):
+    """Paths and standard streams that once made cal2pst open another file, write into the store,
+    or say it succeeded when it did nothing."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="cal2pst-paths-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_the_file_opened_is_the_file_named(self):
+        d = self.dir
+        one_event(os.path.join(d, "blank", "a.ics"), "Plain")
+        one_event(os.path.join(d, "blank", "a.ics "), "Trailing blank")
+        # link/.. is the parent of the link's target, not the folder the text names.
+        one_event(os.path.join(d, "top", "a.ics"), "Top")
+        one_event(os.path.join(d, "top", "sub", "a.ics"), "Sub")
+        os.makedirs(os.path.join(d, "top", "sub", "real"))
+        os.symlink(os.path.join(d, "top", "sub", "real"), os.path.join(d, "top", "link"))
+        cases = [
+            ([os.path.join(d, "blank")], {"Plain", "Trailing blank"}),
+            ([os.path.join(d, "top", "link", "..", "a.ics")], {"Sub"}),
+        ]
+        for i, (args, subjects) in enumerate(cases):
+            store = os.path.join(d, "case%d.pst" % i)
+            r = run("-q", "-o", store, *args)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            listing = tree(store)
+            found = set()
+            for line in listing.splitlines():
+                if line:
+                    found |= set(x for x in line.split("\t")[3].split("|") if x)
+            self.assertEqual(found, subjects, listing)
+
+    def test_closed_standard_streams_and_empty_paths(self):
+        one_event(os.path.join(self.dir, "cal", "e.ics"), "Streams")
+        store = os.path.join(self.dir, "closed.pst")
+
+        def close_streams():
+            os.close(1)
+            os.close(2)
+
+        r = subprocess.run([CAL2PST, "-o", store, os.path.join(self.dir, "cal")], stdin=subprocess.DEVNULL,
+                           preexec_fn=close_streams, timeout=300)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("\tStreams", tree(store))  # pstcheck passes and the event is there
+        with open(store, "rb") as f:
+            self.assertNotIn(b"imported", f.read())
+        for args in (["-o", os.path.join(self.dir, "empty.pst"), ""], ["-o", os.path.join(self.dir, "e2.pst"), "-q", ""]):
+            r = run(*args)
+            self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+            self.assertIn("empty PATH", r.stderr)
+            self.assertFalse(os.path.exists(args[1]))
+
+
 def tree_lines(store):
     return [l for l in tree(store).splitlines() if l]
 
