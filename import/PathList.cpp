@@ -125,6 +125,9 @@ QString RelativeFolderOf(const QString& listedPath)
         // "." and ".." name no folder of their own. ".." is the parent of where the kernel is
         // after the folder before it, a link's target's parent for a link: the folder is the real
         // one where it exists, and only read as text where it does not.
+        const QString name = text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            throw PathListError("the path names a folder, not a file");
         QString folderText = text.left(text.lastIndexOf(QLatin1Char('/')) + 1);
         if (folderText.split(QLatin1Char('/')).contains(QStringLiteral(".."))) {
             std::error_code ec;
