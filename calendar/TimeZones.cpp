@@ -80,14 +80,29 @@ ZoneResolver& ZoneResolver::Shared()
 
 namespace {
 
+// A zone switches a few times a year: each rule yearly, on one day of one month (a weekday in
+// it, or one of at most a week of days), at one time. libical expands rules from their start,
+// so one that switches every minute of the year would keep it busy for ever.
 bool YearlyRulesOnly(icalcomponent* vtimezone)
 {
+    auto count = [](const short* array, int size) {
+        int n = 0;
+        while (n < size && array[n] != ICAL_RECURRENCE_ARRAY_MAX)
+            ++n;
+        return n;
+    };
     for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); c;
          c = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
         for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
-             p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY))
-            if (icalproperty_get_rrule(p).freq != ICAL_YEARLY_RECURRENCE)
+             p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) {
+            const struct icalrecurrencetype r = icalproperty_get_rrule(p);
+            if (r.freq != ICAL_YEARLY_RECURRENCE || count(r.by_second, ICAL_BY_SECOND_SIZE) > 1
+                || count(r.by_minute, ICAL_BY_MINUTE_SIZE) > 1 || count(r.by_hour, ICAL_BY_HOUR_SIZE) > 1
+                || count(r.by_year_day, ICAL_BY_YEARDAY_SIZE) > 1 || count(r.by_week_no, ICAL_BY_WEEKNO_SIZE) > 1
+                || count(r.by_month, ICAL_BY_MONTH_SIZE) > 1 || count(r.by_month_day, ICAL_BY_MONTHDAY_SIZE) > 7
+                || count(r.by_day, ICAL_BY_DAY_SIZE) > 1)
                 return false;
+        }
     }
     return true;
 }

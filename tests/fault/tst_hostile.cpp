@@ -324,6 +324,20 @@ TEST(HostileCalendar, RecursiveAndMissingTimeZonesStayBounded)
     const std::string standard = "BEGIN:STANDARD\r\nDTSTART:19701025T030000\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
                                  "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nEND:STANDARD\r\n";
     ExpectBounded({"zone never defined", Calendar(zoned)});
+    // Yearly rules that switch every minute or second: libical would expand them for ever.
+    std::string hours, minutes, days;
+    for (int i = 0; i < 60; ++i)
+        minutes += (i ? "," : "") + std::to_string(i);
+    for (int i = 0; i < 24; ++i)
+        hours += (i ? "," : "") + std::to_string(i);
+    for (int i = 1; i <= 366; ++i)
+        days += (i > 1 ? "," : "") + std::to_string(i);
+    for (const std::string& dense : {"BYYEARDAY=" + days + ";BYHOUR=" + hours + ";BYMINUTE=" + minutes,
+                                     "BYMONTH=10;BYHOUR=" + hours + ";BYMINUTE=" + minutes + ";BYSECOND=" + minutes})
+        ExpectBounded({"zone switching by " + dense.substr(0, 12),
+                       Calendar("BEGIN:VTIMEZONE\r\nTZID:Loop\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\n"
+                                "TZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nRRULE:FREQ=YEARLY;" + dense
+                                + "\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n" + zoned)}, Sane, 30);
     ExpectBounded({"zone inside itself",
                    Calendar("BEGIN:VTIMEZONE\r\nTZID:Loop\r\nBEGIN:VTIMEZONE\r\nTZID:Loop\r\n" + standard
                             + "END:VTIMEZONE\r\n" + standard + "END:VTIMEZONE\r\n" + zoned)});
