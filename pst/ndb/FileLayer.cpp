@@ -88,9 +88,11 @@ private:
 std::unique_ptr<FileLayer> CreateDiskFile(const std::string& path, const std::string& nameInMessages)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // Messages name the file the user asked for, not its temporary name.
+    const std::string& name = nameInMessages.empty() ? path : nameInMessages;
     if (fd < 0)
-        throw StoreError("could not create " + path + ": " + std::strerror(errno));
-    return std::make_unique<DiskFile>(nameInMessages.empty() ? path : nameInMessages, fd);
+        throw StoreError("could not create " + name + ": " + std::strerror(errno));
+    return std::make_unique<DiskFile>(name, fd);
 }
 
 }  // namespace pst

@@ -3,6 +3,8 @@
 #include "pst/ltp/BTreeOnHeap.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <sys/stat.h>
@@ -74,10 +76,18 @@ NodeImage EmptyReplicationItemIndex()
     return image;
 }
 
+// A temporary name beside the store's: its name with ".partial-NNNNNN", shortened where that
+// would pass the longest name a folder holds (a store may have a name of that length itself).
 std::string TempPathFor(const std::string& path)
 {
     std::random_device random;
-    return path + ".partial-" + std::to_string(random() % 1000000);
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".partial-%06u", static_cast<unsigned>(random() % 1000000));
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t room = NAME_MAX - std::strlen(suffix);
+    const std::size_t nameLength = std::min(path.size() - nameStart, room);
+    return path.substr(0, nameStart + nameLength) + suffix;
 }
 
 }  // namespace

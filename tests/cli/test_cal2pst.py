@@ -255,6 +255,15 @@ class HostilePaths(unittest.TestCase):
             self.assertFalse(os.path.exists(args[1]))
 
 
+    def test_a_store_name_as_long_as_names_go(self):
+        one_event(os.path.join(self.dir, "cal", "e.ics"), "Long")
+        store = os.path.join(self.dir, "n" * 251 + ".pst")  # 255 bytes: the longest name a folder holds
+        r = run("-q", "-o", store, os.path.join(self.dir, "cal"))
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("\tLong", tree(store))
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(["cal", os.path.basename(store)]))
+
+
 def tree_lines(store):
     return [l for l in tree(store).splitlines() if l]
 
