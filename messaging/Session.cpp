@@ -96,12 +96,22 @@ RDOAppointmentItem::RDOAppointmentItem(std::shared_ptr<AttachedStore> store, std
 
 void RDOAppointmentItem::Import(const std::string& path, int format)
 {
-    m_appointments.clear();
-    m_result = cal::ReadCalendarFile(path, format);
+    // Each appointment goes into the store as soon as it is read, so that a large file is never
+    // held whole; a file that yields none writes nothing. A file of very many appointments is
+    // committed on the way, to bound what waits in memory for a commit.
+    pst::MessageStore& store = m_store->Open();
+    m_saved = 0;
+    try {
+        m_result = cal::ReadCalendarFile(path, format, [&](cal::Appointment&& a) {
+            store.AddMessage(m_folder, AppointmentMessage(a));
+            if (++m_saved % kAppointmentsPerCommit == 0)
+                store.Commit();
+        });
+    } catch (const pst::StoreError& e) {
+        throw StoreWriteError(std::string("the item could not be saved: ") + e.what());
+    }
     if (!m_result.error.empty())
         throw Error(path + ": " + m_result.error);
-    m_appointments = std::move(m_result.appointments);
-    m_result.appointments.clear();
 }
 
 void RDOAppointmentItem::Save()
@@ -116,16 +126,8 @@ void RDOAppointmentItem::Save()
 
 void RDOAppointmentItem::Write()
 {
-    pst::MessageStore& store = m_store->Open();
-    try {
-        for (const cal::Appointment& a : m_appointments) {
-            store.AddMessage(m_folder, AppointmentMessage(a));
-            ++m_saved;
-        }
-    } catch (const pst::StoreError& e) {
-        throw StoreWriteError(std::string("the item could not be saved: ") + e.what());
-    }
-    m_appointments.clear();
+    // Import wrote the appointments already; they are part of the file with the next commit.
+    m_store->Open();
 }
 
 RDOItems::RDOItems(std::shared_ptr<AttachedStore> store, std::uint32_t folder)

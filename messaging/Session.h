@@ -40,7 +40,8 @@ public:
     explicit RDOAppointmentItem(std::shared_ptr<AttachedStore> store, std::uint32_t folder);
 
     // Reads a calendar file (7 vCalendar, 8 iCalendar) into the item: its first event series,
-    // and every further series as appointments of their own, written with the item.
+    // and every further series as appointments of their own. Each is written into the store as
+    // it is read (a file is never held whole); a file that yields none writes nothing.
     void Import(const std::string& path, int format);
     // Writes what the import read and commits it. An item that imported nothing writes nothing.
     void Save();
@@ -53,9 +54,11 @@ public:
     int AppointmentsSaved() const { return m_saved; }
 
 private:
+    // A file of more appointments than this is committed on the way.
+    static constexpr int kAppointmentsPerCommit = 20000;
+
     std::shared_ptr<AttachedStore> m_store;
     std::uint32_t m_folder;
-    std::vector<cal::Appointment> m_appointments;
     cal::CalendarFile m_result;
     int m_saved = 0;
 };
