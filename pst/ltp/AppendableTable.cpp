@@ -152,10 +152,19 @@ void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
         m_pages[i].dirty = false;
         written.push_back(i);
     }
-    if (last >= 8 && !written.empty()) {
-        const std::size_t bitmap = 8 + (last - 8) / 128 * 128;
-        if (std::find(written.begin(), written.end(), bitmap) == written.end())
+    // The bitmap page over each page written carries its fill level: rewrite those not written
+    // already. The rows of one store can fill the last pages of a group of 128 and open the
+    // next, so the bitmap of more than the last group may be out of date.
+    const std::size_t writtenPages = written.size();
+    for (std::size_t k = 0; k < writtenPages; ++k) {
+        const std::size_t i = written[k];
+        if (i < 8)
+            continue;  // page 0's header carries these, and it is always written
+        const std::size_t bitmap = 8 + (i - 8) / 128 * 128;
+        if (std::find(written.begin(), written.end(), bitmap) == written.end()) {
             m_pages[bitmap].bid = db.WriteDataBlock(DataPageBlock(bitmap));
+            written.push_back(bitmap);
+        }
     }
     for (std::size_t i : written) {
         if (i != last && i % 128 != 8) {
