@@ -2,6 +2,7 @@
 
 #include "pst/ltp/BTreeOnHeap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -205,11 +206,9 @@ void MessageStore::Close() { m_db->Close(); }
 
 Bytes MessageStore::EntryId(std::uint32_t nid) const
 {
-    Bytes id;
-    ByteWriter w(id);
-    w.u32(0);  // rgbFlags
-    w.bytes(m_recordKey.data(), m_recordKey.size());
-    w.u32(nid);
+    Bytes id(4 + m_recordKey.size() + 4, 0);  // rgbFlags 0, the store's record key, the NID
+    std::copy(m_recordKey.begin(), m_recordKey.end(), id.begin() + 4);
+    Put32(id.data() + 4 + m_recordKey.size(), nid);
     return id;
 }
 
@@ -247,25 +246,29 @@ TableRow MessageStore::HierarchyRowOf(const Folder& f) const
 
 void MessageStore::WriteFolderProperties(const Folder& f)
 {
-    std::vector<Property> props = {StringProperty(PidTagDisplayName, f.name),
-                                   Int32Property(PidTagContentCount,
-                                                 static_cast<std::uint32_t>(f.contents ? f.contents->RowCount() : 0)),
-                                   Int32Property(PidTagContentUnreadCount, 0),
-                                   BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty())};
+    PropertyContextBuilder& pc = m_folderProperties;
+    pc.Clear();
+    pc.Add(StringProperty(PidTagDisplayName, f.name));
+    pc.Add(Int32Property(PidTagContentCount, static_cast<std::uint32_t>(f.contents ? f.contents->RowCount() : 0)));
+    pc.Add(Int32Property(PidTagContentUnreadCount, 0));
+    pc.Add(BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty()));
     if (!f.containerClass.empty())
-        props.push_back(StringProperty(PidTagContainerClass, f.containerClass));
+        pc.Add(StringProperty(PidTagContainerClass, f.containerClass));
     if (f.comment)
-        props.push_back(StringProperty(PidTagComment, *f.comment));
-    StoreNode(*m_db, f.nid, f.parent, BuildPropertyContext(props));
+        pc.Add(StringProperty(PidTagComment, *f.comment));
+    pc.Lay();
+    pc.Write(m_folderImage);
+    StoreNode(*m_db, f.nid, f.parent, m_folderImage);
 }
 
 void MessageStore::WriteHierarchy(const Folder& f)
 {
+    static const TableLayout layout = TableLayout::ForColumns(TableTemplates::Hierarchy());
     std::vector<TableRow> rows = f.otherRows;
+    rows.reserve(rows.size() + f.children.size());
     for (std::uint32_t child : f.children)
         rows.push_back(HierarchyRowOf(m_folders.at(child)));
-    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_HIERARCHY_TABLE), 0,
-              BuildTableContext(TableLayout::ForColumns(TableTemplates::Hierarchy()), rows));
+    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_HIERARCHY_TABLE), 0, BuildTableContext(layout, rows));
 }
 
 void MessageStore::WriteContents(const Folder& f)

@@ -160,7 +160,13 @@ private:
     void WriteAssocContents(const Folder& f);
     Folder& FolderAt(std::uint32_t nid);
     std::uint16_t PropertyId(const MessageProperty& p);
-    NodeImage MessageImage(const MessageContent& message, std::vector<Property>& properties);
+    // A message's node into `image`: its property context, recipient and attachment tables and
+    // attachments. Nested messages go `depth` levels down, each level with its own builders.
+    // At depth 0 the recipient table is left out of the image and named in `recipients`.
+    void MessageImage(const MessageContent& message, std::size_t depth, NodeImage& image,
+                      const NodeImage::Subnode** recipients);
+    PropertyContextBuilder& Builder(std::size_t index);
+    const NodeImage::Subnode& RecipientTable(const MessageContent& message, NodeImage::Subnode& built);
 
 private:
     MessageStore(std::unique_ptr<NodeDatabase> db, std::array<std::uint8_t, 16> recordKey);
@@ -172,6 +178,14 @@ private:
     NameToIdMap m_names;
     std::size_t m_namesWritten = 0;
     std::map<std::uint32_t, Folder> m_folders;
+
+    // Buffers reused from one message to the next.
+    std::vector<std::unique_ptr<PropertyContextBuilder>> m_builders;
+    NodeImage m_image;
+    NodeImage::Subnode m_recipients;
+    PropertyContextBuilder m_folderProperties;
+    NodeImage m_folderImage;
+    std::optional<NodeImage::Subnode> m_noRecipients;  // the empty recipient table
 };
 
 }  // namespace pst
