@@ -54,6 +54,7 @@ std::uint32_t AppendableTable::AddToData(const std::uint8_t* item, std::size_t s
     p.itemBytes += size;
     ++p.itemCount;
     p.dirty = true;
+    m_pending += size;
     return static_cast<std::uint32_t>(index << 16 | p.itemCount << 5);
 }
 
@@ -101,6 +102,7 @@ bool AppendableTable::Append(std::uint32_t rowId, std::uint32_t version, CellLoo
     ByteWriter(m_lastLeaf).u32(static_cast<std::uint32_t>(m_rows));
 
     m_matrixTailDirty = true;
+    m_pending += m_layout.rowSize();
     ++m_rows;
     m_lastRowId = rowId;
     return true;
@@ -231,6 +233,7 @@ void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
         bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(m_bids), 0}});
     }
     db.SetNode({nid, bidData, bidSub, 0});
+    m_pending = 0;
 }
 
 }  // namespace pst

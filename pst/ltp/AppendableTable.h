@@ -25,6 +25,8 @@ public:
     // properties need not copy them first.
     bool Append(std::uint32_t rowId, std::uint32_t version, CellLookup cell);
     std::size_t RowCount() const { return m_rows; }
+    // Bytes appended since the last Store: what the table holds in memory until then.
+    std::size_t PendingBytes() const { return m_pending; }
 
     // Writes what changed and enters the table as node `nid`.
     void Store(NodeDatabase& db, std::uint32_t nid);
@@ -55,6 +57,7 @@ private:
     std::uint64_t m_matrixTailBid = 0;
     bool m_matrixTailDirty = false;
     std::size_t m_rowsPerBlock = 1;
+    std::size_t m_pending = 0;
     // Buffers Store reuses.
     HeapPageItems m_firstPage;
     Bytes m_block;

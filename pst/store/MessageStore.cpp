@@ -340,21 +340,20 @@ std::uint32_t MessageStore::CreateFolder(std::uint32_t parent, const std::string
     f.rowVersion = m_db->NextUnique();
     const std::uint32_t nid = f.nid;
     Folder& added = m_folders.emplace(nid, std::move(f)).first->second;
-    WriteFolderProperties(added);
-    WriteHierarchy(added);
-    WriteContents(added);
+    // The FAI contents table never changes; the rest is written at the next commit.
     WriteAssocContents(added);
+    MarkDirty(added, kProperties | kHierarchy | kContents);
 
     // The parent lists the new folder, and says it has subfolders; so does its row above it.
     Folder& p = FolderAt(parent);
     const bool first = p.children.empty();
     p.children.push_back(nid);
-    WriteHierarchy(p);
+    MarkDirty(p, kHierarchy);
     if (first) {
         p.rowVersion = m_db->NextUnique();
-        WriteFolderProperties(p);
+        MarkDirty(p, kProperties);
         if (p.parent != p.nid && m_folders.count(p.parent))
-            WriteHierarchy(m_folders.at(p.parent));
+            MarkDirty(m_folders.at(p.parent), kHierarchy);
     }
     return nid;
 }
@@ -382,8 +381,47 @@ std::uint32_t MessageStore::ContentCount(std::uint32_t folder) const
     return it == m_folders.end() || !it->second.contents ? 0 : static_cast<std::uint32_t>(it->second.contents->RowCount());
 }
 
+void MessageStore::MarkDirty(Folder& f, unsigned changes)
+{
+    f.propertiesDirty |= (changes & kProperties) != 0;
+    f.hierarchyDirty |= (changes & kHierarchy) != 0;
+    f.contentsDirty |= (changes & kContents) != 0;
+    if (!f.listed) {
+        f.listed = true;
+        m_dirty.push_back(f.nid);
+    }
+}
+
+void MessageStore::WriteDirtyFolders()
+{
+    // Each part is marked clean once written: after a failed write the next commit writes what
+    // is left. Contents first, so that the counts written next match the tables.
+    for (std::uint32_t nid : m_dirty) {
+        Folder& f = m_folders.at(nid);
+        if (f.contentsDirty) {
+            WriteContents(f);
+            f.contentsDirty = false;
+        }
+    }
+    for (std::uint32_t nid : m_dirty) {
+        Folder& f = m_folders.at(nid);
+        if (f.propertiesDirty) {
+            WriteFolderProperties(f);
+            f.propertiesDirty = false;
+        }
+        if (f.hierarchyDirty) {
+            WriteHierarchy(f);
+            f.hierarchyDirty = false;
+        }
+    }
+    for (std::uint32_t nid : m_dirty)
+        m_folders.at(nid).listed = false;
+    m_dirty.clear();
+}
+
 void MessageStore::Commit()
 {
+    WriteDirtyFolders();
     if (m_names.size() != m_namesWritten)
         WriteNameToIdMap();
     m_db->Commit();

@@ -12,6 +12,9 @@ constexpr std::uint16_t PidTagAttachSize = 0x0E20;
 constexpr std::uint16_t PT_OBJECT = 0x000D;
 constexpr std::uint32_t kFirstAttachment = 0x400;
 constexpr std::uint32_t kEmbeddedMessage = MakeNid(0x400, NID_TYPE_NORMAL_MESSAGE);
+// Bytes of a contents table's rows and pages a folder holds in memory between commits before
+// they are written out.
+constexpr std::size_t kMaxPendingContents = 256 * 1024;
 
 // A message's recipient table: the template's columns (MS-PST 2.4.4.5.2) and those a meeting's rows
 // carry besides, as Outlook adds them: PidTagSmtpAddress, PidTagRecipientDisplayName,
@@ -185,11 +188,16 @@ std::uint32_t MessageStore::AddMessage(std::uint32_t folder, const MessageConten
         }))
         throw StoreError("the folder \"" + f.name + "\" cannot hold more items");
     StoreNode(*m_db, nid, folder, m_image, {recipients});
-    WriteContents(f);
-    WriteFolderProperties(f);
-    // The parent's row of this folder carries its content count.
+    // The folder's contents table, its content count and its row in the parent's hierarchy
+    // table are written at the next commit, once for all the messages added till then. A table
+    // that has gathered many rows is written out now, so that only its open pages stay in memory.
+    MarkDirty(f, kProperties | kContents);
     if (f.parent != f.nid && m_folders.count(f.parent))
-        WriteHierarchy(m_folders.at(f.parent));
+        MarkDirty(m_folders.at(f.parent), kHierarchy);
+    if (f.contents->PendingBytes() > kMaxPendingContents) {
+        WriteContents(f);
+        f.contentsDirty = false;
+    }
     return nid;
 }
 
