@@ -22,8 +22,12 @@ constexpr std::uint32_t kHidIndex = 0x80;
 
 }  // namespace
 
+// TCINFO's hnidRows (MS-PST 2.3.4.1): after bType, cCols, rgib and hidRowIndex.
+constexpr std::size_t kInfoHnidRows = 14;
+
 AppendableTable::AppendableTable(TableLayout layout)
     : m_layout(std::move(layout))
+    , m_info(TableInfo(m_layout, kHidIndexHeader, 0))
     , m_pages(1)
     , m_rowsPerBlock(std::max<std::size_t>(1, NodeDatabase::kMaxBlockData / std::max<std::uint16_t>(1, m_layout.rowSize())))
 {
@@ -37,105 +41,126 @@ std::uint8_t AppendableTable::FillOf(std::size_t index) const
     return HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - HeapOnNode::PageSize(index, p.itemBytes, p.itemCount));
 }
 
-std::uint32_t AppendableTable::AddToData(const Bytes& item)
+std::uint32_t AppendableTable::AddToData(const std::uint8_t* item, std::size_t size)
 {
     std::size_t index = m_pages.size() - 1;
     if (index == 0 || m_pages[index].itemCount >= kMaxItemsPerPage
-        || HeapOnNode::PageSize(index, m_pages[index].itemBytes + item.size(), m_pages[index].itemCount + 1) > NodeDatabase::kMaxBlockData) {
+        || HeapOnNode::PageSize(index, m_pages[index].itemBytes + size, m_pages[index].itemCount + 1) > NodeDatabase::kMaxBlockData) {
         m_pages.emplace_back();
         index = m_pages.size() - 1;
     }
     DataPage& p = m_pages[index];
-    p.items.push_back(item);
-    p.itemBytes += item.size();
+    p.items.push(item, size);
+    p.itemBytes += size;
     ++p.itemCount;
     p.dirty = true;
+    m_pending += size;
     return static_cast<std::uint32_t>(index << 16 | p.itemCount << 5);
 }
 
 bool AppendableTable::Append(const TableRow& row)
 {
-    if (m_rows > 0 && row.rowId <= m_lastRowId)
+    return Append(row.rowId, row.version, [&](std::uint32_t tag, std::size_t* size) -> const std::uint8_t* {
+        static const std::uint8_t kNothing = 0;
+        auto it = row.cells.find(tag);
+        if (it == row.cells.end())
+            return nullptr;
+        *size = it->second.size();
+        return it->second.empty() ? &kNothing : it->second.data();
+    });
+}
+
+bool AppendableTable::Append(std::uint32_t rowId, std::uint32_t version, CellLookup cell)
+{
+    if (m_rows > 0 && rowId <= m_lastRowId)
         return false;
     if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf && m_fullLeaves.size() + 2 > kRecordsPerLeaf)
         return false;
     if (m_rows >= 0xFFFFFFFFu)
         return false;
 
-    // The row's bytes: variable cells in the heap; one too large for a heap item is left out.
-    const Bytes r = EncodeRow(m_layout, row, [&](const Bytes& value) -> std::optional<std::uint32_t> {
-        if (value.size() > HeapOnNode::kMaxItem)
-            return std::nullopt;
-        return AddToData(value);
-    });
+    // The row's bytes, straight into the matrix: variable cells in the heap; one too large for a
+    // heap item is left out.
+    const std::size_t at = m_matrixTail.size();
+    m_matrixTail.resize(at + m_layout.rowSize(), 0);
+    EncodeRow(
+        m_layout, rowId, version, cell,
+        [&](const std::uint8_t* value, std::size_t size) -> std::optional<std::uint32_t> {
+            if (size > HeapOnNode::kMaxItem)
+                return std::nullopt;
+            return AddToData(value, size);
+        },
+        m_matrixTail.data() + at);
 
     // The row index: a full last leaf moves into the data pages and a new one starts.
     if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf) {
         const std::uint32_t first = Get32(m_lastLeaf.data());
-        m_fullLeaves.emplace_back(first, AddToData(m_lastLeaf));
+        m_fullLeaves.emplace_back(first, AddToData(m_lastLeaf.data(), m_lastLeaf.size()));
         m_lastLeaf.clear();
     }
-    ByteWriter(m_lastLeaf).u32(row.rowId);
+    ByteWriter(m_lastLeaf).u32(rowId);
     ByteWriter(m_lastLeaf).u32(static_cast<std::uint32_t>(m_rows));
 
-    m_matrixTail.insert(m_matrixTail.end(), r.begin(), r.end());
     m_matrixTailDirty = true;
+    m_pending += m_layout.rowSize();
     ++m_rows;
-    m_lastRowId = row.rowId;
+    m_lastRowId = rowId;
     return true;
 }
 
-Bytes AppendableTable::DataPageBlock(std::size_t index) const
+void AppendableTable::DataPageBlock(std::size_t index, Bytes& block) const
 {
-    Bytes header;
+    std::uint8_t header[64];
+    std::size_t headerSize = 0;
     if (index % 128 == 8) {
-        ByteWriter w(header);
         for (std::size_t i = 0; i < 128; i += 2)
-            w.u8(static_cast<std::uint8_t>(FillOf(index + i) | FillOf(index + i + 1) << 4));
+            header[i / 2] = static_cast<std::uint8_t>(FillOf(index + i) | FillOf(index + i + 1) << 4);
+        headerSize = 64;
     }
-    return HeapOnNode::LayOutPage(index, header, m_pages[index].items);
+    HeapOnNode::LayOutPage(index, header, headerSize, m_pages[index].items, block);
 }
 
-Bytes AppendableTable::FirstPageBlock() const
+void AppendableTable::FirstPageBlock(Bytes& block)
 {
-    const Bytes info = TableInfo(m_layout, kHidIndexHeader, m_rows ? kRowMatrixSubnode : 0);
+    Put32(m_info.data() + kInfoHnidRows, m_rows ? kRowMatrixSubnode : 0);
 
-    Bytes indexHeader;
-    indexHeader.reserve(8);
-    ByteWriter h(indexHeader);
-    h.u8(HeapOnNode::kBTreeOnHeap);
-    h.u8(4);
-    h.u8(4);
-    h.u8(m_fullLeaves.empty() ? 0 : 1);
-    h.u32(m_rows == 0 ? 0 : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
+    std::uint8_t indexHeader[8];
+    indexHeader[0] = HeapOnNode::kBTreeOnHeap;
+    indexHeader[1] = 4;
+    indexHeader[2] = 4;
+    indexHeader[3] = m_fullLeaves.empty() ? 0 : 1;
+    Put32(indexHeader + 4, m_rows == 0 ? 0 : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
 
-    std::vector<Bytes> items = {indexHeader, info};
+    HeapPageItems& items = m_firstPage;
+    items.clear();
+    items.push(indexHeader, sizeof indexHeader);
+    items.push(m_info.data(), m_info.size());
     if (m_rows > 0)
-        items.push_back(m_lastLeaf);
+        items.push(m_lastLeaf.data(), m_lastLeaf.size());
     if (!m_fullLeaves.empty()) {
-        Bytes index;
-        ByteWriter x(index);
+        // The index over the leaves: the full ones, then the last.
+        const std::size_t at = items.data.size();
+        items.data.resize(at + 8 * (m_fullLeaves.size() + 1));
+        std::uint8_t* entry = items.data.data() + at;
         for (const auto& [first, hid] : m_fullLeaves) {
-            x.u32(first);
-            x.u32(hid);
+            Put32(entry, first);
+            Put32(entry + 4, hid);
+            entry += 8;
         }
-        x.u32(Get32(m_lastLeaf.data()));
-        x.u32(kHidLastLeaf);
-        items.push_back(index);
+        Put32(entry, Get32(m_lastLeaf.data()));
+        Put32(entry + 4, kHidLastLeaf);
+        items.ends.push_back(static_cast<std::uint16_t>(items.data.size()));
     }
 
-    Bytes header;
-    ByteWriter hn(header);
-    hn.u8(0xEC);
-    hn.u8(HeapOnNode::kTableContext);
-    hn.u32(kHidInfo);
-    std::size_t bytes = 0;
-    for (const Bytes& i : items)
-        bytes += i.size();
-    const std::uint8_t own = HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - HeapOnNode::PageSize(0, bytes, items.size()));
+    std::uint8_t header[10];
+    header[0] = 0xEC;
+    header[1] = HeapOnNode::kTableContext;
+    Put32(header + 2, kHidInfo);
+    const std::uint8_t own =
+        HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - HeapOnNode::PageSize(0, items.bytes(), items.count()));
     for (std::size_t i = 0; i < 8; i += 2)
-        hn.u8(static_cast<std::uint8_t>((i == 0 ? own : FillOf(i)) | FillOf(i + 1) << 4));
-    return HeapOnNode::LayOutPage(0, header, items);
+        header[6 + i / 2] = static_cast<std::uint8_t>((i == 0 ? own : FillOf(i)) | FillOf(i + 1) << 4);
+    HeapOnNode::LayOutPage(0, header, sizeof header, items, block);
 }
 
 void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
@@ -144,29 +169,44 @@ void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
     // change again lets go of its items; bitmap pages keep theirs, as the fill levels they
     // carry follow the pages after them.
     const std::size_t last = m_pages.size() - 1;
-    std::vector<std::size_t> written;
+    m_written.clear();
     for (std::size_t i = 1; i <= last; ++i) {
         if (!m_pages[i].dirty)
             continue;
-        m_pages[i].bid = db.WriteDataBlock(DataPageBlock(i));
+        DataPageBlock(i, m_block);
+        m_pages[i].bid = db.WriteDataBlock(m_block);
         m_pages[i].dirty = false;
-        written.push_back(i);
+        m_written.push_back(i);
     }
-    if (last >= 8 && !written.empty()) {
-        const std::size_t bitmap = 8 + (last - 8) / 128 * 128;
-        if (std::find(written.begin(), written.end(), bitmap) == written.end())
-            m_pages[bitmap].bid = db.WriteDataBlock(DataPageBlock(bitmap));
-    }
-    for (std::size_t i : written) {
-        if (i != last && i % 128 != 8) {
-            m_pages[i].items.clear();
-            m_pages[i].items.shrink_to_fit();
+    // The bitmap page over each page written carries its fill level: rewrite those not written
+    // already. Rows added between two stores can fill the last pages of one group of 128 and
+    // open the next, so the bitmap of more than one group may be out of date.
+    const std::size_t writtenPages = m_written.size();
+    for (std::size_t k = 0; k < writtenPages; ++k) {
+        const std::size_t i = m_written[k];
+        if (i < 8)
+            continue;  // page 0's header carries these, and it is always written
+        const std::size_t bitmap = 8 + (i - 8) / 128 * 128;
+        if (std::find(m_written.begin(), m_written.end(), bitmap) == m_written.end()) {
+            DataPageBlock(bitmap, m_block);
+            m_pages[bitmap].bid = db.WriteDataBlock(m_block);
+            m_written.push_back(bitmap);
         }
     }
-    std::vector<std::uint64_t> pages = {db.WriteDataBlock(FirstPageBlock())};
+    for (std::size_t i : m_written) {
+        if (i != last && i % 128 != 8) {
+            m_pages[i].items.data.clear();
+            m_pages[i].items.data.shrink_to_fit();
+            m_pages[i].items.ends.clear();
+            m_pages[i].items.ends.shrink_to_fit();
+        }
+    }
+    FirstPageBlock(m_block);
+    m_bids.clear();
+    m_bids.push_back(db.WriteDataBlock(m_block));
     for (std::size_t i = 1; i <= last; ++i)
-        pages.push_back(m_pages[i].bid);
-    const std::uint64_t bidData = db.WriteTree(pages);
+        m_bids.push_back(m_pages[i].bid);
+    const std::uint64_t bidData = db.WriteTree(m_bids);
 
     // The row matrix: whole rows to a block, every block but the last padded to the full size
     // (MS-PST 2.3.4.4). Only the last block changes; once rows follow it, a full block is written
@@ -177,10 +217,10 @@ void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
         if (m_matrixTail.size() > blockRows) {
             std::size_t at = 0;
             for (; m_matrixTail.size() - at > blockRows; at += blockRows) {
-                Bytes block(m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at),
-                            m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at + blockRows));
-                block.resize(NodeDatabase::kMaxBlockData, 0);
-                m_matrixFull.push_back(db.WriteDataBlock(block));
+                m_block.assign(m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at),
+                               m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at + blockRows));
+                m_block.resize(NodeDatabase::kMaxBlockData, 0);
+                m_matrixFull.push_back(db.WriteDataBlock(m_block));
             }
             m_matrixTail.erase(m_matrixTail.begin(), m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at));
         }
@@ -188,11 +228,12 @@ void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
             m_matrixTailBid = db.WriteDataBlock(m_matrixTail);
             m_matrixTailDirty = false;
         }
-        std::vector<std::uint64_t> blocks = m_matrixFull;
-        blocks.push_back(m_matrixTailBid);
-        bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(blocks), 0}});
+        m_bids.assign(m_matrixFull.begin(), m_matrixFull.end());
+        m_bids.push_back(m_matrixTailBid);
+        bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(m_bids), 0}});
     }
     db.SetNode({nid, bidData, bidSub, 0});
+    m_pending = 0;
 }
 
 }  // namespace pst

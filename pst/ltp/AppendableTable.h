@@ -21,26 +21,32 @@ public:
     // cannot be appended: its ID is not larger than the last, or the row index has outgrown the
     // one level of index entries this layout keeps (about 199,000 rows).
     bool Append(const TableRow& row);
+    // The same with the cells looked up by column tag, so that a row built from a message's own
+    // properties need not copy them first.
+    bool Append(std::uint32_t rowId, std::uint32_t version, CellLookup cell);
     std::size_t RowCount() const { return m_rows; }
+    // Bytes appended since the last Store: what the table holds in memory until then.
+    std::size_t PendingBytes() const { return m_pending; }
 
     // Writes what changed and enters the table as node `nid`.
     void Store(NodeDatabase& db, std::uint32_t nid);
 
 private:
     struct DataPage {
-        std::vector<Bytes> items;  // kept while the page may still change
+        HeapPageItems items;  // kept while the page may still change
         std::size_t itemCount = 0;
         std::size_t itemBytes = 0;
         std::uint64_t bid = 0;
         bool dirty = true;
     };
 
-    std::uint32_t AddToData(const Bytes& item);
-    Bytes DataPageBlock(std::size_t index) const;
-    Bytes FirstPageBlock() const;
+    std::uint32_t AddToData(const std::uint8_t* item, std::size_t size);
+    void DataPageBlock(std::size_t index, Bytes& block) const;
+    void FirstPageBlock(Bytes& block);
     std::uint8_t FillOf(std::size_t index) const;
 
     TableLayout m_layout;
+    Bytes m_info;  // TCINFO, its hnidRows set as the table grows
     std::size_t m_rows = 0;
     std::uint32_t m_lastRowId = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_fullLeaves;  // first row ID, HID
@@ -51,6 +57,12 @@ private:
     std::uint64_t m_matrixTailBid = 0;
     bool m_matrixTailDirty = false;
     std::size_t m_rowsPerBlock = 1;
+    std::size_t m_pending = 0;
+    // Buffers Store reuses.
+    HeapPageItems m_firstPage;
+    Bytes m_block;
+    std::vector<std::size_t> m_written;
+    std::vector<std::uint64_t> m_bids;
 };
 
 }  // namespace pst

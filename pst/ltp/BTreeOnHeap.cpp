@@ -1,64 +1,61 @@
 #include "BTreeOnHeap.h"
 
+#include <algorithm>
 #include <tuple>
 
 namespace pst {
 
 namespace {
 
-Bytes BTreeHeader(std::uint8_t cbKey, std::uint8_t cbEnt, std::uint8_t indexLevels, std::uint32_t root)
+void PutBTreeHeader(std::uint8_t* out, std::uint8_t cbKey, std::uint8_t cbEnt, std::uint8_t indexLevels, std::uint32_t root)
 {
-    Bytes header;
-    ByteWriter w(header);
-    w.u8(HeapOnNode::kBTreeOnHeap);
-    w.u8(cbKey);
-    w.u8(cbEnt);
-    w.u8(indexLevels);
-    w.u32(root);
-    return header;
+    out[0] = HeapOnNode::kBTreeOnHeap;
+    out[1] = cbKey;
+    out[2] = cbEnt;
+    out[3] = indexLevels;
+    Put32(out + 4, root);
 }
 
 // Allocates the leaves and index levels of a BTH; returns the root's HID and the index depth.
 std::pair<std::uint32_t, std::uint8_t> BuildLevels(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt,
-                                                   const std::vector<Bytes>& records)
+                                                   const Bytes& records, std::vector<std::uint32_t>* leaves)
 {
-    std::uint32_t root = 0;
+    std::size_t recordSize = static_cast<std::size_t>(cbKey) + cbEnt;
+    if (records.empty() || recordSize == 0)
+        return {0, 0};
+    // Each level: items of as many records as fit, with the first key of each item carried up.
     std::uint8_t indexLevels = 0;
-    if (!records.empty()) {
-        // Each level: items of as many records as fit, with the first key of each item carried up.
-        std::vector<Bytes> level = records;
-        std::size_t recordSize = static_cast<std::size_t>(cbKey) + cbEnt;
-        for (;;) {
-            const std::size_t perItem = HeapOnNode::kMaxItem / recordSize;
-            std::vector<Bytes> up;
-            for (std::size_t first = 0; first < level.size(); first += perItem) {
-                Bytes item;
-                const std::size_t end = std::min(level.size(), first + perItem);
-                for (std::size_t i = first; i < end; ++i)
-                    item.insert(item.end(), level[i].begin(), level[i].end());
-                const std::uint32_t hid = heap.Allocate(item);
-                Bytes index(level[first].begin(), level[first].begin() + cbKey);
-                ByteWriter(index).u32(hid);
-                up.push_back(std::move(index));
-            }
-            if (up.size() == 1) {
-                root = Get32(up.front().data() + cbKey);
-                break;
-            }
-            level = std::move(up);
-            recordSize = static_cast<std::size_t>(cbKey) + 4;
-            ++indexLevels;
+    const Bytes* level = &records;
+    Bytes up, next;
+    for (;;) {
+        const std::size_t perItem = HeapOnNode::kMaxItem / recordSize;
+        const std::size_t count = level->size() / recordSize;
+        up.clear();
+        for (std::size_t first = 0; first < count; first += perItem) {
+            const std::size_t end = std::min(count, first + perItem);
+            const std::uint32_t hid = heap.Allocate(level->data() + first * recordSize, (end - first) * recordSize);
+            if (leaves && indexLevels == 0)
+                leaves->push_back(hid);
+            up.insert(up.end(), level->data() + first * recordSize, level->data() + first * recordSize + cbKey);
+            ByteWriter(up).u32(hid);
         }
+        recordSize = static_cast<std::size_t>(cbKey) + 4;
+        if (up.size() == recordSize)
+            return {Get32(up.data() + cbKey), indexLevels};
+        next.swap(up);
+        level = &next;
+        ++indexLevels;
     }
-    return {root, indexLevels};
 }
 
 }  // namespace
 
-std::uint32_t BuildBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const std::vector<Bytes>& records)
+std::uint32_t BuildBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const Bytes& records)
 {
-    const auto [root, levels] = BuildLevels(heap, cbKey, cbEnt, records);
-    return heap.Allocate(BTreeHeader(cbKey, cbEnt, levels, root));
+    const auto [root, levels] = BuildLevels(heap, cbKey, cbEnt, records, nullptr);
+    std::uint8_t header[8];
+    PutBTreeHeader(header, cbKey, cbEnt, levels, root);
+    return heap.Allocate(header, sizeof header);
 }
 
 ReservedBTree ReserveBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint8_t cbEnt, std::size_t recordCount)
@@ -66,27 +63,29 @@ ReservedBTree ReserveBTreeOnHeap(HeapOnNode& heap, std::uint8_t cbKey, std::uint
     ReservedBTree r;
     r.cbKey = cbKey;
     r.cbEnt = cbEnt;
-    r.header = heap.Allocate(Bytes(8, 0));
+    r.header = heap.AllocateZeroed(8);
     const std::size_t leafBytes = recordCount * (static_cast<std::size_t>(cbKey) + cbEnt);
     if (recordCount > 0 && leafBytes <= HeapOnNode::kMaxItem)
-        r.leaf = heap.Allocate(Bytes(leafBytes, 0));
+        r.leaf = heap.AllocateZeroed(leafBytes);
     return r;
 }
 
-std::uint32_t FillBTreeOnHeap(HeapOnNode& heap, const ReservedBTree& reserved, const std::vector<Bytes>& records)
+std::uint32_t FillBTreeOnHeap(HeapOnNode& heap, const ReservedBTree& reserved, const Bytes& records,
+                              std::vector<std::uint32_t>* leaves)
 {
     std::uint32_t root = 0;
     std::uint8_t levels = 0;
     if (reserved.leaf) {
-        Bytes leaf;
-        for (const Bytes& r : records)
-            leaf.insert(leaf.end(), r.begin(), r.end());
-        heap.Replace(reserved.leaf, leaf);
+        heap.Replace(reserved.leaf, records);
         root = reserved.leaf;
+        if (leaves)
+            leaves->push_back(root);
     } else if (!records.empty()) {
-        std::tie(root, levels) = BuildLevels(heap, reserved.cbKey, reserved.cbEnt, records);
+        std::tie(root, levels) = BuildLevels(heap, reserved.cbKey, reserved.cbEnt, records, leaves);
     }
-    heap.Replace(reserved.header, BTreeHeader(reserved.cbKey, reserved.cbEnt, levels, root));
+    std::uint8_t header[8];
+    PutBTreeHeader(header, reserved.cbKey, reserved.cbEnt, levels, root);
+    heap.Replace(reserved.header, header, sizeof header);
     return reserved.header;
 }
 

@@ -3,6 +3,8 @@
 #include "pst/ndb/FileLayer.h"
 #include "pst/ndb/NodeDatabase.h"
 
+#include <algorithm>
+
 namespace pst {
 
 namespace {
@@ -12,10 +14,28 @@ constexpr std::size_t kMaxItemsPerPage = 2047;  // the 11-bit hidIndex
 
 }  // namespace
 
-HeapOnNode::HeapOnNode(std::uint8_t clientSig)
-    : m_clientSig(clientSig)
+void HeapPageItems::push(const std::uint8_t* item, std::size_t size)
 {
-    m_pages.emplace_back();
+    const std::size_t at = data.size();
+    data.resize(at + size);
+    std::copy_n(item, size, data.data() + at);
+    ends.push_back(static_cast<std::uint16_t>(data.size()));
+}
+
+HeapOnNode::HeapOnNode(std::uint8_t clientSig)
+{
+    Reset(clientSig);
+}
+
+void HeapOnNode::Reset(std::uint8_t clientSig)
+{
+    m_clientSig = clientSig;
+    m_userRoot = 0;
+    for (std::size_t i = 0; i < m_used; ++i)
+        m_pages[i].clear();
+    if (m_pages.empty())
+        m_pages.emplace_back();
+    m_used = 1;
 }
 
 std::size_t HeapOnNode::HeaderSize(std::size_t page)
@@ -34,60 +54,85 @@ std::size_t HeapOnNode::PageSize(std::size_t page, std::size_t itemBytes, std::s
     return ibHnpm + 4 + 2 * (items + 1);
 }
 
-std::uint32_t HeapOnNode::Allocate(const Bytes& item)
+// The page an item of `size` bytes goes on, a new one when the last is full; returns its HID.
+std::uint32_t HeapOnNode::Place(std::size_t size)
 {
-    if (item.size() > kMaxItem)
+    if (size > kMaxItem)
         throw StoreError("a heap item larger than 3,580 bytes was asked for");
-    Page* page = &m_pages.back();
-    std::size_t index = m_pages.size() - 1;
-    if (page->items.size() >= kMaxItemsPerPage
-        || PageSize(index, page->itemBytes + item.size(), page->items.size() + 1) > NodeDatabase::kMaxBlockData) {
-        if (m_pages.size() >= 0x10000)
+    std::size_t index = m_used - 1;
+    const HeapPageItems* page = &m_pages[index];
+    if (page->count() >= kMaxItemsPerPage
+        || PageSize(index, page->bytes() + size, page->count() + 1) > NodeDatabase::kMaxBlockData) {
+        if (m_used >= 0x10000)
             throw StoreError("a table or property set too large for the store");
-        m_pages.emplace_back();
-        page = &m_pages.back();
+        if (m_used == m_pages.size())
+            m_pages.emplace_back();
+        ++m_used;
         ++index;
     }
-    page->items.push_back(item);
-    page->itemBytes += item.size();
-    return static_cast<std::uint32_t>(index << 16 | page->items.size() << 5);
+    return static_cast<std::uint32_t>(index << 16 | (m_pages[index].count() + 1) << 5);
 }
 
-void HeapOnNode::Replace(std::uint32_t hid, const Bytes& item)
+std::uint32_t HeapOnNode::Allocate(const std::uint8_t* item, std::size_t size)
+{
+    const std::uint32_t hid = Place(size);
+    m_pages[hid >> 16].push(item, size);
+    return hid;
+}
+
+std::uint32_t HeapOnNode::AllocateZeroed(std::size_t size)
+{
+    const std::uint32_t hid = Place(size);
+    HeapPageItems& page = m_pages[hid >> 16];
+    page.data.resize(page.data.size() + size, 0);
+    page.ends.push_back(static_cast<std::uint16_t>(page.data.size()));
+    return hid;
+}
+
+std::uint8_t* HeapOnNode::Item(std::uint32_t hid, std::size_t* size)
 {
     const std::size_t page = hid >> 16;
     const std::size_t index = (hid >> 5 & 0x7FF);
-    if (page >= m_pages.size() || index == 0 || index > m_pages[page].items.size()
-        || m_pages[page].items[index - 1].size() != item.size())
-        throw StoreError("a heap item was replaced by one of another size");
-    m_pages[page].items[index - 1] = item;
+    if (page >= m_used || index == 0 || index > m_pages[page].count())
+        throw StoreError("a heap item that was never allocated was asked for");
+    const HeapPageItems& p = m_pages[page];
+    if (size)
+        *size = p.ends[index - 1] - p.start(index - 1);
+    return m_pages[page].data.data() + p.start(index - 1);
 }
 
-Bytes HeapOnNode::LayOutPage(std::size_t page, const Bytes& header, const std::vector<Bytes>& items)
+void HeapOnNode::Replace(std::uint32_t hid, const std::uint8_t* item, std::size_t size)
 {
-    std::size_t itemBytes = 0;
-    for (const Bytes& item : items)
-        itemBytes += item.size();
-    std::size_t ibHnpm = HeaderSize(page) + itemBytes;
+    std::size_t have = 0;
+    std::uint8_t* at = Item(hid, &have);
+    if (have != size)
+        throw StoreError("a heap item was replaced by one of another size");
+    std::copy_n(item, size, at);
+}
+
+void HeapOnNode::LayOutPage(std::size_t page, const std::uint8_t* header, std::size_t headerSize,
+                            const HeapPageItems& items, Bytes& block)
+{
+    const std::size_t first = HeaderSize(page);
+    std::size_t ibHnpm = first + items.bytes();
     ibHnpm += ibHnpm % 2;
-    Bytes block;
-    ByteWriter w(block);
-    w.u16(static_cast<std::uint16_t>(ibHnpm));
-    w.bytes(header);
-    std::vector<std::uint16_t> starts;
-    for (const Bytes& item : items) {
-        starts.push_back(static_cast<std::uint16_t>(w.size()));
-        w.bytes(item);
-    }
-    if (w.size() % 2)
-        w.u8(0);
+    block.resize(ibHnpm + 4 + 2 * (items.count() + 1));
+    std::uint8_t* out = block.data();
+    Put16(out, static_cast<std::uint16_t>(ibHnpm));
+    std::copy_n(header, headerSize, out + 2);
+    std::copy_n(items.data.data(), items.bytes(), out + first);
+    if (ibHnpm > first + items.bytes())
+        out[ibHnpm - 1] = 0;
     // HNPAGEMAP: cAlloc, cFree, then the start of each item and the end of the last.
-    w.u16(static_cast<std::uint16_t>(items.size()));
-    w.u16(0);
-    for (std::uint16_t s : starts)
-        w.u16(s);
-    w.u16(static_cast<std::uint16_t>(HeaderSize(page) + itemBytes));
-    return block;
+    std::uint8_t* map = out + ibHnpm;
+    Put16(map, static_cast<std::uint16_t>(items.count()));
+    Put16(map + 2, 0);
+    map += 4;
+    Put16(map, static_cast<std::uint16_t>(first));
+    for (std::uint16_t end : items.ends) {
+        map += 2;
+        Put16(map, static_cast<std::uint16_t>(first + end));
+    }
 }
 
 std::uint8_t HeapOnNode::FillLevel(std::size_t freeBytes)
@@ -99,37 +144,50 @@ std::uint8_t HeapOnNode::FillLevel(std::size_t freeBytes)
     return 15;
 }
 
+std::size_t HeapOnNode::BlockBytes() const
+{
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < m_used; ++i)
+        total += PageSize(i, m_pages[i].bytes(), m_pages[i].count());
+    return total;
+}
+
 std::vector<Bytes> HeapOnNode::Blocks() const
 {
-    std::vector<std::uint8_t> levels;
-    for (std::size_t i = 0; i < m_pages.size(); ++i) {
-        const std::size_t used = PageSize(i, m_pages[i].itemBytes, m_pages[i].items.size());
-        levels.push_back(FillLevel(NodeDatabase::kMaxBlockData - used));
-    }
+    std::vector<Bytes> blocks;
+    BlocksInto(blocks);
+    return blocks;
+}
+
+void HeapOnNode::BlocksInto(std::vector<Bytes>& blocks) const
+{
     // Fill levels pack two to a byte, the even page in the low nibble.
-    auto packLevels = [&](ByteWriter& w, std::size_t first, std::size_t count) {
-        for (std::size_t i = 0; i < count; i += 2) {
-            const std::uint8_t lo = first + i < levels.size() ? levels[first + i] : 0;
-            const std::uint8_t hi = first + i + 1 < levels.size() ? levels[first + i + 1] : 0;
-            w.u8(static_cast<std::uint8_t>(lo | hi << 4));
-        }
+    auto level = [&](std::size_t i) -> std::uint8_t {
+        if (i >= m_used)
+            return 0;
+        return FillLevel(NodeDatabase::kMaxBlockData - PageSize(i, m_pages[i].bytes(), m_pages[i].count()));
+    };
+    auto packLevels = [&](std::uint8_t* out, std::size_t first, std::size_t count) {
+        for (std::size_t i = 0; i < count; i += 2)
+            *out++ = static_cast<std::uint8_t>(level(first + i) | level(first + i + 1) << 4);
     };
 
-    std::vector<Bytes> blocks;
-    for (std::size_t i = 0; i < m_pages.size(); ++i) {
-        Bytes header;
-        ByteWriter w(header);
+    blocks.resize(m_used);
+    std::uint8_t header[64];
+    for (std::size_t i = 0; i < m_used; ++i) {
+        std::size_t headerSize = 0;
         if (i == 0) {
-            w.u8(kHeapSig);
-            w.u8(m_clientSig);
-            w.u32(m_userRoot);
-            packLevels(w, 0, 8);
+            header[0] = kHeapSig;
+            header[1] = m_clientSig;
+            Put32(header + 2, m_userRoot);
+            packLevels(header + 6, 0, 8);
+            headerSize = 10;
         } else if (i % 128 == 8) {
-            packLevels(w, i, 128);
+            packLevels(header, i, 128);
+            headerSize = 64;
         }
-        blocks.push_back(LayOutPage(i, header, m_pages[i].items));
+        LayOutPage(i, header, headerSize, m_pages[i], blocks[i]);
     }
-    return blocks;
 }
 
 }  // namespace pst

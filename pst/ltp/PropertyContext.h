@@ -64,6 +64,49 @@ std::vector<Bytes> SplitIntoBlocks(const Bytes& data);
 // larger than a heap item in subnodes.
 NodeImage BuildPropertyContext(std::vector<Property> properties);
 
+// Builds property contexts one after another in the same buffers: the values are copied into one
+// arena, the heap keeps its pages, and the image's blocks are laid out into the buffers the
+// caller's image already holds. Building a message's properties allocates nothing once the
+// buffers have grown to the largest message.
+class PropertyContextBuilder {
+public:
+    PropertyContextBuilder();
+
+    void Clear();
+    void Add(std::uint16_t id, std::uint16_t type, const std::uint8_t* value, std::size_t size);
+    void Add(const Property& p) { Add(p.id, p.type, p.value.data(), p.value.size()); }
+    std::size_t size() const { return m_entries.size(); }
+
+    // Lays the properties out in the heap (sorted by ID); then the image's size is known.
+    void Lay();
+    // Bytes of the image Write() gives: its heap pages and its subnodes' blocks.
+    std::size_t ImageBytes() const;
+    // Sets the value of an inline property (a fixed size of up to four bytes) after Lay(), which
+    // leaves the layout, and so the image's size, as it is. False when there is no such property.
+    bool SetInline(std::uint16_t id, std::uint32_t value);
+    // The image of what was laid out, into `image` (its block buffers reused). Values too large
+    // for the heap move into the image's subnodes: write once per Lay().
+    void Write(NodeImage& image);
+
+    // A value added, by tag, after Lay(): null when there is none.
+    const std::uint8_t* Find(std::uint32_t tag, std::size_t* size) const;
+
+private:
+    struct Entry {
+        std::uint16_t id = 0;
+        std::uint16_t type = 0;
+        std::uint32_t offset = 0;  // in m_values
+        std::uint32_t size = 0;
+    };
+    std::vector<Entry> m_entries;
+    Bytes m_values;
+    HeapOnNode m_heap;
+    Bytes m_records;
+    std::vector<std::uint32_t> m_leaves;
+    std::vector<NodeImage::Subnode> m_subnodes;
+    bool m_laid = false;
+};
+
 }  // namespace pst
 
 namespace pst {
@@ -73,7 +116,13 @@ struct NBTENTRY;
 
 // Writes a node's heap pages and subnodes and enters the node in the node B-tree.
 void StoreNode(NodeDatabase& db, std::uint32_t nid, std::uint32_t nidParent, const NodeImage& image);
+// The same with further subnodes kept elsewhere besides the image's own (a table many nodes
+// share the content of, written for each without being copied into each image).
+void StoreNode(NodeDatabase& db, std::uint32_t nid, std::uint32_t nidParent, const NodeImage& image,
+               const std::vector<const NodeImage::Subnode*>& more);
 // Bytes of a node's data and all its subnodes' data: what PidTagMessageSize counts.
 std::size_t ImageSize(const NodeImage& image);
+// The same of one subnode and its own subnodes.
+std::size_t SubnodeSize(const NodeImage::Subnode& subnode);
 
 }  // namespace pst

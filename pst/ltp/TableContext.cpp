@@ -60,36 +60,34 @@ TableLayout TableLayout::ForColumns(std::vector<std::uint32_t> tags)
     return layout;
 }
 
-Bytes EncodeRow(const TableLayout& layout, const TableRow& row,
-                const std::function<std::optional<std::uint32_t>(const Bytes&)>& storeVariable)
+void EncodeRow(const TableLayout& layout, std::uint32_t rowId, std::uint32_t version, CellLookup cell,
+               StoreVariable storeVariable, std::uint8_t* out)
 {
-    Bytes r(layout.rowSize(), 0);
-    std::uint8_t* bitmap = r.data() + layout.rgib[2];
+    std::uint8_t* bitmap = out + layout.rgib[2];
     for (const TCOLDESC& c : layout.columns) {
-        const Bytes* value = nullptr;
-        Bytes own;
+        const std::uint8_t* value = nullptr;
+        std::size_t size = 0;
+        std::uint8_t own[4];
         if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) {
-            own.resize(4);
-            Put32(own.data(), c.tag == kTagLtpRowId ? row.rowId : row.version);
-            value = &own;
+            Put32(own, c.tag == kTagLtpRowId ? rowId : version);
+            value = own;
+            size = 4;
         } else {
-            auto it = row.cells.find(c.tag);
-            if (it == row.cells.end())
+            value = cell(c.tag, &size);
+            if (!value)
                 continue;
-            value = &it->second;
         }
         const auto type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
         if (FixedSize(type)) {
-            std::copy_n(value->begin(), std::min<std::size_t>(c.cbData, value->size()), r.begin() + c.ibData);
-        } else if (!value->empty()) {
-            const std::optional<std::uint32_t> hnid = storeVariable(*value);
+            std::copy_n(value, std::min<std::size_t>(c.cbData, size), out + c.ibData);
+        } else if (size > 0) {
+            const std::optional<std::uint32_t> hnid = storeVariable(value, size);
             if (!hnid)
                 continue;
-            Put32(r.data() + c.ibData, *hnid);
+            Put32(out + c.ibData, *hnid);
         }
         bitmap[c.iBit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.iBit % 8));
     }
-    return r;
 }
 
 Bytes TableInfo(const TableLayout& layout, std::uint32_t hidRowIndex, std::uint32_t hnidRows)
@@ -141,41 +139,49 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
 
     // Outlook's order: the row index's header (HID 0x20), TCINFO, the row index's leaf, the row
     // matrix when it fits the heap, then the cells' values.
-    const std::uint32_t hidRowIndexHeader = heap.Allocate(Bytes(8, 0));
+    const std::uint32_t hidRowIndexHeader = heap.AllocateZeroed(8);
     const std::uint32_t hidInfo = heap.Allocate(TableInfo(layout, 0, 0));
     ReservedBTree rowIndex{hidRowIndexHeader, 0, 4, 4};
     if (!rows.empty() && rows.size() * 8 <= HeapOnNode::kMaxItem)
-        rowIndex.leaf = heap.Allocate(Bytes(rows.size() * 8, 0));
+        rowIndex.leaf = heap.AllocateZeroed(rows.size() * 8);
     const std::size_t matrixBytes = rows.size() * rowSize;
     const bool matrixInHeap = matrixBytes > 0 && matrixBytes <= HeapOnNode::kMaxItem;
-    const std::uint32_t hidMatrix = matrixInHeap ? heap.Allocate(Bytes(matrixBytes, 0)) : 0;
+    const std::uint32_t hidMatrix = matrixInHeap ? heap.AllocateZeroed(matrixBytes) : 0;
 
     // The row matrix: fixed cells inline, variable ones as HNIDs into this table's heap.
-    Bytes matrix;
-    matrix.reserve(matrixBytes);
-    for (const TableRow& row : rows) {
-        Bytes r = EncodeRow(layout, row, [&](const Bytes& value) -> std::optional<std::uint32_t> {
-            if (value.size() <= HeapOnNode::kMaxItem)
-                return heap.Allocate(value);
-            const std::uint32_t hnid = MakeNid(nextSubnode++, NID_TYPE_LTP);
-            image.subnodes.push_back({hnid, SplitIntoBlocks(value), {}});
-            return hnid;
-        });
-        matrix.insert(matrix.end(), r.begin(), r.end());
+    Bytes matrix(matrixBytes, 0);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const TableRow& row = rows[i];
+        EncodeRow(
+            layout, row.rowId, row.version,
+            [&](std::uint32_t tag, std::size_t* size) -> const std::uint8_t* {
+                static const std::uint8_t kNothing = 0;
+                auto it = row.cells.find(tag);
+                if (it == row.cells.end())
+                    return nullptr;
+                *size = it->second.size();
+                return it->second.empty() ? &kNothing : it->second.data();
+            },
+            [&](const std::uint8_t* value, std::size_t size) -> std::optional<std::uint32_t> {
+                if (size <= HeapOnNode::kMaxItem)
+                    return heap.Allocate(value, size);
+                const std::uint32_t hnid = MakeNid(nextSubnode++, NID_TYPE_LTP);
+                image.subnodes.push_back({hnid, SplitIntoBlocks(Bytes(value, value + size)), {}});
+                return hnid;
+            },
+            matrix.data() + i * rowSize);
     }
 
     // The row index: row ID to row number, sorted by row ID.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
+    index.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
         index.emplace_back(rows[i].rowId, static_cast<std::uint32_t>(i));
     std::sort(index.begin(), index.end());
-    std::vector<Bytes> records;
-    for (const auto& [id, number] : index) {
-        Bytes rec;
-        ByteWriter w(rec);
-        w.u32(id);
-        w.u32(number);
-        records.push_back(std::move(rec));
+    Bytes records(index.size() * 8);
+    for (std::size_t i = 0; i < index.size(); ++i) {
+        Put32(records.data() + 8 * i, index[i].first);
+        Put32(records.data() + 8 * i + 4, index[i].second);
     }
     const std::uint32_t hidRowIndex = FillBTreeOnHeap(heap, rowIndex, records);
 
@@ -189,7 +195,7 @@ NodeImage BuildTableContext(const TableLayout& layout, const std::vector<TableRo
     }
     heap.Replace(hidInfo, TableInfo(layout, hidRowIndex, hnidRows));
     heap.SetUserRoot(hidInfo);
-    image.blocks = heap.Blocks();
+    heap.BlocksInto(image.blocks);
     return image;
 }
 

@@ -2,9 +2,11 @@
 
 #include "PropertyContext.h"
 
-#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace pst {
 
@@ -38,11 +40,39 @@ struct TableRow {
     std::map<std::uint32_t, Bytes> cells;
 };
 
-// One row's bytes: fixed cells inline, the row's ID and version in their columns, and the
-// existence bitmap. Each non-empty variable cell goes to `storeVariable`, which returns the HNID
-// to put in the row, or nothing to leave the cell out.
-Bytes EncodeRow(const TableLayout& layout, const TableRow& row,
-                const std::function<std::optional<std::uint32_t>(const Bytes&)>& storeVariable);
+// A callable passed down without being copied or allocated: a reference to the caller's own.
+template <typename Signature>
+class FunctionRef;
+template <typename R, typename... Args>
+class FunctionRef<R(Args...)> {
+public:
+    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, FunctionRef>>>
+    FunctionRef(F&& f)  // NOLINT: converts implicitly, as a function parameter
+        : m_object(const_cast<void*>(static_cast<const void*>(std::addressof(f))))
+        , m_call([](void* object, Args... args) -> R {
+            return (*static_cast<std::remove_reference_t<F>*>(object))(std::forward<Args>(args)...);
+        })
+    {
+    }
+    R operator()(Args... args) const { return m_call(m_object, std::forward<Args>(args)...); }
+
+private:
+    void* m_object;
+    R (*m_call)(void*, Args...);
+};
+
+// A row's cell by column tag: its bytes (and their count in `size`), or null when the row has
+// no value in that column.
+using CellLookup = FunctionRef<const std::uint8_t*(std::uint32_t tag, std::size_t* size)>;
+// Stores a variable-size cell's value: returns the HNID to put in the row, or nothing to leave
+// the cell out.
+using StoreVariable = FunctionRef<std::optional<std::uint32_t>(const std::uint8_t* value, std::size_t size)>;
+
+// One row's bytes into `out` (layout.rowSize() bytes, zeroed): fixed cells inline, the row's ID
+// and version in their columns, and the existence bitmap. Each non-empty variable cell goes to
+// `storeVariable`.
+void EncodeRow(const TableLayout& layout, std::uint32_t rowId, std::uint32_t version, CellLookup cell,
+               StoreVariable storeVariable, std::uint8_t* out);
 
 // TCINFO (MS-PST 2.3.4.1) of a table with these columns, its column descriptors sorted by tag.
 Bytes TableInfo(const TableLayout& layout, std::uint32_t hidRowIndex, std::uint32_t hnidRows);

@@ -2,6 +2,7 @@
 
 #include "pst/ltp/BTreeOnHeap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -215,11 +216,9 @@ void MessageStore::Close() { m_db->Close(); }
 
 Bytes MessageStore::EntryId(std::uint32_t nid) const
 {
-    Bytes id;
-    ByteWriter w(id);
-    w.u32(0);  // rgbFlags
-    w.bytes(m_recordKey.data(), m_recordKey.size());
-    w.u32(nid);
+    Bytes id(4 + m_recordKey.size() + 4, 0);  // rgbFlags 0, the store's record key, the NID
+    std::copy(m_recordKey.begin(), m_recordKey.end(), id.begin() + 4);
+    Put32(id.data() + 4 + m_recordKey.size(), nid);
     return id;
 }
 
@@ -257,25 +256,29 @@ TableRow MessageStore::HierarchyRowOf(const Folder& f) const
 
 void MessageStore::WriteFolderProperties(const Folder& f)
 {
-    std::vector<Property> props = {StringProperty(PidTagDisplayName, f.name),
-                                   Int32Property(PidTagContentCount,
-                                                 static_cast<std::uint32_t>(f.contents ? f.contents->RowCount() : 0)),
-                                   Int32Property(PidTagContentUnreadCount, 0),
-                                   BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty())};
+    PropertyContextBuilder& pc = m_folderProperties;
+    pc.Clear();
+    pc.Add(StringProperty(PidTagDisplayName, f.name));
+    pc.Add(Int32Property(PidTagContentCount, static_cast<std::uint32_t>(f.contents ? f.contents->RowCount() : 0)));
+    pc.Add(Int32Property(PidTagContentUnreadCount, 0));
+    pc.Add(BoolProperty(PidTagSubfolders, !f.children.empty() || !f.otherRows.empty()));
     if (!f.containerClass.empty())
-        props.push_back(StringProperty(PidTagContainerClass, f.containerClass));
+        pc.Add(StringProperty(PidTagContainerClass, f.containerClass));
     if (f.comment)
-        props.push_back(StringProperty(PidTagComment, *f.comment));
-    StoreNode(*m_db, f.nid, f.parent, BuildPropertyContext(props));
+        pc.Add(StringProperty(PidTagComment, *f.comment));
+    pc.Lay();
+    pc.Write(m_folderImage);
+    StoreNode(*m_db, f.nid, f.parent, m_folderImage);
 }
 
 void MessageStore::WriteHierarchy(const Folder& f)
 {
+    static const TableLayout layout = TableLayout::ForColumns(TableTemplates::Hierarchy());
     std::vector<TableRow> rows = f.otherRows;
+    rows.reserve(rows.size() + f.children.size());
     for (std::uint32_t child : f.children)
         rows.push_back(HierarchyRowOf(m_folders.at(child)));
-    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_HIERARCHY_TABLE), 0,
-              BuildTableContext(TableLayout::ForColumns(TableTemplates::Hierarchy()), rows));
+    StoreNode(*m_db, TableNid(f.nid, NID_TYPE_HIERARCHY_TABLE), 0, BuildTableContext(layout, rows));
 }
 
 void MessageStore::WriteContents(const Folder& f)
@@ -347,21 +350,20 @@ std::uint32_t MessageStore::CreateFolder(std::uint32_t parent, const std::string
     f.rowVersion = m_db->NextUnique();
     const std::uint32_t nid = f.nid;
     Folder& added = m_folders.emplace(nid, std::move(f)).first->second;
-    WriteFolderProperties(added);
-    WriteHierarchy(added);
-    WriteContents(added);
+    // The FAI contents table never changes; the rest is written at the next commit.
     WriteAssocContents(added);
+    MarkDirty(added, kProperties | kHierarchy | kContents);
 
     // The parent lists the new folder, and says it has subfolders; so does its row above it.
     Folder& p = FolderAt(parent);
     const bool first = p.children.empty();
     p.children.push_back(nid);
-    WriteHierarchy(p);
+    MarkDirty(p, kHierarchy);
     if (first) {
         p.rowVersion = m_db->NextUnique();
-        WriteFolderProperties(p);
+        MarkDirty(p, kProperties);
         if (p.parent != p.nid && m_folders.count(p.parent))
-            WriteHierarchy(m_folders.at(p.parent));
+            MarkDirty(m_folders.at(p.parent), kHierarchy);
     }
     return nid;
 }
@@ -389,8 +391,47 @@ std::uint32_t MessageStore::ContentCount(std::uint32_t folder) const
     return it == m_folders.end() || !it->second.contents ? 0 : static_cast<std::uint32_t>(it->second.contents->RowCount());
 }
 
+void MessageStore::MarkDirty(Folder& f, unsigned changes)
+{
+    f.propertiesDirty |= (changes & kProperties) != 0;
+    f.hierarchyDirty |= (changes & kHierarchy) != 0;
+    f.contentsDirty |= (changes & kContents) != 0;
+    if (!f.listed) {
+        f.listed = true;
+        m_dirty.push_back(f.nid);
+    }
+}
+
+void MessageStore::WriteDirtyFolders()
+{
+    // Each part is marked clean once written: after a failed write the next commit writes what
+    // is left. Contents first, so that the counts written next match the tables.
+    for (std::uint32_t nid : m_dirty) {
+        Folder& f = m_folders.at(nid);
+        if (f.contentsDirty) {
+            WriteContents(f);
+            f.contentsDirty = false;
+        }
+    }
+    for (std::uint32_t nid : m_dirty) {
+        Folder& f = m_folders.at(nid);
+        if (f.propertiesDirty) {
+            WriteFolderProperties(f);
+            f.propertiesDirty = false;
+        }
+        if (f.hierarchyDirty) {
+            WriteHierarchy(f);
+            f.hierarchyDirty = false;
+        }
+    }
+    for (std::uint32_t nid : m_dirty)
+        m_folders.at(nid).listed = false;
+    m_dirty.clear();
+}
+
 void MessageStore::Commit()
 {
+    WriteDirtyFolders();
     if (m_names.size() != m_namesWritten)
         WriteNameToIdMap();
     m_db->Commit();

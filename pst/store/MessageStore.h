@@ -110,7 +110,8 @@ public:
 
     ~MessageStore();
 
-    // Writes what changed since the last commit (the name map included) and commits it.
+    // Writes what changed since the last commit (the folders messages went to, their rows in
+    // their parents' hierarchy tables, the name map) and commits it.
     void Commit();
     void Close();
 
@@ -132,7 +133,8 @@ public:
     std::vector<std::pair<std::uint32_t, std::string>> Subfolders(std::uint32_t folder) const;
     std::string FolderName(std::uint32_t folder) const;
     // Stores a message in a folder and returns its NID. Nothing is on disk for readers until the
-    // next Commit.
+    // next Commit, which also brings the folder's contents table, content count and row in its
+    // parent's hierarchy table up to date, once for all the messages added since.
     std::uint32_t AddMessage(std::uint32_t folder, const MessageContent& message);
     std::uint32_t ContentCount(std::uint32_t folder) const;
 
@@ -149,7 +151,14 @@ private:
         std::vector<std::uint32_t> contentsColumns;  // in column order
         std::shared_ptr<AppendableTable> contents;   // grows by one row a message
         std::uint32_t rowVersion = 0;
+        // What the next commit writes anew: the property context, the hierarchy table, the
+        // contents table; and whether the folder is in m_dirty.
+        bool propertiesDirty = false;
+        bool hierarchyDirty = false;
+        bool contentsDirty = false;
+        bool listed = false;
     };
+    enum Change : unsigned { kProperties = 1, kHierarchy = 2, kContents = 4 };
     // The contents-table columns of a new folder: the template's, and for a calendar folder the
     // appointment columns a calendar view reads.
     std::vector<std::uint32_t> ContentsColumns(const std::string& containerClass);
@@ -159,8 +168,17 @@ private:
     void WriteContents(const Folder& f);
     void WriteAssocContents(const Folder& f);
     Folder& FolderAt(std::uint32_t nid);
+    // Marks parts of a folder for the next commit to write.
+    void MarkDirty(Folder& f, unsigned changes);
+    void WriteDirtyFolders();
     std::uint16_t PropertyId(const MessageProperty& p);
-    NodeImage MessageImage(const MessageContent& message, std::vector<Property>& properties);
+    // A message's node into `image`: its property context, recipient and attachment tables and
+    // attachments. Nested messages go `depth` levels down, each level with its own builders.
+    // At depth 0 the recipient table is left out of the image and named in `recipients`.
+    void MessageImage(const MessageContent& message, std::size_t depth, NodeImage& image,
+                      const NodeImage::Subnode** recipients);
+    PropertyContextBuilder& Builder(std::size_t index);
+    const NodeImage::Subnode& RecipientTable(const MessageContent& message, NodeImage::Subnode& built);
 
 private:
     MessageStore(std::unique_ptr<NodeDatabase> db, std::array<std::uint8_t, 16> recordKey);
@@ -172,6 +190,15 @@ private:
     NameToIdMap m_names;
     std::size_t m_namesWritten = 0;
     std::map<std::uint32_t, Folder> m_folders;
+    std::vector<std::uint32_t> m_dirty;  // folders with changes the next commit writes
+
+    // Buffers reused from one message to the next.
+    std::vector<std::unique_ptr<PropertyContextBuilder>> m_builders;
+    NodeImage m_image;
+    NodeImage::Subnode m_recipients;
+    PropertyContextBuilder m_folderProperties;
+    NodeImage m_folderImage;
+    std::optional<NodeImage::Subnode> m_noRecipients;  // the empty recipient table
 };
 
 }  // namespace pst

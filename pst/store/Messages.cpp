@@ -12,6 +12,9 @@ constexpr std::uint16_t PidTagAttachSize = 0x0E20;
 constexpr std::uint16_t PT_OBJECT = 0x000D;
 constexpr std::uint32_t kFirstAttachment = 0x400;
 constexpr std::uint32_t kEmbeddedMessage = MakeNid(0x400, NID_TYPE_NORMAL_MESSAGE);
+// Bytes of a contents table's rows and pages a folder holds in memory between commits before
+// they are written out.
+constexpr std::size_t kMaxPendingContents = 256 * 1024;
 
 // A message's recipient table: the template's columns (MS-PST 2.4.4.5.2) and those a meeting's rows
 // carry besides, as Outlook adds them: PidTagSmtpAddress, PidTagRecipientDisplayName,
@@ -27,9 +30,16 @@ const std::vector<std::uint32_t>& RecipientColumns()
     return tags;
 }
 
+// The recipient table's layout, the same for every message.
+const TableLayout& RecipientLayout()
+{
+    static const TableLayout layout = TableLayout::ForColumns(RecipientColumns());
+    return layout;
+}
+
 // The cells of a table row taken from properties: every column the properties have a value for.
 TableRow RowFrom(std::uint32_t rowId, std::uint32_t version, const std::vector<std::uint32_t>& columns,
-                 const std::vector<Property>& properties)
+                 const PropertyContextBuilder& properties)
 {
     TableRow row;
     row.rowId = rowId;
@@ -37,12 +47,9 @@ TableRow RowFrom(std::uint32_t rowId, std::uint32_t version, const std::vector<s
     for (std::uint32_t tag : columns) {
         if (tag == kTagLtpRowId || tag == kTagLtpRowVer)
             continue;
-        for (const Property& p : properties) {
-            if (p.tag() == tag) {
-                row.cells[tag] = p.value;
-                break;
-            }
-        }
+        std::size_t size = 0;
+        if (const std::uint8_t* value = properties.Find(tag, &size))
+            row.cells[tag] = Bytes(value, value + size);
     }
     return row;
 }
@@ -61,91 +68,136 @@ std::uint16_t MessageStore::PropertyId(const MessageProperty& p)
     return p.named->name.empty() ? m_names.Numeric(p.named->set, p.named->lid) : m_names.String(p.named->set, p.named->name);
 }
 
-NodeImage MessageStore::MessageImage(const MessageContent& message, std::vector<Property>& properties)
+PropertyContextBuilder& MessageStore::Builder(std::size_t index)
 {
-    properties.clear();
+    while (m_builders.size() <= index)
+        m_builders.push_back(std::make_unique<PropertyContextBuilder>());
+    return *m_builders[index];
+}
+
+const NodeImage::Subnode& MessageStore::RecipientTable(const MessageContent& message, NodeImage::Subnode& built)
+{
+    // Always present, empty for an appointment without attendees: that one is built once.
+    if (message.recipients.empty()) {
+        if (!m_noRecipients)
+            m_noRecipients = AsSubnode(NID_RECIPIENT_TABLE, BuildTableContext(RecipientLayout(), {}));
+        return *m_noRecipients;
+    }
+    std::vector<TableRow> rows;
+    rows.reserve(message.recipients.size());
+    for (std::size_t i = 0; i < message.recipients.size(); ++i) {
+        TableRow row;
+        row.rowId = static_cast<std::uint32_t>(i);
+        row.version = m_db->NextUnique();
+        for (std::uint32_t tag : RecipientColumns()) {
+            if (tag == kTagLtpRowId || tag == kTagLtpRowVer)
+                continue;
+            for (const MessageProperty& p : message.recipients[i]) {
+                if ((static_cast<std::uint32_t>(p.id) << 16 | p.type) == tag) {
+                    row.cells[tag] = p.value;
+                    break;
+                }
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    built = AsSubnode(NID_RECIPIENT_TABLE, BuildTableContext(RecipientLayout(), rows));
+    return built;
+}
+
+void MessageStore::MessageImage(const MessageContent& message, std::size_t depth, NodeImage& image,
+                                const NodeImage::Subnode** recipients)
+{
+    // The message's own properties first: their named IDs are entered in the order they come.
+    PropertyContextBuilder& pc = Builder(2 * depth);
+    pc.Clear();
     for (const MessageProperty& p : message.properties)
         if (p.id != PidTagMessageSize || p.named)
-            properties.push_back(Property{PropertyId(p), p.type, p.value});
+            pc.Add(PropertyId(p), p.type, p.value.data(), p.value.size());
 
     std::vector<NodeImage::Subnode> tables;
-    // The recipient table, always present (empty for an appointment without attendees).
-    std::vector<TableRow> recipients;
-    for (std::size_t i = 0; i < message.recipients.size(); ++i) {
-        std::vector<Property> cells;
-        for (const MessageProperty& p : message.recipients[i])
-            cells.push_back(Property{p.id, p.type, p.value});
-        recipients.push_back(RowFrom(static_cast<std::uint32_t>(i), m_db->NextUnique(), RecipientColumns(), cells));
-    }
-    tables.push_back(AsSubnode(NID_RECIPIENT_TABLE,
-                               BuildTableContext(TableLayout::ForColumns(RecipientColumns()), recipients)));
+    NodeImage::Subnode nestedRecipients;
+    const NodeImage::Subnode& recipientTable = RecipientTable(message, recipients ? m_recipients : nestedRecipients);
+    std::size_t tableBytes = SubnodeSize(recipientTable);
+    if (recipients)
+        *recipients = &recipientTable;
+    else
+        tables.push_back(recipientTable);
 
     // Attachments: one property context each, listed in the attachment table.
     if (!message.attachments.empty()) {
+        PropertyContextBuilder& attachment = Builder(2 * depth + 1);
         std::vector<TableRow> rows;
         for (std::size_t i = 0; i < message.attachments.size(); ++i) {
             const AttachmentContent& a = message.attachments[i];
             const std::uint32_t nid = MakeNid(kFirstAttachment + static_cast<std::uint32_t>(i), NID_TYPE_ATTACHMENT);
-            std::vector<Property> attachment;
+            attachment.Clear();
             for (const MessageProperty& p : a.properties)
-                attachment.push_back(Property{PropertyId(p), p.type, p.value});
-            std::vector<NodeImage::Subnode> own;
+                attachment.Add(PropertyId(p), p.type, p.value.data(), p.value.size());
+            std::optional<NodeImage::Subnode> embedded;
             if (a.embedded) {
                 // An embedded message lives in a subnode of its attachment; the attachment names
                 // it with a {NID, size} object reference (MS-PST 2.4.6.2.1).
-                std::vector<Property> inner;
-                NodeImage embedded = MessageImage(*a.embedded, inner);
-                Bytes ref(8);
-                Put32(ref.data(), kEmbeddedMessage);
-                Put32(ref.data() + 4, static_cast<std::uint32_t>(ImageSize(embedded)));
-                attachment.push_back(Property{PidTagAttachDataObject, PT_OBJECT, ref});
-                own.push_back(AsSubnode(kEmbeddedMessage, std::move(embedded)));
+                NodeImage inner;
+                MessageImage(*a.embedded, depth + 1, inner, nullptr);
+                std::uint8_t ref[8];
+                Put32(ref, kEmbeddedMessage);
+                Put32(ref + 4, static_cast<std::uint32_t>(ImageSize(inner)));
+                attachment.Add(PidTagAttachDataObject, PT_OBJECT, ref, sizeof ref);
+                embedded = AsSubnode(kEmbeddedMessage, std::move(inner));
             }
-            attachment.push_back(Int32Property(PidTagAttachSize, 0));
-            NodeImage image = BuildPropertyContext(attachment);
-            attachment.back() = Int32Property(PidTagAttachSize, static_cast<std::uint32_t>(ImageSize(image)));
-            image = BuildPropertyContext(attachment);
-            for (NodeImage::Subnode& s : own)
-                image.subnodes.push_back(std::move(s));
+            // PidTagAttachSize counts the attachment's own node; the value sits inline.
+            const std::uint8_t zero[4] = {};
+            attachment.Add(PidTagAttachSize, PT_LONG, zero, sizeof zero);
+            attachment.Lay();
+            attachment.SetInline(PidTagAttachSize, static_cast<std::uint32_t>(attachment.ImageBytes()));
+            NodeImage image;
+            attachment.Write(image);
+            if (embedded)
+                image.subnodes.push_back(std::move(*embedded));
             rows.push_back(RowFrom(nid, m_db->NextUnique(), TableTemplates::Attachment(), attachment));
             tables.push_back(AsSubnode(nid, std::move(image)));
+            tableBytes += SubnodeSize(tables.back());
         }
         tables.push_back(AsSubnode(NID_ATTACHMENT_TABLE,
                                    BuildTableContext(TableLayout::ForColumns(TableTemplates::Attachment()), rows)));
+        tableBytes += SubnodeSize(tables.back());
     }
 
     // PidTagMessageSize counts every byte of the node and its subnodes; the value sits inline,
-    // so writing it does not change the size it gives.
-    properties.push_back(Int32Property(PidTagMessageSize, 0));
-    NodeImage image = BuildPropertyContext(properties);
-    std::size_t total = ImageSize(image);
-    for (const NodeImage::Subnode& t : tables) {
-        NodeImage part;
-        part.blocks = t.blocks;
-        part.subnodes = t.children;
-        total += ImageSize(part);
-    }
-    properties.back() = Int32Property(PidTagMessageSize, static_cast<std::uint32_t>(total));
-    image = BuildPropertyContext(properties);
+    // so setting it once the layout is known does not change the size it gives.
+    const std::uint8_t zero[4] = {};
+    pc.Add(PidTagMessageSize, PT_LONG, zero, sizeof zero);
+    pc.Lay();
+    pc.SetInline(PidTagMessageSize, static_cast<std::uint32_t>(pc.ImageBytes() + tableBytes));
+    pc.Write(image);
     for (NodeImage::Subnode& t : tables)
         image.subnodes.push_back(std::move(t));
-    return image;
 }
 
 std::uint32_t MessageStore::AddMessage(std::uint32_t folder, const MessageContent& message)
 {
     Folder& f = FolderAt(folder);
     const std::uint32_t nid = m_db->NewNid(NID_TYPE_NORMAL_MESSAGE);
-    std::vector<Property> properties;
-    const NodeImage image = MessageImage(message, properties);
-    if (!f.contents->Append(RowFrom(nid, m_db->NextUnique(), f.contentsColumns, properties)))
+    const NodeImage::Subnode* recipients = nullptr;
+    MessageImage(message, 0, m_image, &recipients);
+    // The contents-table row straight from the message's properties.
+    const PropertyContextBuilder& properties = Builder(0);
+    if (!f.contents->Append(nid, m_db->NextUnique(), [&](std::uint32_t tag, std::size_t* size) {
+            return properties.Find(tag, size);
+        }))
         throw StoreError("the folder \"" + f.name + "\" cannot hold more items");
-    StoreNode(*m_db, nid, folder, image);
-    WriteContents(f);
-    WriteFolderProperties(f);
-    // The parent's row of this folder carries its content count.
+    StoreNode(*m_db, nid, folder, m_image, {recipients});
+    // The folder's contents table, its content count and its row in the parent's hierarchy
+    // table are written at the next commit, once for all the messages added till then. A table
+    // that has gathered many rows is written out now, so that only its open pages stay in memory.
+    MarkDirty(f, kProperties | kContents);
     if (f.parent != f.nid && m_folders.count(f.parent))
-        WriteHierarchy(m_folders.at(f.parent));
+        MarkDirty(m_folders.at(f.parent), kHierarchy);
+    if (f.contents->PendingBytes() > kMaxPendingContents) {
+        WriteContents(f);
+        f.contentsDirty = false;
+    }
     return nid;
 }
 

@@ -60,7 +60,13 @@ std::uint16_t NameToIdMap::Add(const Entry& entry)
 
 std::uint16_t NameToIdMap::Numeric(const Guid& set, std::uint32_t lid)
 {
-    return Add({lid, lid, GuidIndex(set), false});
+    const std::uint16_t guid = GuidIndex(set);
+    const std::uint64_t key = static_cast<std::uint64_t>(guid) << 32 | lid;
+    if (auto it = m_numeric.find(key); it != m_numeric.end())
+        return it->second;
+    const std::uint16_t id = Add({lid, lid, guid, false});
+    m_numeric.emplace(key, id);
+    return id;
 }
 
 std::uint16_t NameToIdMap::String(const Guid& set, const std::string& name)

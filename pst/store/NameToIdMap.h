@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace pst {
@@ -46,6 +47,8 @@ private:
     std::vector<Guid> m_guids;
     std::vector<Entry> m_entries;
     Bytes m_strings;
+    // Numeric entries by GUID index and LID, as every message looks its named properties up.
+    std::unordered_map<std::uint64_t, std::uint16_t> m_numeric;
 };
 
 }  // namespace pst

@@ -17,6 +17,7 @@ int main(int argc, char* argv[])
     }
     try {
         auto store = pst::MessageStore::Create(argv[1], argv[2]);
+        pst::MessageContent message;  // reused from one appointment to the next
         for (int i = 3; i < argc; ++i) {
             const std::string arg = argv[i];
             const auto eq = arg.find('=');
@@ -39,7 +40,7 @@ int main(int argc, char* argv[])
             const bool vcs = file.size() > 4 && (file.substr(file.size() - 4) == ".vcs" || file.substr(file.size() - 4) == ".VCS");
             int written = 0;
             const cal::CalendarFile result = cal::ReadCalendarFile(file, vcs ? 7 : 8, [&](cal::Appointment&& a) {
-                store->AddMessage(folder, messaging::AppointmentMessage(a));
+                store->AddMessage(folder, messaging::AppointmentMessage(a, message));
                 ++written;
             });
             store->Commit();

@@ -138,6 +138,51 @@ TEST(HeapLayout, TableRowIndexHeaderFirstAndRowMatrixBlocksPadded)
     }
 }
 
+// Every heap page's fill level (MS-PST 2.3.1.5), as the page map of its block gives it, is the
+// one page 0 (pages 0-7) or the bitmap page of its group of 128 carries, however the rows were
+// stored: rows stored in batches fill the last pages of one group and open the next between two
+// stores, which must not leave the first group's bitmap behind.
+TEST(HeapLayout, FillLevelsMatchThePagesAcrossBitmapGroups)
+{
+    const TableLayout layout = TableLayout::ForColumns({0x0037001F});
+    for (Build how : {Build::Whole, Build::AppendedOneByOne, Build::AppendedInBatches}) {
+        SCOPED_TRACE(testing::Message() << "build " << static_cast<int>(how));
+        Stored s;
+        s.nid = s.db.NewNid(NID_TYPE_CONTENTS_TABLE);
+        // Rows of about 1,000 bytes: eight to a page, past page 136 in 1,200 rows.
+        auto row = [](std::uint32_t i) {
+            TableRow r;
+            r.rowId = MakeNid(0x10001 + i, NID_TYPE_NORMAL_MESSAGE);
+            r.cells[0x0037001F] = Utf16le(std::string(480 + i % 40, static_cast<char>('a' + i % 26)));
+            return r;
+        };
+        constexpr std::uint32_t kRows = 1200;
+        if (how == Build::Whole) {
+            std::vector<TableRow> all;
+            for (std::uint32_t i = 0; i < kRows; ++i)
+                all.push_back(row(i));
+            StoreNode(s.db, s.nid, 0, BuildTableContext(layout, all));
+        } else {
+            AppendableTable table(layout);
+            for (std::uint32_t i = 0; i < kRows; ++i) {
+                ASSERT_TRUE(table.Append(row(i)));
+                if (how == Build::AppendedOneByOne || i % 97 == 96)
+                    table.Store(s.db, s.nid);
+            }
+            table.Store(s.db, s.nid);
+        }
+        const auto heap = s.Heap();
+        ASSERT_GT(heap.size(), 137u);
+        for (std::size_t page = 0; page < heap.size(); ++page) {
+            const std::uint8_t level = HeapOnNode::FillLevel(NodeDatabase::kMaxBlockData - heap[page].size());
+            const std::size_t group = page < 8 ? 0 : 8 + (page - 8) / 128 * 128;
+            const std::uint8_t* levels = heap[group].data() + (group == 0 ? 8 : 2);
+            const std::size_t at = page - group;
+            EXPECT_EQ(levels[at / 2] >> (at % 2 ? 4 : 0) & 0x0F, level) << "page " << page;
+        }
+    }
+}
+
 #ifdef PSTCHECK
 // pstcheck warns of both layouts Outlook does not write, so a regression shows without the
 // java-libpst family's readers: a table stored as we write it gives no warning, the same table
