@@ -69,13 +69,20 @@ bool HasFMap(std::size_t interval)
     return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
 }
 
+std::uint64_t HashBids(const std::uint64_t* bids, std::size_t count)
+{
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    for (std::size_t i = 0; i < count; ++i)
+        h = (h ^ bids[i]) * 0x100000001B3ull;
+    return h;
+}
 
 }  // namespace
 
 NodeDatabase::NodeDatabase(std::unique_ptr<FileLayer> file)
     : m_file(std::make_unique<GuardedFile>(std::move(file), m_writeFailure))
-    , m_nbt(BTPage::kNbtLeafMax, [](const NBTENTRY& e) { return static_cast<std::uint64_t>(e.nid); })
-    , m_bbt(BTPage::kBbtLeafMax, [](const BBTENTRY& e) { return e.bref.bid; })
+    , m_nbt(BTPage::kNbtLeafMax, [this](const BREF& page, NBTENTRY* out) { return ReadLeaf(page, PageType::NBT, out); })
+    , m_bbt(BTPage::kBbtLeafMax, [this](const BREF& page, BBTENTRY* out) { return ReadLeaf(page, PageType::BBT, out); })
 {
     m_header.bidNextB = 4;
     m_header.bidNextP = 1;
@@ -206,54 +213,162 @@ std::uint64_t NodeDatabase::WriteBlock(const Bytes& payload, bool internal)
     Put32(t + 4, ComputeCrc(payload.data(), payload.size()));
     Put64(t + 8, bid);
     m_file->Write(ib, image.data(), image.size());
-    m_blocks[bid] = Block{ib, static_cast<std::uint16_t>(payload.size()), 0, -1, {}};
-    MarkBlock(bid);
+    BlockState state;
+    state.bid = bid;
+    state.ib = ib;
+    state.cb = static_cast<std::uint16_t>(payload.size());
+    state.lastUse = m_clock;
+    MarkBlock(*m_blocks.Add(state));
     return bid;
+}
+
+BlockState* NodeDatabase::Block(std::uint64_t bid)
+{
+    if (BlockState* known = m_blocks.Find(bid)) {
+        known->lastUse = m_clock;
+        return known;
+    }
+    const BBTENTRY* entry = m_bbt.Find(bid);
+    if (!entry)
+        return nullptr;
+    BlockState state;
+    state.bid = bid;
+    state.ib = entry->bref.ib;
+    state.cb = entry->cb;
+    state.refs = static_cast<std::uint32_t>(entry->cRef - 1);
+    state.committedRefs = state.refs;
+    state.lastUse = m_clock;
+    return m_blocks.Add(state);
+}
+
+std::optional<BlockState> NodeDatabase::Locate(std::uint64_t bid)
+{
+    if (const BlockState* known = m_blocks.Find(bid))
+        return *known;
+    const BBTENTRY* entry = m_bbt.Find(bid);
+    if (!entry)
+        return std::nullopt;
+    BlockState state;
+    state.bid = bid;
+    state.ib = entry->bref.ib;
+    state.cb = entry->cb;
+    return state;
+}
+
+Bytes NodeDatabase::Payload(std::uint64_t bid)
+{
+    const auto block = Locate(bid & ~std::uint64_t{1});
+    if (!block)
+        throw StoreError("a read of a block that does not exist");
+    Bytes payload(block->cb);
+    m_file->Read(block->ib, payload.data(), payload.size());
+    return payload;
+}
+
+std::vector<std::uint64_t> NodeDatabase::ChildrenOf(std::uint64_t bid, const Bytes& payload)
+{
+    std::vector<std::uint64_t> children;
+    if (!(bid & 2))
+        return children;
+    if (payload.size() < 8)
+        throw StoreError("an internal block of the store reads back damaged");
+    const std::uint8_t type = payload[0];
+    const std::uint8_t level = payload[1];
+    const std::size_t count = Get16(payload.data() + 2);
+    const std::size_t size = type == kBTypeData ? 8 : level == 0 ? 24 : 16;
+    if ((type != kBTypeData && type != kBTypeSubnode) || 8 + count * size > payload.size())
+        throw StoreError("an internal block of the store reads back damaged");
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* e = payload.data() + 8 + i * size;
+        if (type == kBTypeData) {
+            children.push_back(Get64(e));
+        } else if (level == 0) {
+            // SLENTRY: the subnode's data and its own subnodes.
+            for (std::uint64_t child : {Get64(e + 8), Get64(e + 16)})
+                if (child)
+                    children.push_back(child);
+        } else {
+            children.push_back(Get64(e + 8));
+        }
+    }
+    return children;
+}
+
+std::optional<std::pair<std::uint64_t, std::uint32_t>> NodeDatabase::KnownGroup(const std::uint64_t* group,
+                                                                                std::uint64_t hash)
+{
+    for (const Group& g : m_groups) {
+        if (g.hash != hash)
+            continue;
+        // The XBLOCK itself says which blocks it holds.
+        const Bytes payload = Payload(g.xbid);
+        if (payload.size() != 8 + 8 * kXBlockMaxEntries || Get16(payload.data() + 2) != kXBlockMaxEntries)
+            continue;
+        bool same = true;
+        for (std::size_t i = 0; i < kXBlockMaxEntries && same; ++i)
+            same = Get64(payload.data() + 8 + 8 * i) == group[i];
+        if (same)
+            return std::make_pair(g.xbid, Get32(payload.data() + 4));
+    }
+    return std::nullopt;
+}
+
+int NodeDatabase::ReadLeaf(const BREF& ref, PageType type, void* entries)
+{
+    // The page as this database wrote it: anything else means the file changed under it.
+    std::uint8_t page[kPageSize];
+    m_file->Read(ref.ib, page, sizeof page);
+    const int count = BTPage::ReadLeaf(page, type, ref, entries);
+    if (count < 0)
+        throw StoreError("a page of the store's B-trees reads back other than it was written");
+    return count;
 }
 
 void NodeDatabase::AddRef(std::uint64_t bid)
 {
     if (bid == 0)
         return;
-    auto it = m_blocks.find(bid & ~std::uint64_t{1});
-    if (it == m_blocks.end())
+    BlockState* block = Block(bid & ~std::uint64_t{1});
+    if (!block)
         throw StoreError("a reference to a block that does not exist");
-    ++it->second.refs;
-    MarkBlock(bid);
+    ++block->refs;
+    MarkBlock(*block);
 }
 
 void NodeDatabase::Release(std::uint64_t bid)
 {
     if (bid == 0)
         return;
-    auto it = m_blocks.find(bid & ~std::uint64_t{1});
-    if (it == m_blocks.end() || it->second.refs == 0)
+    bid &= ~std::uint64_t{1};
+    BlockState* block = Block(bid);
+    if (!block || block->refs == 0)
         throw StoreError("a block was released more often than it was referenced");
-    if (--it->second.refs > 0) {
-        MarkBlock(bid);
+    if (--block->refs > 0) {
+        MarkBlock(*block);
         return;
     }
-    const Block gone = it->second;
-    m_blocks.erase(it);
+    const BlockState gone = *block;
+    // An internal block's references are read from the block itself, while it is still there.
+    const std::vector<std::uint64_t> children = ChildrenOf(bid, bid & 2 ? Payload(bid) : Bytes{});
+    m_blocks.Erase(bid);
     // A full XBLOCK kept for reuse goes with its block.
-    if (gone.children.size() == kXBlockMaxEntries) {
-        auto known = m_groups.find(gone.children);
-        if (known != m_groups.end() && known->second == (bid & ~std::uint64_t{1}))
-            m_groups.erase(known);
-    }
-    m_changedBlocks.erase(bid & ~std::uint64_t{1});
-    m_bbt.Erase(bid & ~std::uint64_t{1});
-    for (std::uint64_t child : gone.children)
+    if (children.size() == kXBlockMaxEntries)
+        m_groups.erase(std::remove_if(m_groups.begin(), m_groups.end(), [&](const Group& g) { return g.xbid == bid; }),
+                       m_groups.end());
+    const bool committed = gone.committedRefs != BlockState::kNotCommitted;
+    if (committed)
+        m_bbt.Erase(bid);
+    for (std::uint64_t child : children)
         Release(child);
     // A block no commit has named can be reused at once; one the committed state still uses only
     // after the next commit.
-    if (gone.committedRefs < 0)
-        MarkUnits(gone.ib, BlockAllocation(gone.cb), false);
-    else
+    if (committed)
         FreeLater(gone.ib, BlockAllocation(gone.cb));
+    else
+        MarkUnits(gone.ib, BlockAllocation(gone.cb), false);
 }
 
-std::uint64_t NodeDatabase::WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::uint64_t total)
+std::uint64_t NodeDatabase::WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::optional<std::uint64_t> total)
 {
     auto xblock = [&](std::uint8_t level, const std::uint64_t* bids, std::size_t count, std::uint64_t bytes) {
         Bytes payload;
@@ -267,35 +382,48 @@ std::uint64_t NodeDatabase::WriteXBlocks(const std::vector<std::uint64_t>& dataB
         const std::uint64_t bid = WriteBlock(payload, true);
         for (std::size_t i = 0; i < count; ++i)
             AddRef(bids[i]);
-        m_blocks[bid].children.assign(bids, bids + count);
         return bid;
+    };
+    // The bytes under data blocks about to be referenced.
+    auto sizeOf = [&](const std::uint64_t* bids, std::size_t count) {
+        std::uint64_t bytes = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const BlockState* block = Block(bids[i] & ~std::uint64_t{1});
+            if (!block)
+                throw StoreError("a reference to a block that does not exist");
+            bytes += block->cb;
+        }
+        return bytes;
     };
 
     if (dataBids.size() <= kXBlockMaxEntries)
-        return xblock(1, dataBids.data(), dataBids.size(), total);
+        return xblock(1, dataBids.data(), dataBids.size(), total ? *total : sizeOf(dataBids.data(), dataBids.size()));
 
+    // Full groups already under an XBLOCK keep it, with the size it gives.
     std::vector<std::uint64_t> xbids;
+    std::uint64_t sum = 0;
     for (std::size_t first = 0; first < dataBids.size(); first += kXBlockMaxEntries) {
         const std::size_t count = std::min(kXBlockMaxEntries, dataBids.size() - first);
-        std::vector<std::uint64_t> group(dataBids.begin() + static_cast<std::ptrdiff_t>(first),
-                                         dataBids.begin() + static_cast<std::ptrdiff_t>(first + count));
+        const std::uint64_t* group = dataBids.data() + first;
+        const std::uint64_t hash = count == kXBlockMaxEntries ? HashBids(group, count) : 0;
         if (count == kXBlockMaxEntries) {
-            auto known = m_groups.find(group);
-            if (known != m_groups.end() && m_blocks.count(known->second)) {
-                xbids.push_back(known->second);
+            if (auto known = KnownGroup(group, hash)) {
+                xbids.push_back(known->first);
+                sum += known->second;
                 continue;
             }
         }
-        std::uint64_t bytes = 0;
-        for (std::size_t i = first; i < first + count; ++i)
-            bytes += m_blocks[dataBids[i]].cb;
-        xbids.push_back(xblock(1, dataBids.data() + first, count, bytes));
+        const std::uint64_t bytes = sizeOf(group, count);
+        xbids.push_back(xblock(1, group, count, bytes));
+        sum += bytes;
         if (count == kXBlockMaxEntries)
-            m_groups[group] = xbids.back();
+            m_groups.push_back({hash, xbids.back()});
     }
-    if (xbids.size() > kXBlockMaxEntries || total > 0xFFFFFFFFu)
+    if (!total)
+        total = sum;
+    if (xbids.size() > kXBlockMaxEntries || *total > 0xFFFFFFFFu)
         throw StoreError("a value too large for the store");
-    return xblock(2, xbids.data(), xbids.size(), total);
+    return xblock(2, xbids.data(), xbids.size(), *total);
 }
 
 std::uint64_t NodeDatabase::WriteData(const std::uint8_t* data, std::size_t size)
@@ -333,10 +461,7 @@ std::uint64_t NodeDatabase::WriteTree(const std::vector<std::uint64_t>& dataBids
         return 0;
     if (dataBids.size() == 1)
         return dataBids.front();
-    std::uint64_t total = 0;
-    for (std::uint64_t bid : dataBids)
-        total += m_blocks.at(bid & ~std::uint64_t{1}).cb;
-    return WriteXBlocks(dataBids, total);
+    return WriteXBlocks(dataBids, std::nullopt);
 }
 
 std::uint64_t NodeDatabase::WriteSubnodes(std::vector<SLENTRY> entries)
@@ -352,22 +477,15 @@ std::uint64_t NodeDatabase::WriteSubnodes(std::vector<SLENTRY> entries)
         w.u8(0);
         w.u16(static_cast<std::uint16_t>(count));
         w.u32(0);
-        std::vector<std::uint64_t> children;
         for (std::size_t i = 0; i < count; ++i) {
             w.u64(e[i].nid);
             w.u64(e[i].bidData);
             w.u64(e[i].bidSub);
         }
         const std::uint64_t bid = WriteBlock(payload, true);
-        for (std::size_t i = 0; i < count; ++i) {
-            for (std::uint64_t child : {e[i].bidData, e[i].bidSub}) {
-                if (child) {
-                    AddRef(child);
-                    children.push_back(child);
-                }
-            }
-        }
-        m_blocks[bid].children = std::move(children);
+        for (std::size_t i = 0; i < count; ++i)
+            for (std::uint64_t child : {e[i].bidData, e[i].bidSub})
+                AddRef(child);
         return bid;
     };
 
@@ -398,7 +516,6 @@ std::uint64_t NodeDatabase::WriteSubnodes(std::vector<SLENTRY> entries)
     const std::uint64_t bid = WriteBlock(payload, true);
     for (std::uint64_t child : children)
         AddRef(child);
-    m_blocks[bid].children = std::move(children);
     return bid;
 }
 
@@ -406,25 +523,22 @@ void NodeDatabase::SetNode(const NBTENTRY& entry)
 {
     AddRef(entry.bidData);
     AddRef(entry.bidSub);
-    auto it = m_nodes.find(entry.nid);
+    std::optional<NBTENTRY> old;
+    if (const NBTENTRY* known = m_nbt.Find(entry.nid))
+        old = *known;
     m_nbt.Put(entry);
-    if (it != m_nodes.end()) {
-        const NBTENTRY old = it->second;
-        it->second = entry;
-        Release(old.bidData);
-        Release(old.bidSub);
-    } else {
-        m_nodes.emplace(entry.nid, entry);
+    if (old) {
+        Release(old->bidData);
+        Release(old->bidSub);
     }
 }
 
 void NodeDatabase::RemoveNode(std::uint32_t nid)
 {
-    auto it = m_nodes.find(nid);
-    if (it == m_nodes.end())
+    const NBTENTRY* known = m_nbt.Find(nid);
+    if (!known)
         return;
-    const NBTENTRY old = it->second;
-    m_nodes.erase(it);
+    const NBTENTRY old = *known;
     m_nbt.Erase(nid);
     Release(old.bidData);
     Release(old.bidSub);
@@ -432,10 +546,9 @@ void NodeDatabase::RemoveNode(std::uint32_t nid)
 
 std::optional<NBTENTRY> NodeDatabase::Node(std::uint32_t nid) const
 {
-    auto it = m_nodes.find(nid);
-    if (it == m_nodes.end())
-        return std::nullopt;
-    return it->second;
+    if (const NBTENTRY* known = m_nbt.Find(nid))
+        return *known;
+    return std::nullopt;
 }
 
 std::vector<Bytes> NodeDatabase::ReadBlocks(std::uint64_t bid)
@@ -443,18 +556,13 @@ std::vector<Bytes> NodeDatabase::ReadBlocks(std::uint64_t bid)
     std::vector<Bytes> out;
     if (bid == 0)
         return out;
-    const auto it = m_blocks.find(bid & ~std::uint64_t{1});
-    if (it == m_blocks.end())
-        throw StoreError("a read of a block that does not exist");
-    Bytes payload(it->second.cb);
-    m_file->Read(it->second.ib, payload.data(), payload.size());
+    Bytes payload = Payload(bid);
     if (!(bid & 2)) {
         out.push_back(std::move(payload));
         return out;
     }
-    const std::uint16_t count = Get16(payload.data() + 2);
-    for (std::uint16_t i = 0; i < count; ++i) {
-        auto part = ReadBlocks(Get64(payload.data() + 8 + 8 * i));
+    for (std::uint64_t child : ChildrenOf(bid, payload)) {
+        auto part = ReadBlocks(child);
         std::move(part.begin(), part.end(), std::back_inserter(out));
     }
     return out;
@@ -473,9 +581,7 @@ std::vector<SLENTRY> NodeDatabase::ReadSubnodes(std::uint64_t bid)
     std::vector<SLENTRY> out;
     if (bid == 0)
         return out;
-    const Block& block = m_blocks.at(bid & ~std::uint64_t{1});
-    Bytes payload(block.cb);
-    m_file->Read(block.ib, payload.data(), payload.size());
+    const Bytes payload = Payload(bid);
     const std::uint8_t level = payload[1];
     const std::uint16_t count = Get16(payload.data() + 2);
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -558,17 +664,26 @@ void NodeDatabase::Commit()
 
     // Step 2: the B-tree pages that changed, and the pages above them, written anew on pages no
     // committed state uses. The old pages stay marked until the new header is down.
-    for (std::uint64_t bid : m_changedBlocks) {
-        Block& b = m_blocks.at(bid);
-        // A block referenced once more and once less (a page kept by a node's new tree) needs
-        // no new entry.
-        if (b.committedRefs == static_cast<std::int64_t>(b.refs))
-            continue;
-        // cRef: the entry itself and each reference (MS-PST 2.2.2.7.7.3).
-        m_bbt.Put({{bid, b.ib}, b.cb, static_cast<std::uint16_t>(1 + b.refs)});
-        b.committedRefs = b.refs;
+    // A block referenced once more and once less (a page kept by a node's new tree) needs no new
+    // entry; the others go in in BID order, new blocks to the end of the tree, filling its last leaf.
+    std::size_t entries = 0;
+    for (std::uint64_t bid : m_changed) {
+        BlockState* b = m_blocks.Find(bid);
+        if (!b)
+            continue;  // released since
+        b->changed = false;
+        if (b->committedRefs != b->refs)
+            m_changed[entries++] = bid;
     }
-    m_changedBlocks.clear();
+    m_changed.resize(entries);
+    std::sort(m_changed.begin(), m_changed.end());
+    for (std::uint64_t bid : m_changed) {
+        BlockState* b = m_blocks.Find(bid);
+        // cRef: the entry itself and each reference (MS-PST 2.2.2.7.7.3).
+        m_bbt.Put({{bid, b->ib}, b->cb, static_cast<std::uint16_t>(1 + b->refs)});
+        b->committedRefs = b->refs;
+    }
+    m_changed.clear();
     auto freePage = [this](const BREF& page) { FreeLater(page.ib, kPageSize); };
     const BREF nbt = m_nbt.Write(
         [this](const NBTENTRY* e, int n) {
@@ -614,6 +729,24 @@ void NodeDatabase::Commit()
     m_pendingFree.clear();
     // Allocation goes on from where it stood; the space just freed is found when the search
     // wraps round, before the file grows.
+
+    // Block states not used in this commit are let go once there are many: the block B-tree holds
+    // them. A count too large for cRef stays here, the only place that has it right.
+    if (m_blocks.size() > m_holdBlocks) {
+        const std::uint32_t now = m_clock;
+        const bool keepRecent = m_holdBlocks > 0;
+        m_blocks.Retain([&](const BlockState& b) {
+            return b.refs >= 0xFFFF || (keepRecent && b.lastUse == now);
+        });
+    }
+    ++m_clock;
+}
+
+void NodeDatabase::HoldInMemory(std::size_t leavesPerTree, std::size_t blockStates)
+{
+    m_nbt.HoldLeaves(leavesPerTree);
+    m_bbt.HoldLeaves(leavesPerTree);
+    m_holdBlocks = blockStates;
 }
 
 void NodeDatabase::Close()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BlockTable.h"
 #include "FileLayer.h"
 #include "Header.h"
 #include "PageTree.h"
@@ -91,7 +92,7 @@ public:
     void SetNode(const NBTENTRY& entry);
     void RemoveNode(std::uint32_t nid);
     std::optional<NBTENTRY> Node(std::uint32_t nid) const;
-    std::size_t NodeCount() const { return m_nodes.size(); }
+    std::size_t NodeCount() const { return m_nbt.size(); }
 
     // Reads back a data tree or a subnode tree this database wrote.
     Bytes ReadData(std::uint64_t bid);
@@ -112,14 +113,12 @@ public:
     const Header& header() const { return m_header; }
     std::uint64_t FileSize() const;
 
+    // How much of the B-trees stays in memory between commits: written leaf pages of each tree,
+    // and states of blocks not changed since the last commit. Whatever is let go is read back from
+    // the file when needed; 0 and 0 read everything back (for tests).
+    void HoldInMemory(std::size_t leavesPerTree, std::size_t blockStates);
+
 private:
-    struct Block {
-        std::uint64_t ib = 0;
-        std::uint16_t cb = 0;
-        std::uint32_t refs = 0;  // references from nodes and internal blocks
-        std::int64_t committedRefs = -1;  // as the block B-tree holds it; -1 while not in it
-        std::vector<std::uint64_t> children;
-    };
     struct Interval {
         std::array<std::uint8_t, kPageDataSize> bits{};
         std::uint32_t used = 0;  // units marked in `bits`
@@ -128,11 +127,29 @@ private:
         // alignment; freeing units clears them. Larger requests pass the interval over.
         std::array<std::uint32_t, 2> noRoomFor{UINT32_MAX, UINT32_MAX};
     };
+    // A full XBLOCK kept for reuse: its BID and a hash of its children.
+    struct Group {
+        std::uint64_t hash = 0;
+        std::uint64_t xbid = 0;
+    };
+    static constexpr std::size_t kDefaultHeldBlocks = 16384;
 
     std::uint64_t WriteBlock(const Bytes& payload, bool internal);
-    std::uint64_t WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::uint64_t total);
+    // `total` is the bytes under the blocks; without it their sizes are added up.
+    std::uint64_t WriteXBlocks(const std::vector<std::uint64_t>& dataBids, std::optional<std::uint64_t> total);
     void AddRef(std::uint64_t bid);
     void Release(std::uint64_t bid);
+    // The state of a block in use, from the table or else from its block B-tree entry (then added
+    // to the table); null when there is no such block.
+    BlockState* Block(std::uint64_t bid);
+    // Where a block is and its size, without adding it to the table.
+    std::optional<BlockState> Locate(std::uint64_t bid);
+    Bytes Payload(std::uint64_t bid);
+    // The blocks an internal block references, in the order it holds them.
+    static std::vector<std::uint64_t> ChildrenOf(std::uint64_t bid, const Bytes& payload);
+    // The XBLOCK already over these kXBlockMaxEntries blocks, and the bytes under it.
+    std::optional<std::pair<std::uint64_t, std::uint32_t>> KnownGroup(const std::uint64_t* group, std::uint64_t hash);
+    int ReadLeaf(const BREF& page, PageType type, void* entries);
 
     std::uint64_t Allocate(std::size_t size, std::size_t align);
     void AddInterval();
@@ -140,7 +157,13 @@ private:
     void FreeLater(std::uint64_t ib, std::size_t size);
 
     BREF WritePage(const std::function<Bytes(std::uint64_t bid, std::uint64_t ib)>& image);
-    void MarkBlock(std::uint64_t bid) { m_changedBlocks.insert(bid & ~std::uint64_t{1}); }
+    void MarkBlock(BlockState& block)
+    {
+        if (!block.changed) {
+            block.changed = true;
+            m_changed.push_back(block.bid);
+        }
+    }
     void WriteHeader(std::uint8_t fAMapValid);
     // Writes the maps of every changed interval; returns the bytes they mark free.
     std::uint64_t WriteMaps();
@@ -148,16 +171,20 @@ private:
     std::string m_writeFailure;  // the first failed file operation's reason; nothing is written after it
     std::unique_ptr<FileLayer> m_file;
     Header m_header;
-    std::map<std::uint32_t, NBTENTRY> m_nodes;
-    std::unordered_map<std::uint64_t, Block> m_blocks;
     std::vector<Interval> m_intervals;
     std::vector<std::pair<std::uint64_t, std::size_t>> m_pendingFree;
-    PageTree<NBTENTRY> m_nbt;
+    // The B-trees as the next commit writes them; the node B-tree is the index of nodes.
+    mutable PageTree<NBTENTRY> m_nbt;
     PageTree<BBTENTRY> m_bbt;
-    std::unordered_set<std::uint64_t> m_changedBlocks;  // blocks added or re-counted since the last commit
-    // XBLOCKs over full groups of data blocks, by their children: a node rewritten at its end
-    // keeps the groups before it.
-    std::map<std::vector<std::uint64_t>, std::uint64_t> m_groups;
+    // Blocks written, referenced or released lately; any other block in use is in the block B-tree
+    // with refs = cRef - 1.
+    BlockTable m_blocks;
+    std::vector<std::uint64_t> m_changed;  // blocks added or re-counted since the last commit
+    std::size_t m_holdBlocks = kDefaultHeldBlocks;
+    std::uint32_t m_clock = 0;  // commits so far
+    // XBLOCKs over full groups of data blocks: a node rewritten at its end keeps the groups
+    // before it.
+    std::vector<Group> m_groups;
     bool m_committed = false;
     bool m_closed = false;
     std::uint32_t m_rowVersion = 0;

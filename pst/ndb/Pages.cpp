@@ -76,6 +76,30 @@ Bytes BTPage::Intermediate(PageType type, const BTENTRY* entries, int count, std
     return BTPageImage(type, static_cast<std::uint8_t>(count), kIntermediateMax, 24, level, bid, ib, raw);
 }
 
+int BTPage::ReadLeaf(const std::uint8_t* page, PageType type, const BREF& ref, void* entries)
+{
+    const std::uint8_t* t = page + kPageDataSize;
+    const bool nbt = type == PageType::NBT;
+    const std::uint8_t cEnt = page[kEntriesSize];
+    if (t[0] != static_cast<std::uint8_t>(type) || t[1] != static_cast<std::uint8_t>(type)
+        || Get16(t + 2) != ComputeSig(ref.ib, ref.bid) || Get32(t + 4) != ComputeCrc(page, kPageDataSize)
+        || Get64(t + 8) != ref.bid || page[kEntriesSize + 1] != (nbt ? kNbtLeafMax : kBbtLeafMax)
+        || page[kEntriesSize + 2] != (nbt ? 32 : 24) || page[kEntriesSize + 3] != 0
+        || cEnt > (nbt ? kNbtLeafMax : kBbtLeafMax))
+        return -1;
+    for (int i = 0; i < cEnt; ++i) {
+        if (nbt) {
+            const std::uint8_t* e = page + 32 * i;
+            static_cast<NBTENTRY*>(entries)[i] = {static_cast<std::uint32_t>(Get64(e)), Get64(e + 8), Get64(e + 16),
+                                                  Get32(e + 24)};
+        } else {
+            const std::uint8_t* e = page + 24 * i;
+            static_cast<BBTENTRY*>(entries)[i] = {{Get64(e), Get64(e + 8)}, Get16(e + 16), Get16(e + 18)};
+        }
+    }
+    return cEnt;
+}
+
 Bytes AMapPage(const std::uint8_t* bits, std::uint64_t ib)
 {
     Bytes page(kPageSize, 0);

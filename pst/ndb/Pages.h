@@ -42,6 +42,10 @@ struct BBTENTRY {
     std::uint16_t cRef = 0;
 };
 
+// The key each B-tree sorts its entries by.
+inline std::uint64_t TreeKey(const NBTENTRY& e) { return e.nid; }
+inline std::uint64_t TreeKey(const BBTENTRY& e) { return e.bref.bid; }
+
 // BTENTRY (MS-PST 2.2.2.7.7.2): an intermediate entry, keyed by the first key of its child page.
 struct BTENTRY {
     std::uint64_t btkey = 0;
@@ -58,6 +62,11 @@ struct BTPage {
     static Bytes BbtLeaf(const BBTENTRY* entries, int count, std::uint64_t bid, std::uint64_t ib);
     static Bytes Intermediate(PageType type, const BTENTRY* entries, int count, std::uint8_t level,
                               std::uint64_t bid, std::uint64_t ib);
+
+    // Reads back a leaf page written by NbtLeaf (type NBT, `entries` an NBTENTRY array) or BbtLeaf
+    // (BBT, BBTENTRY) at `ref`: its entry count, or -1 when the page's trailer, checksum or layout
+    // is not that of such a page.
+    static int ReadLeaf(const std::uint8_t* page, PageType type, const BREF& ref, void* entries);
 };
 
 // An allocation map page (AMap, MS-PST 2.2.2.7.2) from its 496 bytes of bits.
