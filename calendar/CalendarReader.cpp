@@ -1,4 +1,5 @@
 #include "Appointment.h"
+#include "CalendarScan.h"
 #include "EventMapper.h"
 #include "TextCodec.h"
 #include "TimeZones.h"
@@ -15,11 +16,13 @@ extern "C" {
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <memory>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cal {
 
@@ -703,42 +706,51 @@ void Initialise()
     (void)done;
 }
 
-}  // namespace
-
-CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const AppointmentSink& sink)
+// Counts an appointment and hands it on; what was worked around in it is told with the file,
+// naming the event.
+void Deliver(Appointment&& a, CalendarFile& result, std::vector<std::string>& notes, const AppointmentSink& sink)
 {
-    CalendarFile result;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        result.error = Reason("the file cannot be opened");
-        return result;
+    ++result.imported;
+    if (!a.warnings.empty()) {
+        const auto* subject = std::get_if<std::string>(a.Get(PropertySet::Tag, tag::Subject, PropType::String));
+        const std::string name = subject && !subject->empty() ? "the event \"" + *subject + "\": " : "an event without a title: ";
+        for (const std::string& w : a.warnings)
+            notes.push_back(name + w);
     }
-    if (!S_ISREG(st.st_mode)) {
-        result.error = "it is not a regular file";
-        return result;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
-        result.error = "the file is larger than 512 MB, more than any calendar holds";
-        return result;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        result.error = Reason("the file cannot be opened");
-        return result;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        result.error = Reason("the file cannot be read");
-        return result;
-    }
-    return ReadCalendarText(text, formatHint, path, sink);
+    if (sink)
+        sink(std::move(a));
+    else
+        result.appointments.push_back(std::move(a));
 }
 
-CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std::string& name,
-                              const AppointmentSink& sink)
+// The reason given when a file yields no appointment.
+void NothingImported(CalendarFile& result)
 {
-    (void)name;
-    Initialise();
+    auto skipped = std::find_if(result.warnings.begin(), result.warnings.end(),
+                                [](const std::string& w) { return w.find("skipped") != std::string::npos; });
+    result.error = skipped == result.warnings.end() ? "the file holds no events"
+                                                    : "the file holds no event that can be imported: " + *skipped;
+    if (result.skippedTodos || result.skippedJournals)
+        result.error += " (" + std::to_string(result.skippedTodos) + " tasks and "
+                        + std::to_string(result.skippedJournals) + " journal entries are not appointments)";
+}
+
+bool HasValidStart(icalcomponent* ev)
+{
+    icalproperty* dtstart = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
+    return dtstart && !icaltime_is_null_time(icalproperty_get_dtstart(dtstart));
+}
+
+std::string NoValidStart(icalcomponent* ev)
+{
+    const char* summary = icalcomponent_get_summary(ev);
+    return std::string("the event \"") + (summary ? summary : "") + "\" has no valid start and was skipped";
+}
+
+// Reads a file held whole in memory: every component parsed at once. Files the scan cannot cut
+// into series safely (vCalendar, unfinished files, events outside any VCALENDAR) are read so.
+CalendarFile ReadWholeText(const std::string& raw, int formatHint, const AppointmentSink& sink)
+{
     CalendarFile result;
     std::string text = raw;
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -817,10 +829,8 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
         }
         for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
              ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
-            icalproperty* dtstart = icalcomponent_get_first_property(ev, ICAL_DTSTART_PROPERTY);
-            if (!dtstart || icaltime_is_null_time(icalproperty_get_dtstart(dtstart))) {
-                const char* summary = icalcomponent_get_summary(ev);
-                result.warnings.push_back(std::string("the event \"") + (summary ? summary : "") + "\" has no valid start and was skipped");
+            if (!HasValidStart(ev)) {
+                result.warnings.push_back(NoValidStart(ev));
                 continue;
             }
             const char* uidText = icalcomponent_get_uid(ev);
@@ -845,20 +855,7 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
         }
     }
 
-    auto emit = [&](Appointment&& a) {
-        ++result.imported;
-        // What was worked around in an event is told with the file, naming the event.
-        if (!a.warnings.empty()) {
-            const auto* subject = std::get_if<std::string>(a.Get(PropertySet::Tag, tag::Subject, PropType::String));
-            const std::string name = subject && !subject->empty() ? "the event \"" + *subject + "\": " : "an event without a title: ";
-            for (const std::string& w : a.warnings)
-                result.warnings.push_back(name + w);
-        }
-        if (sink)
-            sink(std::move(a));
-        else
-            result.appointments.push_back(std::move(a));
-    };
+    auto emit = [&](Appointment&& a) { Deliver(std::move(a), result, result.warnings, sink); };
     for (const std::string& uid : order) {
         const Series& s = series[uid];
         if (!s.master && s.overrides.empty())
@@ -870,16 +867,388 @@ CalendarFile ReadCalendarText(const std::string& raw, int formatHint, const std:
                 MapSeries(nullptr, {o}, zones, context, emit);
         }
     }
-    if (result.imported == 0) {
-        auto skipped = std::find_if(result.warnings.begin(), result.warnings.end(),
-                                    [](const std::string& w) { return w.find("skipped") != std::string::npos; });
-        result.error = skipped == result.warnings.end() ? "the file holds no events"
-                                                        : "the file holds no event that can be imported: " + *skipped;
-        if (result.skippedTodos || result.skippedJournals)
-            result.error += " (" + std::to_string(result.skippedTodos) + " tasks and "
-                            + std::to_string(result.skippedJournals) + " journal entries are not appointments)";
-    }
+    if (result.imported == 0)
+        NothingImported(result);
     return result;
+}
+
+// --- reading a series at a time ---
+
+// The text of a component as the parser gets it from the whole file: stray bytes read as
+// Windows-1252 when the file needs it, indented descriptions marked, and every line ending in LF.
+std::string ComponentText(std::string_view bytes, std::uint64_t offset, const LineLayout& layout, bool repair)
+{
+    std::string out;
+    const bool allNewline = layout.lastNewline != UINT64_MAX && offset + bytes.size() <= layout.lastNewline + 1;
+    if (!repair && allNewline) {
+        out.assign(bytes);
+        KeepLeadingBlanks(out);
+    } else {
+        out.reserve(bytes.size() + 16);
+        ForEachLine(bytes, offset, layout, [&](std::string_view line, std::uint64_t at) {
+            std::string l(line);
+            if (repair && !IsValidUtf8(l)) {
+                std::size_t repaired = 0, multibyte = 0;
+                l = RepairUtf8(l, &repaired, &multibyte);
+            }
+            // Only a line that follows an LF can start a description, as the whole text is marked.
+            if (at == layout.begin || (layout.lastNewline != UINT64_MAX && at <= layout.lastNewline + 1))
+                KeepLeadingBlanks(l);
+            if (!l.empty() && l.back() == '\r' && (layout.lastNewline == UINT64_MAX || at > layout.lastNewline))
+                l.back() = '\n';
+            out += l;
+        });
+    }
+    if (out.empty() || out.back() != '\n')
+        out += "\r\n";
+    return out;
+}
+
+class SeriesReader {
+public:
+    SeriesReader(const TextSource& source, CalendarScan& scan, const AppointmentSink& sink, CalendarFile& result)
+        : m_source(source)
+        , m_scan(scan)
+        , m_sink(sink)
+        , m_result(result)
+        , m_zones(ZoneResolver::Shared())
+    {
+        m_repair = scan.strayBytes > 0;
+        const auto now = std::chrono::system_clock::now();
+        m_context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+    }
+
+    // False when the file could not be read again.
+    bool Read()
+    {
+        m_zones.BeginFile();
+        if (!LoadCalendars())
+            return false;
+        LinkSeries(m_scan.events);
+        for (std::uint32_t i = 0; i < m_scan.events.size(); ++i)
+            if (!Sweep(i))
+                return false;
+        // The notes about the file's structure in file order, then those of the events as mapped.
+        std::stable_sort(m_placed.begin(), m_placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [at, note] : m_placed)
+            m_result.warnings.push_back(std::move(note));
+        for (std::string& note : m_mapped)
+            m_result.warnings.push_back(std::move(note));
+        return true;
+    }
+
+private:
+    bool Text(std::uint64_t offset, std::uint64_t length, std::string& out)
+    {
+        m_buffer.resize(static_cast<std::size_t>(length));
+        if (!m_source.Read(offset, m_buffer.size(), m_buffer.data()))
+            return false;
+        out += ComponentText(m_buffer, offset, m_scan.layout, m_repair);
+        return true;
+    }
+
+    // Each calendar block's time zones, in file order as the whole file loads them, and whether
+    // its events are messages about events instead.
+    bool LoadCalendars()
+    {
+        std::map<std::string, std::string> raw;
+        for (const ScannedCalendar& calendar : m_scan.calendars)
+            for (const ScannedRange& zone : calendar.zones) {
+                std::string text;
+                if (!Text(zone.offset, zone.length, text))
+                    return false;
+                for (auto& [id, block] : RawZones(text))
+                    raw[id] = std::move(block);
+            }
+        std::vector<bool> skipped(m_scan.calendars.size(), false);
+        for (std::size_t k = 0; k < m_scan.calendars.size(); ++k) {
+            const ScannedCalendar& calendar = m_scan.calendars[k];
+            if (!calendar.zones.empty()) {
+                std::string text = "BEGIN:VCALENDAR\r\n";
+                for (const ScannedRange& zone : calendar.zones)
+                    if (!Text(zone.offset, zone.length, text))
+                        return false;
+                text += "END:VCALENDAR\r\n";
+                Component root(ParseText(text));
+                std::vector<std::string> notes;
+                m_zones.LoadDefinitions(root.get(), &raw, &notes);
+                for (std::string& note : notes)
+                    m_placed.emplace_back(calendar.offset, std::move(note));
+            }
+            if (!calendar.methods.empty()) {
+                const std::string text = "BEGIN:VCALENDAR\r\n" + calendar.methods + "END:VCALENDAR\r\n";
+                Component root(ParseText(m_repair ? AsUtf8(text) : text));
+                icalproperty* method = root ? icalcomponent_get_first_property(root.get(), ICAL_METHOD_PROPERTY) : nullptr;
+                const icalproperty_method m = method ? icalproperty_get_method(method) : ICAL_METHOD_NONE;
+                if (m == ICAL_METHOD_CANCEL || m == ICAL_METHOD_REPLY || m == ICAL_METHOD_COUNTER) {
+                    m_placed.emplace_back(calendar.offset, std::string("a ") + icalproperty_method_to_string(m)
+                                                               + " message about an event, not an event, was skipped");
+                    skipped[k] = true;
+                }
+            }
+        }
+        for (ScannedEvent& e : m_scan.events)
+            if (skipped[e.calendar])
+                e.flags |= ScannedEvent::kSkipped;
+        m_result.skippedTodos = m_scan.todos;
+        m_result.skippedJournals = m_scan.journals;
+        return true;
+    }
+
+    struct Parsed {
+        std::uint32_t index;
+        icalcomponent* ev;
+    };
+
+    // Parses the events `indexes` (in file order) together, adding them to `out`.
+    bool Parse(const std::vector<std::uint32_t>& indexes, std::vector<Component>& holders, std::vector<Parsed>& out)
+    {
+        std::string text = "BEGIN:VCALENDAR\r\n";
+        for (std::uint32_t i : indexes)
+            if (!Text(m_scan.events[i].offset, m_scan.events[i].length, text))
+                return false;
+        text += "END:VCALENDAR\r\n";
+        holders.emplace_back(ParseText(text));
+        icalcomponent* root = holders.back().get();
+        std::size_t k = 0;
+        for (icalcomponent* c = root ? icalcomponent_get_first_component(root, ICAL_ANY_COMPONENT) : nullptr; c && k < indexes.size();
+             c = icalcomponent_get_next_component(root, ICAL_ANY_COMPONENT))
+            out.push_back({indexes[k++], c});
+        return true;
+    }
+
+    void Map(icalcomponent* master, const std::vector<icalcomponent*>& overrides)
+    {
+        MapSeries(master, overrides, m_zones, m_context,
+                  [&](Appointment&& a) { Deliver(std::move(a), m_result, m_mapped, m_sink); });
+    }
+
+    // Event `i` in file order: the series it starts, or nothing when it was read with an earlier one.
+    bool Sweep(std::uint32_t i)
+    {
+        std::vector<ScannedEvent>& events = m_scan.events;
+        ScannedEvent& e = events[i];
+        if (e.flags & (ScannedEvent::kSkipped | ScannedEvent::kDone))
+            return true;
+        std::vector<Component> holders;
+        std::vector<Parsed> parsed;
+        if (e.uidHash == 0 || (e.flags & ScannedEvent::kLaterMaster)) {
+            // An event without a UID, or one more event without RECURRENCE-ID after the master
+            // of its UID: a series of its own.
+            e.flags |= ScannedEvent::kDone;
+            if (!Parse({i}, holders, parsed))
+                return false;
+            if (parsed.empty())
+                return true;
+            icalcomponent* ev = parsed[0].ev;
+            if (!HasValidStart(ev)) {
+                m_placed.emplace_back(e.offset, NoValidStart(ev));
+                return true;
+            }
+            const bool isOverride = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
+            const char* uid = icalcomponent_get_uid(ev);
+            if ((e.flags & ScannedEvent::kLaterMaster) && !isOverride && uid && *uid)
+                m_placed.emplace_back(e.offset, "two events share the UID " + std::string(uid) + ": both were imported");
+            if (isOverride)
+                Map(nullptr, {ev});
+            else
+                Map(ev, {});
+            return true;
+        }
+
+        // The first event left of its UID: read with the overrides of the UID and its first
+        // master, or the first master with a valid start.
+        std::vector<std::uint32_t> members;
+        for (std::uint32_t j = i; j != UINT32_MAX; j = events[j].next)
+            if (!(events[j].flags & ScannedEvent::kDone))
+                members.push_back(j);
+        std::vector<std::uint32_t> part;
+        std::size_t nextMaster = members.size();
+        bool haveMaster = false;
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            if (events[members[k]].flags & ScannedEvent::kOverride)
+                part.push_back(members[k]);
+            else if (!haveMaster)
+                haveMaster = true, part.push_back(members[k]);
+            else if (nextMaster == members.size())
+                nextMaster = k;
+        }
+        if (!Parse(part, holders, parsed))
+            return false;
+        auto validMaster = [&] {
+            return std::any_of(parsed.begin(), parsed.end(), [&](const Parsed& p) {
+                return !(events[p.index].flags & ScannedEvent::kOverride) && HasValidStart(p.ev);
+            });
+        };
+        while (!validMaster() && nextMaster < members.size()) {
+            if (!Parse({members[nextMaster]}, holders, parsed))
+                return false;
+            do
+                ++nextMaster;
+            while (nextMaster < members.size() && (events[members[nextMaster]].flags & ScannedEvent::kOverride));
+        }
+        std::sort(parsed.begin(), parsed.end(), [](const Parsed& a, const Parsed& b) { return a.index < b.index; });
+        std::vector<Parsed> valid;
+        for (const Parsed& p : parsed) {
+            if (HasValidStart(p.ev)) {
+                valid.push_back(p);
+            } else {
+                m_placed.emplace_back(events[p.index].offset, NoValidStart(p.ev));
+                events[p.index].flags |= ScannedEvent::kDone;
+            }
+        }
+        // A series stands where its first event with a valid start does: when that is further on,
+        // the series is read there.
+        if (valid.empty() || valid.front().index != i)
+            return true;
+        for (const Parsed& p : valid)
+            events[p.index].flags |= ScannedEvent::kDone;
+        for (std::size_t k = nextMaster; k < members.size(); ++k)
+            if (!(events[members[k]].flags & (ScannedEvent::kOverride | ScannedEvent::kDone)))
+                events[members[k]].flags |= ScannedEvent::kLaterMaster;
+
+        // As the whole file is read: by UID, the first master and the overrides together.
+        struct Series {
+            icalcomponent* master = nullptr;
+            std::vector<icalcomponent*> overrides;
+        };
+        std::vector<std::string> order;
+        std::map<std::string, Series> series;
+        for (const Parsed& p : valid) {
+            const char* uidText = icalcomponent_get_uid(p.ev);
+            std::string uid = uidText ? uidText : "";
+            if (uid.empty())
+                uid = "\x01unnamed-" + std::to_string(++m_unnamed);
+            const bool isOverride = icalcomponent_get_first_property(p.ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
+            auto [it, added] = series.try_emplace(uid);
+            if (added)
+                order.push_back(uid);
+            if (!isOverride && it->second.master) {
+                m_placed.emplace_back(events[p.index].offset, "two events share the UID " + uid + ": both were imported");
+                const std::string again = uid + "\x01" + std::to_string(++m_unnamed);
+                series[again].master = p.ev;
+                order.push_back(again);
+            } else if (isOverride) {
+                it->second.overrides.push_back(p.ev);
+            } else {
+                it->second.master = p.ev;
+            }
+        }
+        for (const std::string& uid : order) {
+            const Series& s = series[uid];
+            if (s.master) {
+                Map(s.master, s.overrides);
+            } else {
+                for (icalcomponent* o : s.overrides)
+                    Map(nullptr, {o});
+            }
+        }
+        return true;
+    }
+
+    const TextSource& m_source;
+    CalendarScan& m_scan;
+    const AppointmentSink& m_sink;
+    CalendarFile& m_result;
+    ZoneResolver& m_zones;
+    MappingContext m_context;
+    bool m_repair = false;
+    std::string m_buffer;
+    int m_unnamed = 0;
+    std::vector<std::pair<std::uint64_t, std::string>> m_placed;  // by where in the file they arose
+    std::vector<std::string> m_mapped;                            // about events, as mapped
+};
+
+// Reads a calendar from `source`: a series at a time where the scan allows it, else whole, the
+// text got from `whole`.
+CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                        const std::function<CalendarFile()>& whole)
+{
+    Initialise();
+    CalendarScan scan = ScanCalendar(source);
+    CalendarFile result;
+    if (scan.readError) {
+        result.error = "the file cannot be read";
+        return result;
+    }
+    if (scan.blank) {
+        result.error = "the file is empty";
+        return result;
+    }
+    if (scan.nul) {
+        result.error = "the file holds binary data, not calendar text";
+        return result;
+    }
+    if (!scan.hasVCalendar && !scan.hasVEvent && !scan.hasVTodo && !scan.hasVJournal) {
+        result.error = "the file is not a calendar: it has no BEGIN:VCALENDAR";
+        return result;
+    }
+    bool vcalendar = scan.versionSays < 0 ? formatHint == kFormatVCalendar : scan.versionSays == 1;
+    if (vcalendar && (scan.hasTzid || scan.hasVTimezone || scan.hasRrule)) {
+        vcalendar = false;
+        result.warnings.push_back("the file says it is vCalendar 1.0 but is written in iCalendar 2.0; it was read as iCalendar");
+    }
+    if (vcalendar || !scan.hasVCalendar || !scan.wellFormed)
+        return whole();
+    if (scan.strayBytes > 0) {
+        if (scan.multibyteCharacters == 0)
+            result.warnings.push_back("the file is not UTF-8; it was read as Windows-1252");
+        else
+            result.warnings.push_back("the file is UTF-8 but for " + std::to_string(scan.strayBytes)
+                                      + " stray byte(s), which were read as Windows-1252");
+    }
+    SeriesReader reader(source, scan, sink, result);
+    if (!reader.Read()) {
+        result.error = "the file cannot be read: it changed while it was imported";
+        return result;
+    }
+    if (result.imported == 0)
+        NothingImported(result);
+    return result;
+}
+
+}  // namespace
+
+CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const AppointmentSink& sink)
+{
+    CalendarFile result;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        result.error = Reason("the file cannot be opened");
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.error = "it is not a regular file";
+        return result;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        result.error = "the file is larger than 512 MB, more than any calendar holds";
+        return result;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = Reason("the file cannot be opened");
+        return result;
+    }
+    const FileSource source(fd, static_cast<std::uint64_t>(st.st_size));
+    result = ReadSource(source, formatHint, sink, [&] {
+        std::string text(static_cast<std::size_t>(st.st_size), '\0');
+        if (!source.Read(0, text.size(), text.data())) {
+            CalendarFile failed;
+            failed.error = Reason("the file cannot be read");
+            return failed;
+        }
+        return ReadWholeText(text, formatHint, sink);
+    });
+    ::close(fd);
+    return result;
+}
+
+CalendarFile ReadCalendarText(const std::string& text, int formatHint, const std::string& name,
+                              const AppointmentSink& sink)
+{
+    (void)name;
+    return ReadSource(MemorySource(text), formatHint, sink, [&] { return ReadWholeText(text, formatHint, sink); });
 }
 
 }  // namespace cal

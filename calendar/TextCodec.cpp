@@ -13,7 +13,7 @@ const std::uint16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026,
 
 }  // namespace
 
-std::size_t Utf8SequenceAt(const std::string& text, std::size_t i)
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t i)
 {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80)
@@ -46,7 +46,7 @@ std::size_t Utf8SequenceAt(const std::string& text, std::size_t i)
     return len;
 }
 
-bool IsValidUtf8(const std::string& text)
+bool IsValidUtf8(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t len = Utf8SequenceAt(text, i);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <limits>
 
 using namespace cal;
@@ -422,6 +425,73 @@ END:VCALENDAR
     ASSERT_FALSE(file.appointments[2].warnings.empty());
     EXPECT_NE(file.appointments[2].warnings[0].find("its 4 occurrence(s) were written as separate appointments"), std::string::npos)
         << file.appointments[2].warnings[0];
+}
+
+// The file is read a series at a time; a series still gathers its events from anywhere in the
+// file: its changed occurrences before its master, in another calendar block, with other events
+// between them. Each series stands where its first event does.
+TEST(Series, AMasterAfterItsOverridesAcrossTheFileStillFolds)
+{
+    const std::string text = Crlf(R"(BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:weekly
+RECURRENCE-ID:20240311T090000Z
+DTSTART:20240311T140000Z
+SUMMARY:Moved to the afternoon
+END:VEVENT
+BEGIN:VEVENT
+UID:single
+DTSTART:20240305T090000Z
+SUMMARY:In between
+END:VEVENT
+BEGIN:VEVENT
+UID:twice
+DTSTART:20240306T090000Z
+SUMMARY:First of two
+END:VEVENT
+END:VCALENDAR
+BEGIN:VCALENDAR
+VERSION:2.0
+BEGIN:VEVENT
+UID:weekly
+RECURRENCE-ID:20240318T090000Z
+DTSTART:20240318T100000Z
+SUMMARY:An hour later
+END:VEVENT
+BEGIN:VEVENT
+UID:twice
+DTSTART:20240307T090000Z
+SUMMARY:Second of two
+END:VEVENT
+BEGIN:VEVENT
+UID:weekly
+DTSTART:20240304T090000Z
+DTEND:20240304T100000Z
+RRULE:FREQ=WEEKLY;COUNT=4
+SUMMARY:Weekly
+END:VEVENT
+END:VCALENDAR
+)");
+    const std::string path = ::testing::TempDir() + "series-across.ics";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << text;
+    }
+    for (const CalendarFile& file : {ReadCalendarText(text, kFormatICalendar, "across"), ReadCalendarFile(path, kFormatICalendar)}) {
+        ASSERT_EQ(file.appointments.size(), 4u) << file.error;
+        const char* subjects[] = {"Weekly", "In between", "First of two", "Second of two"};
+        for (std::size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(Str(file.appointments[i], PropertySet::Tag, tag::Subject), subjects[i]) << i;
+        const Appointment& weekly = file.appointments[0];
+        EXPECT_TRUE(Bool(weekly, PropertySet::Appointment, lid::Recurring));
+        ASSERT_EQ(weekly.exceptions.size(), 2u);
+        EXPECT_EQ(Time(weekly, PropertySet::Appointment, lid::AppointmentStartWhole), Utc(2024, 3, 4, 9));
+        EXPECT_EQ(std::count_if(file.warnings.begin(), file.warnings.end(),
+                                [](const std::string& w) { return w.find("share the UID twice") != std::string::npos; }),
+                  1);
+    }
+    std::remove(path.c_str());
 }
 
 TEST(Files, WhatIsNotACalendarSaysWhy)

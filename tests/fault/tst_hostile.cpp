@@ -375,6 +375,59 @@ TEST(HostileCalendar, RecursiveAndMissingTimeZonesStayBounded)
                    cal::kFormatVCalendar});
 }
 
+// A large file is read a series at a time, so memory follows the largest series, not the file:
+// read under a cap on the address space that reading it whole (some 38 times its size) breaks.
+// The series whose changed occurrences stand far from their master still come out whole.
+TEST(HostileCalendar, LargeFilesAreReadInMemoryBoundedBySeries)
+{
+    const auto events = static_cast<std::size_t>(200000 * Scale());
+    pst::test::TempDir dir;
+    const std::string path = dir.path + "/large.ics";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Hostile//EN\r\n";
+        for (std::size_t i = 0; i < events; ++i) {
+            // Every 1000th event changes an occurrence of a series whose master comes last.
+            const std::string series = "series-" + std::to_string(i / 1000);
+            out << (i % 1000 == 0 ? Event("RECURRENCE-ID:20240302T090000Z\r\n", series)
+                                  : Event("DESCRIPTION:" + std::string(80, 'd') + "\r\nLOCATION:Room " + std::to_string(i % 97) + "\r\n",
+                                          "large-" + std::to_string(i)));
+        }
+        for (std::size_t k = 0; k < (events + 999) / 1000; ++k)
+            out << Event("RRULE:FREQ=DAILY;COUNT=5\r\n", "series-" + std::to_string(k));
+        out << "END:VCALENDAR\r\n";
+    }
+    const std::size_t series = (events + 999) / 1000;
+    const Bounded b = RunBounded(
+        [&] {
+            // The cap: what the process holds now and 160 MiB more.
+            std::ifstream status("/proc/self/status");
+            long vmKiB = 0;
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("VmSize:", 0) == 0)
+                    vmKiB = std::atol(line.c_str() + 7);
+            const rlim_t cap = static_cast<rlim_t>(vmKiB + 160 * 1024) * 1024;
+            const rlimit limit{cap, cap};
+            if (vmKiB == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+                return 2;
+            std::size_t count = 0, withExceptions = 0;
+            const cal::CalendarFile f = cal::ReadCalendarFile(path, cal::kFormatICalendar, [&](cal::Appointment&& a) {
+                ++count;
+                withExceptions += !a.exceptions.empty();
+            });
+            std::printf("    %zu appointments, %zu with exceptions%s%s\n", count, withExceptions,
+                        f.error.empty() ? "" : ", error: ", f.error.c_str());
+            // One appointment for each series, and one for each other event.
+            return f.error.empty() && count == events && withExceptions == series ? 0 : 1;
+        },
+        300);
+    std::printf("    %zu events (%lld MiB): %.2f s, peak %ld MiB\n", events,
+                static_cast<long long>(std::ifstream(path, std::ios::ate | std::ios::binary).tellg() >> 20), b.seconds,
+                b.peakKiB / 1024);
+    EXPECT_TRUE(b.exited) << "ended by signal " << b.status;
+    EXPECT_EQ(b.exited ? b.status : -1, 0) << "the file was not read whole within the cap";
+}
+
 // Between the listing and the import a file may vanish, lose its permissions, or turn into
 // something that is not a file.
 TEST(HostileCalendar, FilesThatChangeBeforeTheImportGiveAReason)

@@ -1,0 +1,492 @@
+#include "CalendarScan.h"
+#include "TextCodec.h"
+
+#include <libical/ical.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <strings.h>
+#include <unistd.h>
+
+namespace cal {
+
+bool MemorySource::Read(std::uint64_t offset, std::size_t n, char* out) const
+{
+    if (offset > m_text.size() || n > m_text.size() - offset)
+        return false;
+    std::memcpy(out, m_text.data() + offset, n);
+    return true;
+}
+
+bool FileSource::Read(std::uint64_t offset, std::size_t n, char* out) const
+{
+    while (n > 0) {
+        const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        offset += static_cast<std::uint64_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool StartsNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// The first ';' or ':' of a content line, as libical's parser looks for them: outside double
+// quotes, not after a backslash, never the first character.
+std::size_t FirstSeparator(std::string_view line)
+{
+    bool quoted = false;
+    for (std::size_t i = 1; i < line.size(); ++i) {
+        const char prev = line[i - 1];
+        if (prev == '\0' || prev == '\\')
+            continue;
+        if (line[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && (line[i] == ';' || line[i] == ':'))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+std::string_view TrimEnd(std::string_view s)
+{
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'
+                          || s.back() == '\v' || s.back() == '\f'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A line without its line end, as the parser joins folded lines.
+std::string_view Content(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+    } else if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+// Reads a source line by line through a buffer that grows only for a line longer than it.
+class LineReader {
+public:
+    LineReader(const TextSource& source, const LineLayout& layout)
+        : m_source(source)
+        , m_layout(layout)
+        , m_buffer(1u << 20, '\0')
+        , m_bufferOffset(layout.begin)
+        , m_readAt(layout.begin)
+    {
+    }
+
+    bool Next(std::string_view& line, std::uint64_t& offset)
+    {
+        offset = m_bufferOffset + m_start;
+        if (offset >= m_layout.end || m_error)
+            return false;
+        const bool crOnly = m_layout.lastNewline == UINT64_MAX || offset > m_layout.lastNewline;
+        const char end = crOnly ? '\r' : '\n';
+        std::size_t searched = m_start;
+        for (;;) {
+            if (const void* hit = std::memchr(m_buffer.data() + searched, end, m_filled - searched)) {
+                const std::size_t stop = static_cast<const char*>(hit) - m_buffer.data() + 1;
+                line = std::string_view(m_buffer.data() + m_start, stop - m_start);
+                m_start = stop;
+                return true;
+            }
+            searched = m_filled;
+            if (m_readAt >= m_layout.end) {
+                line = std::string_view(m_buffer.data() + m_start, m_filled - m_start);
+                m_start = m_filled;
+                return !line.empty();
+            }
+            // Keep the unfinished line, moved to the front, and read on.
+            if (m_start > 0) {
+                std::memmove(m_buffer.data(), m_buffer.data() + m_start, m_filled - m_start);
+                m_filled -= m_start;
+                searched -= m_start;
+                m_bufferOffset += m_start;
+                m_start = 0;
+            }
+            if (m_filled == m_buffer.size())
+                m_buffer.resize(m_buffer.size() * 2);
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(m_buffer.size() - m_filled, m_layout.end - m_readAt));
+            if (!m_source.Read(m_readAt, n, m_buffer.data() + m_filled)) {
+                m_error = true;
+                return false;
+            }
+            m_filled += n;
+            m_readAt += n;
+        }
+    }
+    bool Failed() const { return m_error; }
+
+private:
+    const TextSource& m_source;
+    const LineLayout& m_layout;
+    std::string m_buffer;
+    std::uint64_t m_bufferOffset;  // file offset of m_buffer[0]
+    std::uint64_t m_readAt;
+    std::size_t m_start = 0, m_filled = 0;
+    bool m_error = false;
+};
+
+// The offset of the last LF of the source, read backwards from its end.
+std::uint64_t LastNewline(const TextSource& source, std::uint64_t begin, bool& error)
+{
+    std::string block(1u << 16, '\0');
+    std::uint64_t end = source.Size();
+    while (end > begin) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), end - begin));
+        if (!source.Read(end - n, n, block.data())) {
+            error = true;
+            return UINT64_MAX;
+        }
+        if (const void* hit = memrchr(block.data(), '\n', n))
+            return end - n + static_cast<std::uint64_t>(static_cast<const char*>(hit) - block.data());
+        end -= n;
+    }
+    return UINT64_MAX;
+}
+
+class Scanner {
+public:
+    Scanner(const TextSource& source, CalendarScan& scan)
+        : m_source(source)
+        , m_scan(scan)
+    {
+    }
+
+    void Line(std::string_view line, std::uint64_t offset)
+    {
+        Checks(line, offset);
+        const bool continuation = m_any && !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        m_any = true;
+        if (continuation) {
+            if (m_store)
+                m_text.append(Content(line).substr(1));
+            return;
+        }
+        Finish(offset);
+        StartLine(Content(line), offset);
+    }
+
+    void End()
+    {
+        Finish(m_scan.layout.end);
+        if (m_level != 0 || m_scan.calendars.empty())
+            m_scan.wellFormed = false;
+    }
+
+private:
+    // What the reader's checks of the whole text ask; none of the words looked for holds a line end.
+    void Checks(std::string_view line, std::uint64_t offset)
+    {
+        if (m_scan.blank && line.find_first_not_of(" \t\r\n") != std::string_view::npos)
+            m_scan.blank = false;
+        if (!m_scan.nul && std::memchr(line.data(), '\0', line.size()))
+            m_scan.nul = true;
+        for (std::size_t at = line.find(':'); at != std::string_view::npos; at = line.find(':', at + 1)) {
+            const std::string_view after = line.substr(at + 1);
+            if (at >= 5 && EqualNoCase(line.substr(at - 5, 5), "BEGIN")) {
+                m_scan.hasVCalendar |= StartsNoCase(after, "VCALENDAR");
+                m_scan.hasVEvent |= StartsNoCase(after, "VEVENT");
+                m_scan.hasVTodo |= StartsNoCase(after, "VTODO");
+                m_scan.hasVJournal |= StartsNoCase(after, "VJOURNAL");
+                m_scan.hasVTimezone |= StartsNoCase(after, "VTIMEZONE");
+            } else if (at >= 5 && EqualNoCase(line.substr(at - 5, 5), "RRULE")) {
+                m_scan.hasRrule |= StartsNoCase(after, "FREQ=");
+            }
+        }
+        if (!m_scan.hasTzid)
+            for (std::size_t at = line.find(';'); at != std::string_view::npos && !m_scan.hasTzid; at = line.find(';', at + 1))
+                m_scan.hasTzid = StartsNoCase(line.substr(at + 1), "TZID=");
+        // The file's VERSION before its first entry, read from the first 40 characters of each
+        // line that follows an LF.
+        const bool followsNewline = offset == m_scan.layout.begin
+                                    || (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline + 1);
+        if (!m_versionDone && followsNewline) {
+            std::string head;
+            if (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline) {
+                head = std::string(line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n'))));
+            } else {
+                head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(40, m_scan.layout.end - offset)));
+                if (!m_source.Read(offset, head.size(), head.data()))
+                    head.clear();
+            }
+            if (StartsNoCase(head, "VERSION:")) {
+                m_scan.versionSays = head.find("1.0") != std::string::npos ? 1 : 0;
+                m_versionDone = true;
+            } else if (StartsNoCase(head, "BEGIN:VEVENT") || StartsNoCase(head, "BEGIN:VTODO")) {
+                m_versionDone = true;
+            }
+        }
+        bool high = false;
+        for (char c : line)
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                high = true;
+                break;
+            }
+        if (high) {
+            for (std::size_t i = 0; i < line.size();) {
+                const std::size_t len = Utf8SequenceAt(line, i);
+                if (len == 0) {
+                    ++m_scan.strayBytes;
+                    ++i;
+                } else {
+                    m_scan.multibyteCharacters += len > 1;
+                    i += len;
+                }
+            }
+        }
+    }
+
+    enum class Name { Other, Begin, End, Method, Uid, RecurrenceId };
+
+    Name NameOf(std::string_view name) const
+    {
+        name = TrimEnd(name);
+        if (EqualNoCase(name, "BEGIN"))
+            return Name::Begin;
+        if (EqualNoCase(name, "END"))
+            return Name::End;
+        if (m_level == 1 && m_rootIsCalendar && EqualNoCase(name, "METHOD"))
+            return Name::Method;
+        if (m_level == 2 && m_inEvent) {
+            if (EqualNoCase(name, "UID"))
+                return Name::Uid;
+            if (EqualNoCase(name, "RECURRENCE-ID"))
+                return Name::RecurrenceId;
+        }
+        return Name::Other;
+    }
+
+    void StartLine(std::string_view content, std::uint64_t offset)
+    {
+        m_lineOffset = offset;
+        m_store = false;
+        const std::size_t sep = FirstSeparator(content);
+        if (sep == std::string_view::npos) {
+            // The name may go on in a folded line.
+            m_store = true;
+        } else {
+            m_store = NameOf(content.substr(0, sep)) != Name::Other;
+        }
+        if (m_store)
+            m_text.assign(content);
+    }
+
+    void Finish(std::uint64_t end)
+    {
+        if (!m_store)
+            return;
+        m_store = false;
+        const std::string_view text = TrimEnd(m_text);
+        const std::size_t sep = FirstSeparator(text);
+        if (sep == std::string_view::npos)
+            return;
+        const std::string_view value = text.substr(sep + 1);
+        switch (NameOf(text.substr(0, sep))) {
+        case Name::Begin: {
+            const icalcomponent_kind kind = icalcomponent_string_to_kind(std::string(value).c_str());
+            ++m_level;
+            if (m_level == 1) {
+                m_rootIsCalendar = kind == ICAL_VCALENDAR_COMPONENT;
+                if (!m_rootIsCalendar)
+                    m_scan.wellFormed = false;
+                else
+                    m_scan.calendars.push_back({m_lineOffset, {}, {}});
+            } else if (m_level == 2 && m_rootIsCalendar) {
+                m_childKind = kind;
+                m_childOffset = m_lineOffset;
+                m_inEvent = kind == ICAL_VEVENT_COMPONENT;
+                m_uidLines.clear();
+                m_uidClean = false;
+                m_override = false;
+            }
+            break;
+        }
+        case Name::End:
+            if (--m_level < 0) {
+                m_scan.wellFormed = false;
+                m_level = 0;
+            } else if (m_level == 1 && m_rootIsCalendar) {
+                ChildEnds(end);
+            }
+            break;
+        case Name::Method:
+            m_scan.calendars.back().methods.append(text).append("\r\n");
+            break;
+        case Name::Uid:
+            if (m_uidLines.empty())
+                m_uidClean = UidIsPlain(text, sep);
+            m_uidLines.append(text).append("\r\n");
+            break;
+        case Name::RecurrenceId:
+            m_override = true;
+            break;
+        case Name::Other:
+            break;
+        }
+    }
+
+    // Whether the value of a UID line is the UID as it stands: nothing to unescape, no parameter.
+    static bool UidIsPlain(std::string_view text, std::size_t sep)
+    {
+        if (text[sep] != ':' || sep + 1 >= text.size() || text[sep + 1] == ' ')
+            return false;
+        for (std::size_t i = sep + 1; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c < 0x20 || c > 0x7E || c == '\\' || c == ',' || c == ';' || c == '"')
+                return false;
+        }
+        return true;
+    }
+
+    void ChildEnds(std::uint64_t end)
+    {
+        const std::uint64_t length = end - m_childOffset;
+        ScannedCalendar& calendar = m_scan.calendars.back();
+        switch (m_childKind) {
+        case ICAL_VEVENT_COMPONENT: {
+            if (length >= UINT32_MAX || m_scan.calendars.size() >= UINT32_MAX || m_scan.events.size() >= UINT32_MAX - 1) {
+                m_scan.wellFormed = false;  // far past any calendar: read whole
+                break;
+            }
+            ScannedEvent e;
+            e.offset = m_childOffset;
+            e.length = static_cast<std::uint32_t>(length);
+            e.calendar = static_cast<std::uint32_t>(m_scan.calendars.size() - 1);
+            e.uidHash = UidHash();
+            e.flags = m_override ? ScannedEvent::kOverride : 0;
+            m_scan.events.push_back(e);
+            break;
+        }
+        case ICAL_VTIMEZONE_COMPONENT:
+            calendar.zones.push_back({m_childOffset, length});
+            break;
+        case ICAL_VTODO_COMPONENT:
+            ++m_scan.todos;
+            break;
+        case ICAL_VJOURNAL_COMPONENT:
+            ++m_scan.journals;
+            break;
+        default:
+            break;
+        }
+        m_inEvent = false;
+    }
+
+    // The hash of the event's UID as libical reads it; 0 when it has none.
+    std::uint64_t UidHash() const
+    {
+        if (m_uidLines.empty())
+            return 0;
+        std::string uid;
+        if (m_uidClean) {
+            const std::string_view first(m_uidLines.data(), m_uidLines.find("\r\n"));
+            uid = std::string(first.substr(FirstSeparator(first) + 1));
+        } else {
+            std::string text = "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\n" + m_uidLines + "END:VEVENT\r\nEND:VCALENDAR\r\n";
+            if (!IsValidUtf8(text)) {
+                std::size_t repaired = 0, multibyte = 0;
+                text = RepairUtf8(text, &repaired, &multibyte);
+            }
+            std::unique_ptr<icalcomponent, void (*)(icalcomponent*)> root(icalparser_parse_string(text.c_str()),
+                                                                           icalcomponent_free);
+            icalcomponent* ev = root ? icalcomponent_get_first_component(root.get(), ICAL_VEVENT_COMPONENT) : nullptr;
+            const char* value = ev ? icalcomponent_get_uid(ev) : nullptr;
+            uid = value ? value : "";
+        }
+        if (uid.empty())
+            return 0;
+        const std::uint64_t h = std::hash<std::string_view>()(uid);
+        return h == 0 ? 1 : h;
+    }
+
+    const TextSource& m_source;
+    CalendarScan& m_scan;
+    bool m_any = false;
+    bool m_versionDone = false;
+
+    // The logical line being read, kept only when it may matter.
+    bool m_store = false;
+    std::string m_text;
+    std::uint64_t m_lineOffset = 0;
+
+    int m_level = 0;
+    bool m_rootIsCalendar = false;
+    icalcomponent_kind m_childKind = ICAL_NO_COMPONENT;
+    std::uint64_t m_childOffset = 0;
+    bool m_inEvent = false;
+    std::string m_uidLines;
+    bool m_uidClean = false;
+    bool m_override = false;
+};
+
+}  // namespace
+
+CalendarScan ScanCalendar(const TextSource& source)
+{
+    CalendarScan scan;
+    scan.layout.end = source.Size();
+    char bom[3] = {};
+    if (scan.layout.end >= 3 && source.Read(0, 3, bom) && std::memcmp(bom, "\xEF\xBB\xBF", 3) == 0)
+        scan.layout.begin = 3;
+    bool error = false;
+    scan.layout.lastNewline = LastNewline(source, scan.layout.begin, error);
+    if (error) {
+        scan.readError = true;
+        return scan;
+    }
+    Scanner scanner(source, scan);
+    LineReader reader(source, scan.layout);
+    std::string_view line;
+    std::uint64_t offset = 0;
+    while (reader.Next(line, offset))
+        scanner.Line(line, offset);
+    if (reader.Failed()) {
+        scan.readError = true;
+        return scan;
+    }
+    scanner.End();
+    return scan;
+}
+
+void LinkSeries(std::vector<ScannedEvent>& events)
+{
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t i = 0; i < events.size(); ++i) {
+        events[i].next = UINT32_MAX;
+        if (events[i].uidHash != 0 && !(events[i].flags & ScannedEvent::kSkipped))
+            order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return events[a].uidHash != events[b].uidHash ? events[a].uidHash < events[b].uidHash : a < b;
+    });
+    for (std::size_t k = 1; k < order.size(); ++k)
+        if (events[order[k - 1]].uidHash == events[order[k]].uidHash)
+            events[order[k - 1]].next = order[k];
+}
+
+}  // namespace cal
