@@ -108,7 +108,10 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
                 store.Commit();
         });
     } catch (const pst::StoreError& e) {
-        throw StoreWriteError(std::string("the item could not be saved: ") + e.what());
+        // A file of very many appointments may have had some committed on the way: say so.
+        const int kept = m_saved / kAppointmentsPerCommit * kAppointmentsPerCommit;
+        throw StoreWriteError(std::string("the item could not be saved: ") + e.what()
+                              + (kept ? "; " + std::to_string(kept) + " of its appointments were written before" : ""));
     }
     if (!m_result.error.empty())
         throw Error(path + ": " + m_result.error);

@@ -19,6 +19,10 @@ constexpr std::uint32_t kHidIndexHeader = 0x20;
 constexpr std::uint32_t kHidInfo = 0x40;
 constexpr std::uint32_t kHidLastLeaf = 0x60;
 constexpr std::uint32_t kHidIndex = 0x80;
+constexpr std::uint32_t kHidRoot = 0xA0;  // the second index level, when there is one
+// Entries of an index item: few enough that the last leaf, the open index item and the root all
+// fit the first heap page beside the table info. 223 x 223 leaves of 447 rows: 22 million rows.
+constexpr std::size_t kIndexFanout = 223;
 
 }  // namespace
 
@@ -74,7 +78,8 @@ bool AppendableTable::Append(std::uint32_t rowId, std::uint32_t version, CellLoo
 {
     if (m_rows > 0 && rowId <= m_lastRowId)
         return false;
-    if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf && m_fullLeaves.size() + 2 > kRecordsPerLeaf)
+    if (m_lastLeaf.size() / kRecord >= kRecordsPerLeaf && m_fullLeaves.size() + 1 >= kIndexFanout
+        && m_fullIndexes.size() + 2 > kIndexFanout)
         return false;
     if (m_rows >= 0xFFFFFFFFu)
         return false;
@@ -97,6 +102,16 @@ bool AppendableTable::Append(std::uint32_t rowId, std::uint32_t version, CellLoo
         const std::uint32_t first = Get32(m_lastLeaf.data());
         m_fullLeaves.emplace_back(first, AddToData(m_lastLeaf.data(), m_lastLeaf.size()));
         m_lastLeaf.clear();
+        if (m_fullLeaves.size() >= kIndexFanout) {
+            // A full index item over these leaves moves into the data pages too.
+            Bytes index(8 * m_fullLeaves.size());
+            for (std::size_t i = 0; i < m_fullLeaves.size(); ++i) {
+                Put32(index.data() + 8 * i, m_fullLeaves[i].first);
+                Put32(index.data() + 8 * i + 4, m_fullLeaves[i].second);
+            }
+            m_fullIndexes.emplace_back(m_fullLeaves.front().first, AddToData(index.data(), index.size()));
+            m_fullLeaves.clear();
+        }
     }
     ByteWriter(m_lastLeaf).u32(rowId);
     ByteWriter(m_lastLeaf).u32(static_cast<std::uint32_t>(m_rows));
@@ -128,8 +143,9 @@ void AppendableTable::FirstPageBlock(Bytes& block)
     indexHeader[0] = HeapOnNode::kBTreeOnHeap;
     indexHeader[1] = 4;
     indexHeader[2] = 4;
-    indexHeader[3] = m_fullLeaves.empty() ? 0 : 1;
-    Put32(indexHeader + 4, m_rows == 0 ? 0 : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
+    const bool twoLevels = !m_fullIndexes.empty();
+    indexHeader[3] = twoLevels ? 2 : m_fullLeaves.empty() ? 0 : 1;
+    Put32(indexHeader + 4, m_rows == 0 ? 0 : twoLevels ? kHidRoot : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
 
     HeapPageItems& items = m_firstPage;
     items.clear();
@@ -137,7 +153,7 @@ void AppendableTable::FirstPageBlock(Bytes& block)
     items.push(m_info.data(), m_info.size());
     if (m_rows > 0)
         items.push(m_lastLeaf.data(), m_lastLeaf.size());
-    if (!m_fullLeaves.empty()) {
+    if (!m_fullLeaves.empty() || twoLevels) {
         // The index over the leaves: the full ones, then the last.
         const std::size_t at = items.data.size();
         items.data.resize(at + 8 * (m_fullLeaves.size() + 1));
@@ -149,6 +165,20 @@ void AppendableTable::FirstPageBlock(Bytes& block)
         }
         Put32(entry, Get32(m_lastLeaf.data()));
         Put32(entry + 4, kHidLastLeaf);
+        items.ends.push_back(static_cast<std::uint16_t>(items.data.size()));
+    }
+    if (twoLevels) {
+        // The root over the full index items, then the open one.
+        const std::size_t at = items.data.size();
+        items.data.resize(at + 8 * (m_fullIndexes.size() + 1));
+        std::uint8_t* entry = items.data.data() + at;
+        for (const auto& [first, hid] : m_fullIndexes) {
+            Put32(entry, first);
+            Put32(entry + 4, hid);
+            entry += 8;
+        }
+        Put32(entry, m_fullLeaves.empty() ? Get32(m_lastLeaf.data()) : m_fullLeaves.front().first);
+        Put32(entry + 4, kHidIndex);
         items.ends.push_back(static_cast<std::uint16_t>(items.data.size()));
     }
 

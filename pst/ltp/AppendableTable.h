@@ -19,7 +19,7 @@ public:
     // Appends a row. A variable-size cell too large for a heap item is left out of the row (the
     // table only repeats values its messages hold). Returns false, changing nothing, when the row
     // cannot be appended: its ID is not larger than the last, or the row index has outgrown the
-    // one level of index entries this layout keeps (about 199,000 rows).
+    // two levels of index entries this layout keeps (about 22 million rows).
     bool Append(const TableRow& row);
     // The same with the cells looked up by column tag, so that a row built from a message's own
     // properties need not copy them first.
@@ -50,6 +50,9 @@ private:
     std::size_t m_rows = 0;
     std::uint32_t m_lastRowId = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_fullLeaves;  // first row ID, HID
+    // Index items over kIndexFanout full leaves each, once there are that many: the row index
+    // then has two levels.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_fullIndexes;  // first row ID, HID
     Bytes m_lastLeaf;                                                     // its records
     std::vector<DataPage> m_pages;                                        // [0] unused: page 0 is rebuilt
     std::vector<std::uint64_t> m_matrixFull;
