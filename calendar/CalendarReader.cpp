@@ -15,9 +15,11 @@ extern "C" {
 #include <iconv.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <unordered_set>
 #include <memory>
 #include <fcntl.h>
 #include <functional>
@@ -79,35 +81,51 @@ bool StartsWithNoCase(const std::string& line, const char* prefix)
 }
 
 // Closes components a file left open, so that a file missing an END line still reads.
-std::string Repaired(const std::string& text)
-{
-    std::string out;
-    std::vector<std::string> open;
-    for (const std::string& line : Lines(text)) {
+class Repairer {
+public:
+    // Adds `line` to `out`, with the ends of what it closes before it.
+    void Line(const std::string& line, std::string& out)
+    {
         if (StartsWithNoCase(line, "BEGIN:")) {
             const std::string name = Upper(line.substr(6));
             // A new event while one is still open: the open one ends here.
-            if (!open.empty() && (name == "VEVENT" || name == "VTODO" || name == "VJOURNAL") && open.back() == name) {
+            if (!m_open.empty() && (name == "VEVENT" || name == "VTODO" || name == "VJOURNAL") && m_open.back() == name) {
                 out += "END:" + name + "\r\n";
-                open.pop_back();
+                m_open.pop_back();
             }
-            open.push_back(name);
+            m_open.push_back(name);
         } else if (StartsWithNoCase(line, "END:")) {
             const std::string name = Upper(line.substr(4));
-            while (!open.empty() && open.back() != name) {
-                out += "END:" + open.back() + "\r\n";
-                open.pop_back();
+            while (!m_open.empty() && m_open.back() != name) {
+                out += "END:" + m_open.back() + "\r\n";
+                m_open.pop_back();
             }
-            if (open.empty())
-                continue;
-            open.pop_back();
+            if (m_open.empty())
+                return;
+            m_open.pop_back();
         }
         out += line + "\r\n";
     }
-    while (!open.empty()) {
-        out += "END:" + open.back() + "\r\n";
-        open.pop_back();
+    // Closes what is still open.
+    void End(std::string& out)
+    {
+        while (!m_open.empty()) {
+            out += "END:" + m_open.back() + "\r\n";
+            m_open.pop_back();
+        }
     }
+
+private:
+    std::vector<std::string> m_open;
+};
+
+std::string Repaired(const std::string& text)
+{
+    std::string out;
+    Repairer repairer;
+    for (const std::string& line : Lines(text))
+        repairer.Line(line, out);
+    repairer.End(out);
     return out;
 }
 
@@ -197,12 +215,19 @@ struct VCalendarParts {
     std::vector<std::string> entries;
 };
 
-VCalendarParts SplitVCalendar(const std::string& text)
-{
-    VCalendarParts parts;
-    std::string* current = &parts.header;
-    int depth = 0;
-    for (std::string line : Lines(text)) {
+// Cuts vCalendar lines, one at a time, into the file's header and its entries (BEGIN:VEVENT ...
+// END:VEVENT, and tasks). Each entry is handed on as it ends; an entry the file leaves open ends
+// with the file.
+class VCalendarSplitter {
+public:
+    explicit VCalendarSplitter(std::function<void(std::string&&)> entryDone, bool keepHeader = true)
+        : m_entryDone(std::move(entryDone))
+        , m_keepHeader(keepHeader)
+    {
+    }
+
+    void Line(std::string line)
+    {
         // libical's vCalendar parser does not know ENCODING=8-BIT, which only says "as it is".
         const auto nameEnd = line.find(':');
         for (const char* param : {";ENCODING=8-BIT", ";ENCODING=8BIT"}) {
@@ -215,58 +240,95 @@ VCalendarParts SplitVCalendar(const std::string& text)
         const auto colon = line.find(':');
         if (colon != std::string::npos && line.find_first_not_of(" \t", colon + 1) == std::string::npos
             && line[0] != ' ' && line[0] != '\t')
-            continue;
-        if (depth == 0 && (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))) {
-            parts.entries.emplace_back();
-            current = &parts.entries.back();
-            depth = 1;
-        } else if (depth > 0 && StartsWithNoCase(line, "BEGIN:")) {
-            ++depth;
+            return;
+        if (m_depth == 0 && (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))) {
+            m_inEntry = true;
+            m_anyEntry = true;
+            m_depth = 1;
+        } else if (m_depth > 0 && StartsWithNoCase(line, "BEGIN:")) {
+            ++m_depth;
         } else if (StartsWithNoCase(line, "END:VCALENDAR")) {
-            if (depth > 0) {
-                depth = 0;
-                current = &parts.header;
+            if (m_depth > 0) {
+                m_depth = 0;
+                EntryEnds();
             }
-            continue;
-        } else if (StartsWithNoCase(line, "BEGIN:VCALENDAR") && !parts.entries.empty()) {
-            continue;  // a further calendar block in the same file: its entries join the list
+            return;
+        } else if (StartsWithNoCase(line, "BEGIN:VCALENDAR") && m_anyEntry) {
+            return;  // a further calendar block in the same file: its entries join the list
         }
-        *current += line + "\r\n";
-        if (depth > 0 && StartsWithNoCase(line, "END:") && --depth == 0)
-            current = &parts.header;
+        if (m_inEntry)
+            m_entry += line + "\r\n";
+        else if (m_keepHeader)
+            header += line + "\r\n";
+        if (m_depth > 0 && StartsWithNoCase(line, "END:") && --m_depth == 0)
+            EntryEnds();
     }
+
+    void End() { EntryEnds(); }
+
+    std::string header;
+
+private:
+    void EntryEnds()
+    {
+        if (!m_inEntry)
+            return;
+        m_inEntry = false;
+        m_entryDone(std::move(m_entry));
+        m_entry.clear();
+    }
+
+    std::function<void(std::string&&)> m_entryDone;
+    bool m_keepHeader;
+    std::string m_entry;
+    bool m_inEntry = false, m_anyEntry = false;
+    int m_depth = 0;
+};
+
+VCalendarParts SplitVCalendar(const std::string& text)
+{
+    VCalendarParts parts;
+    VCalendarSplitter splitter([&](std::string&& entry) { parts.entries.push_back(std::move(entry)); });
+    for (std::string& line : Lines(text))
+        splitter.Line(std::move(line));
+    splitter.End();
+    parts.header = std::move(splitter.header);
     return parts;
 }
 
 // vCalendar lists EXDATE values with ';'; libical keeps only a single value, so the lists are
 // read here, by the entry's UID.
-void RawExdates(const std::vector<std::string>& entries, MappingContext& context)
+void RawExdatesOf(const std::string& entry, std::map<std::string, std::vector<std::string>>& out)
 {
-    for (const std::string& entry : entries) {
-        std::string uid;
-        std::vector<std::string> values;
-        for (const std::string& line : Lines(entry)) {
-            if (StartsWithNoCase(line, "UID:"))
-                uid = line.substr(4);
-            else if (StartsWithNoCase(line, "EXDATE")) {
-                const auto colon = line.find(':');
-                if (colon == std::string::npos)
-                    continue;
-                const std::string list = line.substr(colon + 1);
-                std::size_t at = 0;
-                while (at <= list.size()) {
-                    std::size_t end = list.find_first_of(";,", at);
-                    if (end == std::string::npos)
-                        end = list.size();
-                    if (end > at)
-                        values.push_back(list.substr(at, end - at));
-                    at = end + 1;
-                }
+    std::string uid;
+    std::vector<std::string> values;
+    for (const std::string& line : Lines(entry)) {
+        if (StartsWithNoCase(line, "UID:"))
+            uid = line.substr(4);
+        else if (StartsWithNoCase(line, "EXDATE")) {
+            const auto colon = line.find(':');
+            if (colon == std::string::npos)
+                continue;
+            const std::string list = line.substr(colon + 1);
+            std::size_t at = 0;
+            while (at <= list.size()) {
+                std::size_t end = list.find_first_of(";,", at);
+                if (end == std::string::npos)
+                    end = list.size();
+                if (end > at)
+                    values.push_back(list.substr(at, end - at));
+                at = end + 1;
             }
         }
-        if (values.size() > 1 && !uid.empty())
-            context.rawExdates[uid] = values;
     }
+    if (values.size() > 1 && !uid.empty())
+        out[uid] = values;
+}
+
+void RawExdates(const std::vector<std::string>& entries, MappingContext& context)
+{
+    for (const std::string& entry : entries)
+        RawExdatesOf(entry, context.rawExdates);
 }
 
 // vCalendar's zone: TZ gives the standard offset, each DAYLIGHT line one period of summer time.
@@ -358,49 +420,63 @@ void ApplyVCalendarZone(icalcomponent* calendar, const VCalendarZone& zone)
     }
 }
 
-std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& result, MappingContext& context)
+// The header every part is read with: the file's own, or one made up when it has none.
+std::string VCalendarHeader(const std::string& header)
+{
+    return StartsWithNoCase(header, "BEGIN:VCALENDAR") ? header : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header;
+}
+
+// Reads one part of a vCalendar file, `entries` with the header, numbered from `first` (of
+// `total`) in what it tells; adds the calendars read to `calendars`.
+void ParseVCalendarPart(const std::string& header, const std::vector<std::string>& entries, std::size_t first,
+                        std::size_t total, const std::optional<VCalendarZone>& zone, std::vector<std::string>& warnings,
+                        std::vector<Component>& calendars)
 {
     static char audioUrl[] = "";
     static char audioType[] = "audio/basic";
     static char description[] = "Reminder";
     icalvcal_defaults defaults{audioUrl, audioType, description};
 
+    std::string chunk = header;
+    for (const std::string& entry : entries)
+        chunk += entry;
+    chunk += "END:VCALENDAR\r\n";
+    VObject* list = Parse_MIME(chunk.c_str(), static_cast<unsigned long>(chunk.size()));
+    if (!list) {
+        const std::string fixed = Repaired(chunk);
+        list = Parse_MIME(fixed.c_str(), static_cast<unsigned long>(fixed.size()));
+        if (list)
+            warnings.push_back("the file had unfinished entries; they were closed where they broke off");
+    }
+    if (!list) {
+        warnings.push_back("entries " + std::to_string(first + 1) + " to " + std::to_string(std::min(total, first + kVCalendarPart))
+                           + " could not be read as vCalendar");
+        return;
+    }
+    for (VObject* o = list; o; o = nextVObjectInList(o)) {
+        icalcomponent* converted = icalvcal_convert_with_defaults(o, &defaults);
+        if (!converted)
+            continue;
+        if (zone)
+            ApplyVCalendarZone(converted, *zone);
+        calendars.emplace_back(converted);
+    }
+    cleanVObjects(list);
+}
+
+std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& result, MappingContext& context)
+{
     const VCalendarParts parts = SplitVCalendar(text);
     RawExdates(parts.entries, context);
     const std::optional<VCalendarZone> zone = ReadVCalendarZone(parts.header);
-    std::string header = parts.header;
-    if (!StartsWithNoCase(header, "BEGIN:VCALENDAR"))
-        header = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header;
+    const std::string header = VCalendarHeader(parts.header);
 
     std::vector<Component> calendars;
     const std::size_t count = std::max<std::size_t>(parts.entries.size(), 1);
     for (std::size_t first = 0; first < count; first += kVCalendarPart) {
-        std::string chunk = header;
-        for (std::size_t i = first; i < std::min(parts.entries.size(), first + kVCalendarPart); ++i)
-            chunk += parts.entries[i];
-        chunk += "END:VCALENDAR\r\n";
-        VObject* list = Parse_MIME(chunk.c_str(), static_cast<unsigned long>(chunk.size()));
-        if (!list) {
-            const std::string fixed = Repaired(chunk);
-            list = Parse_MIME(fixed.c_str(), static_cast<unsigned long>(fixed.size()));
-            if (list)
-                result.warnings.push_back("the file had unfinished entries; they were closed where they broke off");
-        }
-        if (!list) {
-            result.warnings.push_back("entries " + std::to_string(first + 1) + " to "
-                                      + std::to_string(std::min(parts.entries.size(), first + kVCalendarPart))
-                                      + " could not be read as vCalendar");
-            continue;
-        }
-        for (VObject* o = list; o; o = nextVObjectInList(o)) {
-            icalcomponent* converted = icalvcal_convert_with_defaults(o, &defaults);
-            if (!converted)
-                continue;
-            if (zone)
-                ApplyVCalendarZone(converted, *zone);
-            calendars.emplace_back(converted);
-        }
-        cleanVObjects(list);
+        const std::vector<std::string> entries(parts.entries.begin() + static_cast<std::ptrdiff_t>(std::min(first, parts.entries.size())),
+                                               parts.entries.begin() + static_cast<std::ptrdiff_t>(std::min(parts.entries.size(), first + kVCalendarPart)));
+        ParseVCalendarPart(header, entries, first, parts.entries.size(), zone, result.warnings, calendars);
     }
     return calendars;
 }
@@ -518,88 +594,124 @@ std::string DecodeBase64(const std::string& v)
     return out;
 }
 
+// Lines handed out one at a time, with a look at the next.
+class LineFeed {
+public:
+    explicit LineFeed(std::function<bool(std::string&)> next)
+        : m_next(std::move(next))
+    {
+        m_more = m_next(m_ahead);
+    }
+    bool More() const { return m_more; }
+    const std::string& Ahead() const { return m_ahead; }
+    std::string Take()
+    {
+        std::string line = std::move(m_ahead);
+        m_ahead.clear();
+        m_more = m_next(m_ahead);
+        return line;
+    }
+
+private:
+    std::function<bool(std::string&)> m_next;
+    std::string m_ahead;
+    bool m_more = false;
+};
+
 // vCalendar values may name their character set (CHARSET=...), which libical ignores. Each such
 // value is turned into UTF-8 here, written back quoted-printable so that any byte survives.
 // Quoted-printable values are written back encoded afresh too: libical's vCalendar parser loops
 // for ever on a raw "name=value" after a ';' in such a value, and "=3B" reads the same.
+// Cleans the next line of `feed` (and the lines its value goes on in) into `out`.
+void CleanNextLine(LineFeed& feed, std::string& out, std::vector<std::string>& warnings)
+{
+    std::string line = feed.Take();
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) {
+        // Not a property line. One that names an encoding would put libical's parser into
+        // that encoding for the lines after it: it is left out.
+        if (!ContainsNoCase(line, "QUOTED-PRINTABLE") && !ContainsNoCase(line, "BASE64"))
+            out += line + "\r\n";
+        return;
+    }
+    // The name and its parameters, and which encoding they name (also in the bare form
+    // vCalendar allows, such as ";BASE64").
+    std::vector<std::string> tokens = Split(line.substr(0, colon), ';');
+    bool qp = false;
+    std::size_t b64 = std::string::npos;
+    for (std::size_t t = 1; t < tokens.size(); ++t) {
+        // libical takes the encoding from any parameter's value, whatever its name.
+        const std::string upper = Upper(tokens[t]);
+        const std::string value = upper.substr(upper.find('=') == std::string::npos ? 0 : upper.find('=') + 1);
+        if (value == "QUOTED-PRINTABLE")
+            qp = true;
+        else if (value == "BASE64" || upper == "ENCODING=B")
+            b64 = t;
+    }
+    std::string raw;
+    if (b64 != std::string::npos) {
+        // Base64 data runs to an empty line. libical's parser waits for ever when that line
+        // is missing, so the value is decoded here and handed on quoted-printable; it ends
+        // at the empty line or at the next line that names a property.
+        std::string data = line.substr(colon + 1);
+        while (feed.More() && !feed.Ahead().empty() && !LooksLikePropertyLine(feed.Ahead()))
+            data += feed.Take();
+        if (feed.More() && feed.Ahead().empty())
+            feed.Take();
+        raw = DecodeBase64(data);
+        tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(b64));
+        qp = false;
+    } else if (qp) {
+        // Quoted-printable lines ending in '=' go on in the next line.
+        while (!line.empty() && line.back() == '=' && feed.More())
+            line = line.substr(0, line.size() - 1) + feed.Take();
+        raw = DecodeQuotedPrintable(line.substr(colon + 1));
+    } else {
+        raw = line.substr(colon + 1);
+    }
+    std::size_t cs = 0;
+    for (std::size_t t = 1; t < tokens.size() && !cs; ++t)
+        if (Upper(tokens[t]).rfind("CHARSET=", 0) == 0)
+            cs = t;
+    if (cs) {
+        const std::string charset = tokens[cs].substr(8);
+        const auto utf8 = Upper(charset) == "UTF-8" ? std::optional<std::string>(raw) : ToUtf8(raw, charset);
+        if (utf8) {
+            raw = *utf8;
+            tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(cs));
+        } else {
+            warnings.push_back("text in the character set " + charset + " could not be read; it was kept as it is");
+        }
+    } else if (!qp && b64 == std::string::npos && (raw.empty() || raw.back() != '=')) {
+        // A plain value is left as it is, unless it ends in '=': after some garbled
+        // parameters libical's parser takes that for a soft line break and loops for ever.
+        out += line + "\r\n";
+        return;
+    }
+    std::string head = tokens.front();
+    for (std::size_t t = 1; t < tokens.size(); ++t)
+        head += ";" + tokens[t];
+    // Written back quoted-printable and encoded afresh, so that any byte survives and no raw
+    // ';', '=' or line end is left for libical's vCalendar parser: it loops for ever on a
+    // raw ";name=value" in such a value, and on one that ends in a soft line break.
+    if (!qp)
+        head += ";ENCODING=QUOTED-PRINTABLE";
+    out += head + ":" + EncodeQuotedPrintable(raw) + "\r\n";
+}
+
 std::string CleanVCalendarValues(const std::string& text, std::vector<std::string>& warnings)
 {
-    std::string out;
     const std::vector<std::string> lines = Lines(text);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string line = lines[i];
-        const auto colon = line.find(':');
-        if (colon == std::string::npos) {
-            // Not a property line. One that names an encoding would put libical's parser into
-            // that encoding for the lines after it: it is left out.
-            if (!ContainsNoCase(line, "QUOTED-PRINTABLE") && !ContainsNoCase(line, "BASE64"))
-                out += line + "\r\n";
-            continue;
-        }
-        // The name and its parameters, and which encoding they name (also in the bare form
-        // vCalendar allows, such as ";BASE64").
-        std::vector<std::string> tokens = Split(line.substr(0, colon), ';');
-        bool qp = false;
-        std::size_t b64 = std::string::npos;
-        for (std::size_t t = 1; t < tokens.size(); ++t) {
-            // libical takes the encoding from any parameter's value, whatever its name.
-            const std::string upper = Upper(tokens[t]);
-            const std::string value = upper.substr(upper.find('=') == std::string::npos ? 0 : upper.find('=') + 1);
-            if (value == "QUOTED-PRINTABLE")
-                qp = true;
-            else if (value == "BASE64" || upper == "ENCODING=B")
-                b64 = t;
-        }
-        std::string raw;
-        if (b64 != std::string::npos) {
-            // Base64 data runs to an empty line. libical's parser waits for ever when that line
-            // is missing, so the value is decoded here and handed on quoted-printable; it ends
-            // at the empty line or at the next line that names a property.
-            std::string data = line.substr(colon + 1);
-            while (i + 1 < lines.size() && !lines[i + 1].empty() && !LooksLikePropertyLine(lines[i + 1]))
-                data += lines[++i];
-            if (i + 1 < lines.size() && lines[i + 1].empty())
-                ++i;
-            raw = DecodeBase64(data);
-            tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(b64));
-            qp = false;
-        } else if (qp) {
-            // Quoted-printable lines ending in '=' go on in the next line.
-            while (!line.empty() && line.back() == '=' && i + 1 < lines.size())
-                line = line.substr(0, line.size() - 1) + lines[++i];
-            raw = DecodeQuotedPrintable(line.substr(colon + 1));
-        } else {
-            raw = line.substr(colon + 1);
-        }
-        std::size_t cs = 0;
-        for (std::size_t t = 1; t < tokens.size() && !cs; ++t)
-            if (Upper(tokens[t]).rfind("CHARSET=", 0) == 0)
-                cs = t;
-        if (cs) {
-            const std::string charset = tokens[cs].substr(8);
-            const auto utf8 = Upper(charset) == "UTF-8" ? std::optional<std::string>(raw) : ToUtf8(raw, charset);
-            if (utf8) {
-                raw = *utf8;
-                tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(cs));
-            } else {
-                warnings.push_back("text in the character set " + charset + " could not be read; it was kept as it is");
-            }
-        } else if (!qp && b64 == std::string::npos && (raw.empty() || raw.back() != '=')) {
-            // A plain value is left as it is, unless it ends in '=': after some garbled
-            // parameters libical's parser takes that for a soft line break and loops for ever.
-            out += line + "\r\n";
-            continue;
-        }
-        std::string head = tokens.front();
-        for (std::size_t t = 1; t < tokens.size(); ++t)
-            head += ";" + tokens[t];
-        // Written back quoted-printable and encoded afresh, so that any byte survives and no raw
-        // ';', '=' or line end is left for libical's vCalendar parser: it loops for ever on a
-        // raw ";name=value" in such a value, and on one that ends in a soft line break.
-        if (!qp)
-            head += ";ENCODING=QUOTED-PRINTABLE";
-        out += head + ":" + EncodeQuotedPrintable(raw) + "\r\n";
-    }
+    std::size_t next = 0;
+    LineFeed feed([&](std::string& line) {
+        if (next == lines.size())
+            return false;
+        line = lines[next++];
+        return true;
+    });
+    std::string out;
+    while (feed.More())
+        CleanNextLine(feed, out, warnings);
     return out;
 }
 
@@ -616,19 +728,7 @@ std::map<std::string, std::string> RawZones(const std::string& text)
         const std::size_t end = text.find("END:VTIMEZONE", begin);
         if (end == std::string::npos)
             break;
-        const std::string block = text.substr(begin, end - begin);
-        const std::size_t tz = block.find("\nTZID");
-        if (tz != std::string::npos) {
-            const std::size_t colon = block.find(':', tz);
-            const std::size_t eol = block.find_first_of("\r\n", colon == std::string::npos ? tz + 1 : colon);
-            if (colon != std::string::npos && eol != std::string::npos) {
-                std::string id = block.substr(colon + 1, eol - colon - 1);
-                if (id.size() >= 2 && id.front() == '"' && id.back() == '"')
-                    id = id.substr(1, id.size() - 2);
-                std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) { return std::tolower(c); });
-                zones[id] = block;
-            }
-        }
+        AddRawZone(zones, text.substr(begin, end - begin));
         at = end + 1;
     }
     return zones;
@@ -906,14 +1006,16 @@ std::string ComponentText(std::string_view bytes, std::uint64_t offset, const Li
 
 class SeriesReader {
 public:
-    SeriesReader(const TextSource& source, CalendarScan& scan, const AppointmentSink& sink, CalendarFile& result)
+    SeriesReader(const TextSource& source, CalendarScan& scan, const CalendarScan& original, const AppointmentSink& sink,
+                 CalendarFile& result)
         : m_source(source)
         , m_scan(scan)
+        , m_rawZones(original.rawZones)
         , m_sink(sink)
         , m_result(result)
         , m_zones(ZoneResolver::Shared())
     {
-        m_repair = scan.strayBytes > 0;
+        m_repair = original.strayBytes > 0;
         const auto now = std::chrono::system_clock::now();
         m_context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
     }
@@ -951,15 +1053,13 @@ private:
     // its events are messages about events instead.
     bool LoadCalendars()
     {
+        // The zones' texts as the whole file, repaired and marked, has them.
         std::map<std::string, std::string> raw;
-        for (const ScannedCalendar& calendar : m_scan.calendars)
-            for (const ScannedRange& zone : calendar.zones) {
-                std::string text;
-                if (!Text(zone.offset, zone.length, text))
-                    return false;
-                for (auto& [id, block] : RawZones(text))
-                    raw[id] = std::move(block);
-            }
+        for (const auto& [id, block] : m_rawZones) {
+            std::string text = m_repair ? AsUtf8(block) : block;
+            KeepLeadingBlanks(text);
+            AddRawZone(raw, std::move(text));
+        }
         std::vector<bool> skipped(m_scan.calendars.size(), false);
         for (std::size_t k = 0; k < m_scan.calendars.size(); ++k) {
             const ScannedCalendar& calendar = m_scan.calendars[k];
@@ -1148,6 +1248,7 @@ private:
 
     const TextSource& m_source;
     CalendarScan& m_scan;
+    const std::map<std::string, std::string>& m_rawZones;  // of the file as it stands
     const AppointmentSink& m_sink;
     CalendarFile& m_result;
     ZoneResolver& m_zones;
@@ -1158,6 +1259,309 @@ private:
     std::vector<std::pair<std::uint64_t, std::string>> m_placed;  // by where in the file they arose
     std::vector<std::string> m_mapped;                            // about events, as mapped
 };
+
+// The lines of a source as Lines() gives those of a text: cut at LF, without a CR before it.
+class SourceLines {
+public:
+    SourceLines(const TextSource& source, std::uint64_t begin)
+        : m_source(source)
+        , m_at(begin)
+    {
+    }
+
+    bool Next(std::string& line)
+    {
+        line.clear();
+        bool any = false;
+        for (;;) {
+            if (m_pos == m_filled) {
+                if (m_at >= m_source.Size())
+                    break;
+                m_buffer.resize(1u << 20);
+                m_filled = static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_source.Size() - m_at));
+                m_pos = 0;
+                if (!m_source.Read(m_at, m_filled, m_buffer.data())) {
+                    m_failed = true;
+                    m_filled = 0;
+                    return false;
+                }
+                m_at += m_filled;
+            }
+            any = true;
+            const char* from = m_buffer.data() + m_pos;
+            if (const void* lf = std::memchr(from, '\n', m_filled - m_pos)) {
+                line.append(from, static_cast<const char*>(lf) - from);
+                m_pos += static_cast<std::size_t>(static_cast<const char*>(lf) - from) + 1;
+                break;
+            }
+            line.append(from, m_filled - m_pos);
+            m_pos = m_filled;
+        }
+        if (!any)
+            return false;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return true;
+    }
+    bool Failed() const { return m_failed; }
+
+private:
+    const TextSource& m_source;
+    std::uint64_t m_at;
+    std::string m_buffer;
+    std::size_t m_pos = 0, m_filled = 0;
+    bool m_failed = false;
+};
+
+// Reads a vCalendar file a part of kVCalendarPart entries at a time. Its events are never
+// changed occurrences (libical's vCalendar reader knows no RECURRENCE-ID), so each is a series
+// of its own. A first pass gathers what each part needs of the whole file: the header, the
+// EXDATE lists, the number of entries and whether stray bytes are to be read as Windows-1252.
+class VCalendarReader {
+public:
+    VCalendarReader(const TextSource& source, const CalendarScan& scan, const AppointmentSink& sink, CalendarFile& result)
+        : m_source(source)
+        , m_scan(scan)
+        , m_sink(sink)
+        , m_result(result)
+        , m_zones(ZoneResolver::Shared())
+    {
+        m_context.vcalendar = true;
+        const auto now = std::chrono::system_clock::now();
+        m_context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+    }
+
+    // False when the file could not be read.
+    bool Read()
+    {
+        std::size_t entries = 0, stray = 0, multibyte = 0;
+        std::map<std::string, std::vector<std::string>> exdates;
+        VCalendarSplitter first([&](std::string&& entry) {
+            ++entries;
+            if (ContainsNoCase(entry, "EXDATE"))
+                RawExdatesOf(entry, exdates);
+        });
+        std::vector<std::string> cleanNotes;
+        const bool read = EachLine(&cleanNotes, [&](std::string& line) {
+            for (std::size_t i = 0; i < line.size();) {
+                const std::size_t len = Utf8SequenceAt(line, i);
+                stray += len == 0;
+                multibyte += len > 1;
+                i += std::max<std::size_t>(len, 1);
+            }
+            KeepLeadingBlanks(line);
+            first.Line(std::move(line));
+        });
+        if (!read)
+            return false;
+        first.End();
+        for (std::string& note : cleanNotes)
+            m_result.warnings.push_back(std::move(note));
+        const bool repair = stray > 0;
+        std::string header = std::move(first.header);
+        if (repair) {
+            m_result.warnings.push_back(multibyte == 0 ? "the file is not UTF-8; it was read as Windows-1252"
+                                                       : "the file is UTF-8 but for " + std::to_string(stray)
+                                                             + " stray byte(s), which were read as Windows-1252");
+            header = AsUtf8(header);
+            for (auto& [uid, values] : exdates) {
+                for (std::string& v : values)
+                    v = AsUtf8(v);
+                m_context.rawExdates[AsUtf8(uid)] = std::move(values);
+            }
+        } else {
+            m_context.rawExdates = std::move(exdates);
+        }
+        const std::optional<VCalendarZone> zone = ReadVCalendarZone(header);
+        header = VCalendarHeader(header);
+
+        m_zones.BeginFile();
+        std::vector<std::string> part;
+        std::size_t partFirst = 0;
+        auto readPart = [&] {
+            std::vector<Component> calendars;
+            ParseVCalendarPart(header, part, partFirst, entries, zone, m_parseNotes, calendars);
+            partFirst += part.size();
+            part.clear();
+            m_anyCalendar |= !calendars.empty();
+            for (const Component& calendar : calendars)
+                Events(calendar.get());
+        };
+        VCalendarSplitter second(
+            [&](std::string&& entry) {
+                part.push_back(std::move(entry));
+                if (part.size() == kVCalendarPart)
+                    readPart();
+            },
+            false);
+        if (!EachLine(nullptr, [&](std::string& line) {
+                if (repair)
+                    line = AsUtf8(line);
+                KeepLeadingBlanks(line);
+                second.Line(std::move(line));
+            }))
+            return false;
+        second.End();
+        if (!part.empty() || entries == 0)
+            readPart();
+
+        for (std::string& note : m_parseNotes)
+            m_result.warnings.push_back(std::move(note));
+        if (!m_anyCalendar) {
+            m_result.error = "the file could not be read as vCalendar";
+            return true;
+        }
+        for (std::vector<std::string>* notes : {&m_phaseNotes, &m_mapped})
+            for (std::string& note : *notes)
+                m_result.warnings.push_back(std::move(note));
+        return true;
+    }
+
+private:
+    // Calls `f` with each line of the file as the vCalendar reader sees it, its values cleaned
+    // when the file names character sets or encodings.
+    bool EachLine(std::vector<std::string>* notes, const std::function<void(std::string&)>& f)
+    {
+        SourceLines lines(m_source, m_scan.layout.begin);
+        if (!m_scan.hasCharset && !m_scan.hasQuotedPrintable && !m_scan.hasBase64) {
+            std::string line;
+            while (lines.Next(line))
+                f(line);
+            return !lines.Failed();
+        }
+        std::vector<std::string> ignored;
+        LineFeed feed([&](std::string& line) { return lines.Next(line); });
+        std::string cleaned;
+        while (feed.More()) {
+            cleaned.clear();
+            CleanNextLine(feed, cleaned, notes ? *notes : ignored);
+            ignored.clear();
+            for (std::string& line : Lines(cleaned))
+                f(line);
+        }
+        return !lines.Failed();
+    }
+
+    // The events of one calendar read from a part, as the whole file's are read.
+    void Events(icalcomponent* calendar)
+    {
+        static const std::map<std::string, std::string> kNoRawZones;
+        m_zones.LoadDefinitions(calendar, &kNoRawZones, &m_phaseNotes);
+        m_result.skippedTodos += icalcomponent_count_components(calendar, ICAL_VTODO_COMPONENT);
+        m_result.skippedJournals += icalcomponent_count_components(calendar, ICAL_VJOURNAL_COMPONENT);
+        if (icalproperty* method = icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY)) {
+            const icalproperty_method m = icalproperty_get_method(method);
+            if (m == ICAL_METHOD_CANCEL || m == ICAL_METHOD_REPLY || m == ICAL_METHOD_COUNTER) {
+                m_phaseNotes.push_back(std::string("a ") + icalproperty_method_to_string(m)
+                                       + " message about an event, not an event, was skipped");
+                return;
+            }
+        }
+        auto emit = [&](Appointment&& a) { Deliver(std::move(a), m_result, m_mapped, m_sink); };
+        for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
+             ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+            if (!HasValidStart(ev)) {
+                m_phaseNotes.push_back(NoValidStart(ev));
+                continue;
+            }
+            const char* uidText = icalcomponent_get_uid(ev);
+            const std::string uid = uidText ? uidText : "";
+            const bool isOverride = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
+            if (!uid.empty() && !isOverride && !m_masters.insert(uid).second)
+                m_phaseNotes.push_back("two events share the UID " + uid + ": both were imported");
+            if (isOverride)
+                MapSeries(nullptr, {ev}, m_zones, m_context, emit);
+            else
+                MapSeries(ev, {}, m_zones, m_context, emit);
+        }
+    }
+
+    const TextSource& m_source;
+    const CalendarScan& m_scan;
+    const AppointmentSink& m_sink;
+    CalendarFile& m_result;
+    ZoneResolver& m_zones;
+    MappingContext m_context;
+    bool m_anyCalendar = false;
+    std::unordered_set<std::string> m_masters;  // UIDs of the events read so far
+    std::vector<std::string> m_parseNotes, m_phaseNotes, m_mapped;
+};
+
+// A source with text before and after it: events written without their VCALENDAR are read as
+// if it were there.
+class WrappedSource final : public TextSource {
+public:
+    WrappedSource(std::string before, const TextSource& inner, std::uint64_t begin, std::string after)
+        : m_before(std::move(before))
+        , m_inner(inner)
+        , m_begin(begin)
+        , m_after(std::move(after))
+    {
+    }
+    std::uint64_t Size() const override { return m_before.size() + (m_inner.Size() - m_begin) + m_after.size(); }
+    bool Read(std::uint64_t offset, std::size_t n, char* out) const override
+    {
+        const std::uint64_t innerSize = m_inner.Size() - m_begin;
+        if (offset > Size() || n > Size() - offset)
+            return false;
+        while (n > 0) {
+            std::size_t k;
+            if (offset < m_before.size()) {
+                k = std::min<std::size_t>(n, static_cast<std::size_t>(m_before.size() - offset));
+                std::memcpy(out, m_before.data() + offset, k);
+            } else if (offset < m_before.size() + innerSize) {
+                k = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_before.size() + innerSize - offset));
+                if (!m_inner.Read(m_begin + offset - m_before.size(), k, out))
+                    return false;
+            } else {
+                const std::size_t at = static_cast<std::size_t>(offset - m_before.size() - innerSize);
+                k = std::min(n, m_after.size() - at);
+                std::memcpy(out, m_after.data() + at, k);
+            }
+            out += k;
+            offset += k;
+            n -= k;
+        }
+        return true;
+    }
+
+private:
+    std::string m_before;
+    const TextSource& m_inner;
+    std::uint64_t m_begin;
+    std::string m_after;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using TempFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The text of `source` with its unfinished components closed, written to a temporary file so
+// that it need not be held; nullptr when it cannot be written.
+TempFile RepairedCopy(const TextSource& source, std::uint64_t begin)
+{
+    TempFile file(std::tmpfile());
+    if (!file)
+        return nullptr;
+    SourceLines lines(source, begin);
+    Repairer repairer;
+    std::string line, out;
+    auto flush = [&] {
+        const bool written = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
+        out.clear();
+        return written;
+    };
+    while (lines.Next(line)) {
+        repairer.Line(line, out);
+        if (out.size() >= (1u << 20) && !flush())
+            return nullptr;
+    }
+    repairer.End(out);
+    if (lines.Failed() || !flush() || std::fflush(file.get()) != 0)
+        return nullptr;
+    return file;
+}
 
 // Reads a calendar from `source`: a series at a time where the scan allows it, else whole, the
 // text got from `whole`.
@@ -1188,7 +1592,42 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
         vcalendar = false;
         result.warnings.push_back("the file says it is vCalendar 1.0 but is written in iCalendar 2.0; it was read as iCalendar");
     }
-    if (vcalendar || !scan.hasVCalendar || !scan.wellFormed)
+    if (vcalendar) {
+        VCalendarReader reader(source, scan, sink, result);
+        if (!reader.Read()) {
+            result = {};
+            result.error = "the file cannot be read: it changed while it was imported";
+        } else if (result.imported == 0 && result.error.empty()) {
+            NothingImported(result);
+        }
+        return result;
+    }
+    // Events written without their VCALENDAR are read as if it were there.
+    std::optional<WrappedSource> wrapped;
+    CalendarScan wrappedScan;
+    const TextSource* text = &source;
+    CalendarScan* structure = &scan;
+    if (!scan.hasVCalendar) {
+        wrapped.emplace("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n", source, scan.layout.begin, "\r\nEND:VCALENDAR\r\n");
+        wrappedScan = ScanCalendar(*wrapped);
+        text = &*wrapped;
+        structure = &wrappedScan;
+    }
+    // A file in which no calendar is ever finished is read with its unfinished entries closed.
+    TempFile repairedFile;
+    std::optional<FileSource> repaired;
+    CalendarScan repairedScan;
+    if (!structure->readError && !structure->wellFormed && structure->rootsCompleted == 0) {
+        repairedFile = RepairedCopy(*text, structure->layout.begin);
+        if (repairedFile) {
+            std::fseek(repairedFile.get(), 0, SEEK_END);
+            repaired.emplace(fileno(repairedFile.get()), static_cast<std::uint64_t>(std::ftell(repairedFile.get())));
+            repairedScan = ScanCalendar(*repaired);
+            text = &*repaired;
+            structure = &repairedScan;
+        }
+    }
+    if (structure->readError || !structure->wellFormed)
         return whole();
     if (scan.strayBytes > 0) {
         if (scan.multibyteCharacters == 0)
@@ -1197,7 +1636,9 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
             result.warnings.push_back("the file is UTF-8 but for " + std::to_string(scan.strayBytes)
                                       + " stray byte(s), which were read as Windows-1252");
     }
-    SeriesReader reader(source, scan, sink, result);
+    if (repaired)
+        result.warnings.push_back("the file had unfinished entries; they were closed where they broke off");
+    SeriesReader reader(*text, *structure, scan, sink, result);
     if (!reader.Read()) {
         result.error = "the file cannot be read: it changed while it was imported";
         return result;

@@ -4,6 +4,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -46,6 +47,18 @@ bool EqualNoCase(std::string_view a, std::string_view b)
 bool StartsNoCase(std::string_view text, std::string_view prefix)
 {
     return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// Whether `text` holds `word` (upper case) in any case.
+bool ContainsNoCase(std::string_view text, std::string_view word)
+{
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
+    for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+        const char c = text[at];
+        if ((c == word[0] || c == lower) && StartsNoCase(text.substr(at), word))
+            return true;
+    }
+    return false;
 }
 
 // The first ';' or ':' of a content line, as libical's parser looks for them: outside double
@@ -194,7 +207,18 @@ public:
     void End()
     {
         Finish(m_scan.layout.end);
-        if (m_level != 0 || m_scan.calendars.empty())
+        if (m_level > 0 && m_rootIsCalendar) {
+            // A calendar block left open: the parser drops it with what it holds.
+            const auto open = static_cast<std::uint32_t>(m_scan.calendars.size() - 1);
+            while (!m_scan.events.empty() && m_scan.events.back().calendar == open)
+                m_scan.events.pop_back();
+            m_scan.calendars.pop_back();
+        }
+        for (const ScannedCalendar& calendar : m_scan.calendars) {
+            m_scan.todos += calendar.todos;
+            m_scan.journals += calendar.journals;
+        }
+        if (m_scan.calendars.empty())
             m_scan.wellFormed = false;
     }
 
@@ -218,9 +242,15 @@ private:
                 m_scan.hasRrule |= StartsNoCase(after, "FREQ=");
             }
         }
-        if (!m_scan.hasTzid)
-            for (std::size_t at = line.find(';'); at != std::string_view::npos && !m_scan.hasTzid; at = line.find(';', at + 1))
-                m_scan.hasTzid = StartsNoCase(line.substr(at + 1), "TZID=");
+        if (!m_scan.hasTzid || !m_scan.hasCharset)
+            for (std::size_t at = line.find(';'); at != std::string_view::npos; at = line.find(';', at + 1)) {
+                m_scan.hasTzid |= StartsNoCase(line.substr(at + 1), "TZID=");
+                m_scan.hasCharset |= StartsNoCase(line.substr(at + 1), "CHARSET=");
+            }
+        if (!m_scan.hasQuotedPrintable)
+            m_scan.hasQuotedPrintable = ContainsNoCase(line, "QUOTED-PRINTABLE");
+        if (!m_scan.hasBase64)
+            m_scan.hasBase64 = ContainsNoCase(line, "BASE64");
         // The file's VERSION before its first entry, read from the first 40 characters of each
         // line that follows an LF.
         const bool followsNewline = offset == m_scan.layout.begin
@@ -240,6 +270,28 @@ private:
             } else if (StartsNoCase(head, "BEGIN:VEVENT") || StartsNoCase(head, "BEGIN:VTODO")) {
                 m_versionDone = true;
             }
+        }
+        // The VTIMEZONE blocks, found as text wherever they stand; the words looked for hold no
+        // line end.
+        for (std::size_t pos = 0;;) {
+            if (!m_inZone) {
+                const std::size_t begin = line.find("BEGIN:VTIMEZONE", pos);
+                if (begin == std::string_view::npos)
+                    break;
+                m_inZone = true;
+                m_zone.clear();
+                pos = begin;
+            }
+            const std::size_t end = line.find("END:VTIMEZONE", pos);
+            if (end == std::string_view::npos) {
+                m_zone.append(line.substr(pos));
+                break;
+            }
+            m_zone.append(line.substr(pos, end - pos));
+            AddRawZone(m_scan.rawZones, std::move(m_zone));
+            m_zone.clear();
+            m_inZone = false;
+            pos = end + 1;
         }
         bool high = false;
         for (char c : line)
@@ -328,10 +380,11 @@ private:
         }
         case Name::End:
             if (--m_level < 0) {
-                m_scan.wellFormed = false;
-                m_level = 0;
+                m_level = 0;  // an END before any BEGIN: the parser passes over it
             } else if (m_level == 1 && m_rootIsCalendar) {
                 ChildEnds(end);
+            } else if (m_level == 0) {
+                ++m_scan.rootsCompleted;
             }
             break;
         case Name::Method:
@@ -386,10 +439,10 @@ private:
             calendar.zones.push_back({m_childOffset, length});
             break;
         case ICAL_VTODO_COMPONENT:
-            ++m_scan.todos;
+            ++calendar.todos;
             break;
         case ICAL_VJOURNAL_COMPONENT:
-            ++m_scan.journals;
+            ++calendar.journals;
             break;
         default:
             break;
@@ -427,6 +480,8 @@ private:
     const TextSource& m_source;
     CalendarScan& m_scan;
     bool m_any = false;
+    bool m_inZone = false;
+    std::string m_zone;
     bool m_versionDone = false;
 
     // The logical line being read, kept only when it may matter.
@@ -471,6 +526,22 @@ CalendarScan ScanCalendar(const TextSource& source)
     }
     scanner.End();
     return scan;
+}
+
+void AddRawZone(std::map<std::string, std::string>& zones, std::string block)
+{
+    const std::size_t tz = block.find("\nTZID");
+    if (tz == std::string::npos)
+        return;
+    const std::size_t colon = block.find(':', tz);
+    const std::size_t eol = block.find_first_of("\r\n", colon == std::string::npos ? tz + 1 : colon);
+    if (colon == std::string::npos || eol == std::string::npos)
+        return;
+    std::string id = block.substr(colon + 1, eol - colon - 1);
+    if (id.size() >= 2 && id.front() == '"' && id.back() == '"')
+        id = id.substr(1, id.size() - 2);
+    std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) { return std::tolower(c); });
+    zones[id] = std::move(block);
 }
 
 void LinkSeries(std::vector<ScannedEvent>& events)

@@ -5,6 +5,7 @@
 // then parsed one series at a time from their byte ranges, so that memory follows the largest
 // series rather than the file.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,7 @@ struct ScannedCalendar {
     std::uint64_t offset = 0;
     std::vector<ScannedRange> zones;  // its VTIMEZONE components
     std::string methods;              // its METHOD lines, each with CRLF
+    int todos = 0, journals = 0;
 };
 
 struct CalendarScan {
@@ -99,16 +101,24 @@ struct CalendarScan {
     bool nul = false;
     bool hasVCalendar = false, hasVEvent = false, hasVTodo = false, hasVJournal = false;
     bool hasTzid = false, hasVTimezone = false, hasRrule = false;  // ";TZID=", "BEGIN:VTIMEZONE", "RRULE:FREQ="
+    bool hasCharset = false, hasQuotedPrintable = false, hasBase64 = false;  // ";CHARSET=", and the encodings
     int versionSays = -1;  // the first VERSION line before any entry: 1 when it says 1.0, 0 otherwise, -1 none
     std::size_t strayBytes = 0, multibyteCharacters = 0;
 
     // The file's structure. It can be read a series at a time when every top-level component is
-    // a VCALENDAR and every component is closed.
+    // a VCALENDAR. One the file leaves open is dropped, as the parser drops it.
     bool wellFormed = true;
+    int rootsCompleted = 0;  // none: the parser reads nothing, and the file is read repaired
     std::vector<ScannedCalendar> calendars;
     std::vector<ScannedEvent> events;
     int todos = 0, journals = 0;
+    // Each VTIMEZONE's text as the file has it (BEGIN:VTIMEZONE up to END:VTIMEZONE, wherever
+    // they stand), by lower-case TZID: the identity its zone is cached by.
+    std::map<std::string, std::string> rawZones;
 };
+
+// Adds a VTIMEZONE's text to `zones` under the TZID it names.
+void AddRawZone(std::map<std::string, std::string>& zones, std::string block);
 
 // Scans the text of `source`. Events are linked to the next of the same UID once the calendar
 // blocks to skip are known (see LinkSeries).
