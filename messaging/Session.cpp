@@ -102,8 +102,10 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
     pst::MessageStore& store = m_store->Open();
     m_saved = 0;
     try {
+        // One message's buffers, refilled for each appointment.
+        pst::MessageContent content;
         m_result = cal::ReadCalendarFile(path, format, [&](cal::Appointment&& a) {
-            store.AddMessage(m_folder, AppointmentMessage(a));
+            store.AddMessage(m_folder, AppointmentMessage(a, content));
             if (++m_saved % kAppointmentsPerCommit == 0)
                 store.Commit();
         });

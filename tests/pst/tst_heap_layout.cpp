@@ -4,6 +4,7 @@
 // java-libpst family rely on both; the checks here read the raw heap and blocks, not our reader.
 #include "PstTestSupport.h"
 #include "pst/ltp/AppendableTable.h"
+#include "pst/ltp/LtpReader.h"
 #include "pst/ltp/TableContext.h"
 #include "pst/ndb/NodeDatabase.h"
 #include "pst/store/MessageStore.h"
@@ -235,3 +236,26 @@ TEST(HeapLayout, PstcheckWarnsOfWhatOutlookDoesNotWrite)
     }
 }
 #endif
+
+// A contents table past what one index level holds (223 leaves of 447 rows) takes a second level;
+// every row is found again through it.
+TEST(HeapLayout, RowsPastOneIndexLevelReadBack)
+{
+    constexpr std::uint32_t kRows = 223 * 447 + 1000;
+    Stored s;
+    s.nid = s.db.NewNid(NID_TYPE_CONTENTS_TABLE);
+    AppendableTable table(Layout());
+    for (std::uint32_t i = 0; i < kRows; ++i) {
+        ASSERT_TRUE(table.Append(Row(i))) << i;
+        if (i % 20000 == 19999)
+            table.Store(s.db, s.nid);
+    }
+    table.Store(s.db, s.nid);
+    const auto heap = s.Heap();
+    const Bytes header = Item(heap, 0x20);
+    EXPECT_EQ(header[3], 2) << "index levels";
+    const auto back = LtpReader(s.db, s.nid).ReadTable();
+    ASSERT_EQ(back.rows.size(), kRows);
+    for (std::uint32_t i = 0; i < kRows; i += 997)
+        ASSERT_EQ(back.rows[i].rowId, Row(i).rowId) << i;
+}
