@@ -1,13 +1,15 @@
 // The node database's index read back from its own pages: a database that lets go of every B-tree
 // leaf and block state after each commit, and so reads them back from the file whenever it needs
 // them, writes the same file byte for byte as one that holds them all, through node replacements,
-// removals, shared blocks, subnode trees and data trees that keep their full XBLOCKs as they grow.
+// removals, shared blocks, subnode trees, data trees that keep their full XBLOCKs as they grow, and
+// a node B-tree emptied down to its root.
 #include "PstTestSupport.h"
 #include "ndb.h"
 #include "pst/ndb/NodeDatabase.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -93,6 +95,23 @@ struct Workload {
         }
         db.Commit();
     }
+
+    // Every node but the growing one removed in random order, so that pages empty and the node
+    // B-tree shrinks to its root.
+    void RemoveAllButGrowing(std::uint32_t seed)
+    {
+        std::vector<std::uint32_t> nids;
+        for (const auto& entry : data)
+            nids.push_back(entry.first);
+        std::shuffle(nids.begin(), nids.end(), std::mt19937(seed));
+        for (std::size_t i = 0; i < nids.size(); ++i) {
+            db.RemoveNode(nids[i]);
+            if (i % 25 == 0)
+                db.Commit();
+        }
+        data.clear();
+        db.Commit();
+    }
 };
 
 TEST(Index, ReadBackFromItsPagesTheStoreIsTheSameByteForByte)
@@ -114,6 +133,11 @@ TEST(Index, ReadBackFromItsPagesTheStoreIsTheSameByteForByte)
             ASSERT_TRUE(nodes->count(nid));
             EXPECT_EQ(readBack.db.ReadData(nodes->at(nid).bidData), bytes);
         }
+        EXPECT_EQ(readBack.db.ReadData(readBack.db.Node(readBack.growingNid)->bidData), readBack.growingData);
+
+        held.RemoveAllButGrowing(seed);
+        readBack.RemoveAllButGrowing(seed);
+        EXPECT_EQ(readBack.db.NodeCount(), 1u);
         EXPECT_EQ(readBack.db.ReadData(readBack.db.Node(readBack.growingNid)->bidData), readBack.growingData);
 
         held.db.Close();
