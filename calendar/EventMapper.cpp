@@ -202,6 +202,18 @@ struct icaltimetype WallIn(std::int64_t unix, const ResolvedZone* zone, bool utc
     return w;
 }
 
+// A rule is walked in the series' wall-clock time: an UNTIL given in UTC is moved there too
+// (RFC 5545: the last occurrence may start exactly at UNTIL).
+struct icalrecurrencetype InSeriesClock(struct icalrecurrencetype r, const ResolvedZone* zone)
+{
+    if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
+        r.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(r.until)), zone, !zone);
+        r.until.zone = nullptr;
+        r.until.is_date = 0;
+    }
+    return r;
+}
+
 EventTime ReadTime(icalproperty* p, struct icaltimetype value, ZoneResolver& zones, std::vector<std::string>& warnings)
 {
     EventTime t;
@@ -987,10 +999,7 @@ Occurrences ExpandRules(icalcomponent* master, const SeriesClock& clock, std::ui
             continue;  // libical never moves on from such a rule
         const bool endless = r.count == 0 && icaltime_is_null_time(r.until);
         out.endless = out.endless || endless;
-        if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
-            r.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(r.until)), clock.zone, !clock.zone);
-            r.until.zone = nullptr;
-        }
+        r = InSeriesClock(r, clock.zone);
         struct icaltimetype start = clock.localStart;
         start.is_date = 0;
         std::vector<std::uint32_t> given;
@@ -1040,10 +1049,7 @@ Occurrences ExpandRules(icalcomponent* master, const SeriesClock& clock, std::ui
         struct icalrecurrencetype r = icalproperty_get_exrule(p);
         if (r.interval < 1)
             continue;
-        if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
-            r.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(r.until)), clock.zone, !clock.zone);
-            r.until.zone = nullptr;
-        }
+        r = InSeriesClock(r, clock.zone);
         struct icaltimetype start = clock.localStart;
         start.is_date = 0;
         const std::uint32_t last = set.empty() ? 0 : *set.rbegin();
@@ -1257,9 +1263,7 @@ bool SplitByTimeOfDay(icalcomponent* master, const std::vector<icalcomponent*>& 
     const std::int64_t seconds = (f.endFt - f.startFt) / 10000000LL;
     std::uint32_t until = UINT32_MAX;
     if (!icaltime_is_null_time(r.until)) {
-        struct icaltimetype u = r.until;
-        if (icaltime_is_utc(u) && !u.is_date)
-            u = WallIn(static_cast<std::int64_t>(icaltime_as_timet(u)), clock.zone, !clock.zone);
+        const struct icaltimetype u = InSeriesClock(r, clock.zone).until;
         until = u.is_date ? LocalMinutes(u.year, u.month, u.day, 23, 59) : WallMinutes(u);
     }
     std::vector<struct icaltimetype> firsts;
@@ -1392,14 +1396,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
             // exceptions that must name real occurrences.
             std::set<std::uint32_t> instanceDays;
             struct icaltimetype first = icaltime_null_time(), last = icaltime_null_time();
-            struct icalrecurrencetype walk = r;
-            // The rule is walked in the series' wall-clock time: an UNTIL given in UTC is moved
-            // there too (RFC 5545: the last occurrence may start exactly at UNTIL).
-            if (!icaltime_is_null_time(walk.until) && icaltime_is_utc(walk.until) && !walk.until.is_date) {
-                walk.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(walk.until)), seriesZone, !seriesZone);
-                walk.until.zone = nullptr;
-                walk.until.is_date = 0;
-            }
+            const struct icalrecurrencetype walk = InSeriesClock(r, seriesZone);
             icalrecur_iterator* it = icalrecur_iterator_new(walk, localStart);
             struct icaltimetype beforeLast = icaltime_null_time();
             int n = 0;

@@ -1,5 +1,7 @@
 #include "PstTestSupport.h"
 
+#include <random>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -113,6 +115,15 @@ int RunCommand(const std::string& command, std::string* output)
             output->append(buffer.data(), n);
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Bytes Pattern(std::size_t size, std::uint32_t seed)
+{
+    Bytes b(size);
+    std::mt19937 random(seed);
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(random());
+    return b;
 }
 
 TempDir::TempDir()

@@ -42,6 +42,9 @@ std::optional<std::map<std::uint32_t, NodeInfo>> ReadNodeTree(const Bytes& file,
 int RunCommand(const std::string& command, std::string* output);
 
 // A fresh temporary directory, removed with its contents by the destructor.
+// `size` bytes of a seeded pseudo-random pattern.
+Bytes Pattern(std::size_t size, std::uint32_t seed);
+
 struct TempDir {
     TempDir();
     ~TempDir();

@@ -20,15 +20,6 @@ namespace {
 
 Bytes Ascii(const char* s) { return Bytes(s, s + std::strlen(s)); }
 
-Bytes Pattern(std::size_t size, std::uint32_t seed)
-{
-    Bytes b(size);
-    std::mt19937 random(seed);
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(random());
-    return b;
-}
-
 Bytes ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

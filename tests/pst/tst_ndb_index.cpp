@@ -18,15 +18,6 @@ using namespace pst::test;
 
 namespace {
 
-Bytes Pattern(std::size_t size, std::uint32_t seed)
-{
-    Bytes b(size);
-    std::mt19937 random(seed);
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(random());
-    return b;
-}
-
 // One run of changes, the same for every database it is given to (seeded).
 struct Workload {
     MemoryFile memory;
