@@ -105,7 +105,8 @@ public:
     LineReader(const TextSource& source, const LineLayout& layout)
         : m_source(source)
         , m_layout(layout)
-        , m_buffer(1u << 20, '\0')
+        // A small file gets a buffer its size: zeroing a megabyte would cost more than reading it.
+        , m_buffer(static_cast<std::size_t>(std::clamp<std::uint64_t>(layout.end - layout.begin, 4096, 1u << 20)), '\0')
         , m_bufferOffset(layout.begin)
         , m_readAt(layout.begin)
     {
@@ -167,8 +168,8 @@ private:
 // The offset of the last LF of the source, read backwards from its end.
 std::uint64_t LastNewline(const TextSource& source, std::uint64_t begin, bool& error)
 {
-    std::string block(1u << 16, '\0');
     std::uint64_t end = source.Size();
+    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(1u << 16, end - std::min(begin, end))), '\0');
     while (end > begin) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), end - begin));
         if (!source.Read(end - n, n, block.data())) {
