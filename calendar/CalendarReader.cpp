@@ -151,7 +151,6 @@ void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
 struct TextLines {
     const char* at;
     const char* end;
-    const char* lastNewline;  // past it, lines end in a carriage return alone
 };
 
 char* NextLine(char* out, std::size_t size, void* data)
@@ -160,13 +159,9 @@ char* NextLine(char* out, std::size_t size, void* data)
     if (lines->at >= lines->end || size < 2)
         return nullptr;
     std::size_t n = std::min<std::size_t>(size - 1, lines->end - lines->at);
-    const bool crOnly = lines->lastNewline == nullptr || lines->at > lines->lastNewline;
-    const void* stop = std::memchr(lines->at, crOnly ? '\r' : '\n', n);
-    if (stop)
+    if (const void* stop = std::memchr(lines->at, '\n', n))
         n = static_cast<const char*>(stop) - lines->at + 1;
     std::memcpy(out, lines->at, n);
-    if (stop && crOnly)
-        out[n - 1] = '\n';
     out[n] = '\0';
     lines->at += n;
     return out;
@@ -175,10 +170,7 @@ char* NextLine(char* out, std::size_t size, void* data)
 icalcomponent* ParseText(const std::string& text)
 {
     // libical stops at a NUL byte; so does this.
-    const std::size_t length = std::strlen(text.c_str());
-    const std::size_t lastNewline = text.find_last_of('\n', length == 0 ? 0 : length - 1);
-    TextLines lines{text.c_str(), text.c_str() + length,
-                    lastNewline == std::string::npos || length == 0 ? nullptr : text.c_str() + lastNewline};
+    TextLines lines{text.c_str(), text.c_str() + std::strlen(text.c_str())};
     icalparser* parser = icalparser_new();
     if (!parser)
         return nullptr;
@@ -975,27 +967,22 @@ CalendarFile ReadWholeText(const std::string& raw, int formatHint, const Appoint
 // --- reading a series at a time ---
 
 // The text of a component as the parser gets it from the whole file: stray bytes read as
-// Windows-1252 when the file needs it, indented descriptions marked, and every line ending in LF.
-std::string ComponentText(std::string_view bytes, std::uint64_t offset, const LineLayout& layout, bool repair)
+// Windows-1252 when the file needs it, and indented descriptions marked.
+std::string ComponentText(std::string_view bytes, std::uint64_t offset, bool repair)
 {
     std::string out;
-    const bool allNewline = layout.lastNewline != UINT64_MAX && offset + bytes.size() <= layout.lastNewline + 1;
-    if (!repair && allNewline) {
+    if (!repair) {
         out.assign(bytes);
         KeepLeadingBlanks(out);
     } else {
         out.reserve(bytes.size() + 16);
-        ForEachLine(bytes, offset, layout, [&](std::string_view line, std::uint64_t at) {
+        ForEachLine(bytes, offset, [&](std::string_view line, std::uint64_t) {
             std::string l(line);
-            if (repair && !IsValidUtf8(l)) {
+            if (!IsValidUtf8(l)) {
                 std::size_t repaired = 0, multibyte = 0;
                 l = RepairUtf8(l, &repaired, &multibyte);
             }
-            // Only a line that follows an LF can start a description, as the whole text is marked.
-            if (at == layout.begin || (layout.lastNewline != UINT64_MAX && at <= layout.lastNewline + 1))
-                KeepLeadingBlanks(l);
-            if (!l.empty() && l.back() == '\r' && (layout.lastNewline == UINT64_MAX || at > layout.lastNewline))
-                l.back() = '\n';
+            KeepLeadingBlanks(l);
             out += l;
         });
     }
@@ -1045,7 +1032,7 @@ private:
         m_buffer.resize(static_cast<std::size_t>(length));
         if (!m_source.Read(offset, m_buffer.size(), m_buffer.data()))
             return false;
-        out += ComponentText(m_buffer, offset, m_scan.layout, m_repair);
+        out += ComponentText(m_buffer, offset, m_repair);
         return true;
     }
 
@@ -1563,12 +1550,54 @@ TempFile RepairedCopy(const TextSource& source, std::uint64_t begin)
     return file;
 }
 
-// Reads a calendar from `source`: a series at a time where the scan allows it, else whole, the
-// text got from `whole`.
-CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
-                        const std::function<CalendarFile()>& whole)
+// The text of `source` as UTF-8 with every line ending in CRLF, written to a temporary file;
+// nullptr when it cannot be read or written.
+TempFile NormalisedCopy(const TextSource& source, const TextShape& shape, std::vector<std::string>& notes)
 {
-    Initialise();
+    TempFile file(std::tmpfile());
+    if (!file)
+        return nullptr;
+    const bool utf16 = shape.encoding != TextShape::Encoding::Utf8;
+    Utf16Decoder decoder(shape.encoding == TextShape::Encoding::Utf16BigEndian);
+    LineEnds ends;
+    std::string in(1u << 20, '\0'), decoded, out;
+    auto write = [&](std::string_view text) {
+        out.clear();
+        ends.Feed(text, out);
+        return std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
+    };
+    for (std::uint64_t at = utf16 ? 2 : 0; at < source.Size();) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), source.Size() - at));
+        if (!source.Read(at, n, in.data()))
+            return nullptr;
+        at += n;
+        if (utf16) {
+            decoded.clear();
+            decoder.Feed(std::string_view(in.data(), n), decoded);
+            if (!write(decoded))
+                return nullptr;
+        } else if (!write(std::string_view(in.data(), n))) {
+            return nullptr;
+        }
+    }
+    decoded.clear();
+    decoder.Finish(decoded);
+    out.clear();
+    ends.Feed(decoded, out);
+    ends.Finish(out);
+    if (std::fwrite(out.data(), 1, out.size(), file.get()) != out.size() || std::fflush(file.get()) != 0)
+        return nullptr;
+    if (decoder.Broken())
+        notes.push_back("the file is UTF-16 but for " + std::to_string(decoder.Broken())
+                        + " broken character(s), which were read as U+FFFD");
+    return file;
+}
+
+// Reads a calendar from `source`: a series at a time where the scan allows it, else whole, the
+// text got from `whole`. Its lines end in LF or CRLF and it is not UTF-16.
+CalendarFile ReadText(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                      const std::function<CalendarFile()>& whole)
+{
     CalendarScan scan = ScanCalendar(source);
     CalendarFile result;
     if (scan.readError) {
@@ -1645,6 +1674,43 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
     }
     if (result.imported == 0)
         NothingImported(result);
+    return result;
+}
+
+// Reads a calendar from `source`, UTF-16 or with lines ended otherwise than in LF or CRLF read
+// from a copy as UTF-8 with CRLF ends; else as ReadText does.
+CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                        const std::function<CalendarFile()>& whole)
+{
+    Initialise();
+    const TextShape shape = ShapeOf(source);
+    CalendarFile result;
+    if (shape.readError) {
+        result.error = "the file cannot be read";
+        return result;
+    }
+    if (shape.AsItStands())
+        return ReadText(source, formatHint, sink, whole);
+    std::vector<std::string> notes;
+    errno = 0;
+    const TempFile copy = NormalisedCopy(source, shape, notes);
+    if (!copy) {
+        result.error = errno ? Reason("the file's text could not be prepared for reading")
+                             : "the file's text could not be prepared for reading";
+        return result;
+    }
+    std::fseek(copy.get(), 0, SEEK_END);
+    const FileSource normalised(fileno(copy.get()), static_cast<std::uint64_t>(std::ftell(copy.get())));
+    result = ReadText(normalised, formatHint, sink, [&] {
+        std::string text(static_cast<std::size_t>(normalised.Size()), '\0');
+        if (!normalised.Read(0, text.size(), text.data())) {
+            CalendarFile failed;
+            failed.error = Reason("the file cannot be read");
+            return failed;
+        }
+        return ReadWholeText(text, formatHint, sink);
+    });
+    result.warnings.insert(result.warnings.begin(), notes.begin(), notes.end());
     return result;
 }
 

@@ -116,11 +116,9 @@ public:
         offset = m_bufferOffset + m_start;
         if (offset >= m_layout.end || m_error)
             return false;
-        const bool crOnly = m_layout.lastNewline == UINT64_MAX || offset > m_layout.lastNewline;
-        const char end = crOnly ? '\r' : '\n';
         std::size_t searched = m_start;
         for (;;) {
-            if (const void* hit = std::memchr(m_buffer.data() + searched, end, m_filled - searched)) {
+            if (const void* hit = std::memchr(m_buffer.data() + searched, '\n', m_filled - searched)) {
                 const std::size_t stop = static_cast<const char*>(hit) - m_buffer.data() + 1;
                 line = std::string_view(m_buffer.data() + m_start, stop - m_start);
                 m_start = stop;
@@ -164,35 +162,16 @@ private:
     bool m_error = false;
 };
 
-// The offset of the last LF of the source, read backwards from its end.
-std::uint64_t LastNewline(const TextSource& source, std::uint64_t begin, bool& error)
-{
-    std::string block(1u << 16, '\0');
-    std::uint64_t end = source.Size();
-    while (end > begin) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), end - begin));
-        if (!source.Read(end - n, n, block.data())) {
-            error = true;
-            return UINT64_MAX;
-        }
-        if (const void* hit = memrchr(block.data(), '\n', n))
-            return end - n + static_cast<std::uint64_t>(static_cast<const char*>(hit) - block.data());
-        end -= n;
-    }
-    return UINT64_MAX;
-}
-
 class Scanner {
 public:
-    Scanner(const TextSource& source, CalendarScan& scan)
-        : m_source(source)
-        , m_scan(scan)
+    explicit Scanner(CalendarScan& scan)
+        : m_scan(scan)
     {
     }
 
     void Line(std::string_view line, std::uint64_t offset)
     {
-        Checks(line, offset);
+        Checks(line);
         const bool continuation = m_any && !line.empty() && (line[0] == ' ' || line[0] == '\t');
         m_any = true;
         if (continuation) {
@@ -224,7 +203,7 @@ public:
 
 private:
     // What the reader's checks of the whole text ask; none of the words looked for holds a line end.
-    void Checks(std::string_view line, std::uint64_t offset)
+    void Checks(std::string_view line)
     {
         if (m_scan.blank && line.find_first_not_of(" \t\r\n") != std::string_view::npos)
             m_scan.blank = false;
@@ -251,19 +230,9 @@ private:
             m_scan.hasQuotedPrintable = ContainsNoCase(line, "QUOTED-PRINTABLE");
         if (!m_scan.hasBase64)
             m_scan.hasBase64 = ContainsNoCase(line, "BASE64");
-        // The file's VERSION before its first entry, read from the first 40 characters of each
-        // line that follows an LF.
-        const bool followsNewline = offset == m_scan.layout.begin
-                                    || (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline + 1);
-        if (!m_versionDone && followsNewline) {
-            std::string head;
-            if (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline) {
-                head = std::string(line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n'))));
-            } else {
-                head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(40, m_scan.layout.end - offset)));
-                if (!m_source.Read(offset, head.size(), head.data()))
-                    head.clear();
-            }
+        // The file's VERSION before its first entry, read from the first 40 characters of each line.
+        if (!m_versionDone) {
+            const std::string_view head = line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n')));
             if (StartsNoCase(head, "VERSION:")) {
                 m_scan.versionSays = head.find("1.0") != std::string::npos ? 1 : 0;
                 m_versionDone = true;
@@ -477,7 +446,6 @@ private:
         return h == 0 ? 1 : h;
     }
 
-    const TextSource& m_source;
     CalendarScan& m_scan;
     bool m_any = false;
     bool m_inZone = false;
@@ -501,6 +469,47 @@ private:
 
 }  // namespace
 
+TextShape ShapeOf(const TextSource& source)
+{
+    TextShape shape;
+    const std::uint64_t size = source.Size();
+    unsigned char bom[2] = {};
+    if (size >= 2 && source.Read(0, 2, reinterpret_cast<char*>(bom))) {
+        if (bom[0] == 0xFF && bom[1] == 0xFE)
+            shape.encoding = TextShape::Encoding::Utf16LittleEndian;
+        else if (bom[0] == 0xFE && bom[1] == 0xFF)
+            shape.encoding = TextShape::Encoding::Utf16BigEndian;
+        if (shape.encoding != TextShape::Encoding::Utf8)
+            return shape;
+    }
+    std::string block(1u << 20, '\0');
+    bool crBefore = false;  // the previous block ended in a carriage return
+    for (std::uint64_t at = 0; at < size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at));
+        if (!source.Read(at, n, block.data())) {
+            shape.readError = true;
+            return shape;
+        }
+        if (crBefore && block[0] != '\n') {
+            shape.otherLineEnds = true;
+            return shape;
+        }
+        for (const char* cr = static_cast<const char*>(std::memchr(block.data(), '\r', n)); cr;
+             cr = static_cast<const char*>(std::memchr(cr + 1, '\r', block.data() + n - cr - 1))) {
+            if (cr + 1 == block.data() + n)
+                break;
+            if (cr[1] != '\n') {
+                shape.otherLineEnds = true;
+                return shape;
+            }
+        }
+        crBefore = block[n - 1] == '\r';
+        at += n;
+    }
+    shape.otherLineEnds = crBefore;
+    return shape;
+}
+
 CalendarScan ScanCalendar(const TextSource& source)
 {
     CalendarScan scan;
@@ -508,13 +517,7 @@ CalendarScan ScanCalendar(const TextSource& source)
     char bom[3] = {};
     if (scan.layout.end >= 3 && source.Read(0, 3, bom) && std::memcmp(bom, "\xEF\xBB\xBF", 3) == 0)
         scan.layout.begin = 3;
-    bool error = false;
-    scan.layout.lastNewline = LastNewline(source, scan.layout.begin, error);
-    if (error) {
-        scan.readError = true;
-        return scan;
-    }
-    Scanner scanner(source, scan);
+    Scanner scanner(scan);
     LineReader reader(source, scan.layout);
     std::string_view line;
     std::uint64_t offset = 0;

@@ -43,23 +43,32 @@ private:
     std::uint64_t m_size;
 };
 
-// How the file's lines end, as the parser is handed them: up to the last LF, lines end at LF;
-// past it, at a carriage return alone.
+// What must be done to a file's bytes before they are scanned: UTF-16 decoded, and lines that end
+// otherwise than in LF or CRLF given CRLF ends.
+struct TextShape {
+    enum class Encoding { Utf8, Utf16LittleEndian, Utf16BigEndian } encoding = Encoding::Utf8;
+    bool otherLineEnds = false;  // a carriage return not followed by LF
+    bool readError = false;
+    bool AsItStands() const { return encoding == Encoding::Utf8 && !otherLineEnds; }
+};
+
+// Looks at the byte order mark and at every carriage return of `source`.
+TextShape ShapeOf(const TextSource& source);
+
+// Where the file's text stands; the scanned text's lines end in LF or CRLF (see TextShape).
 struct LineLayout {
-    std::uint64_t begin = 0;                     // after a byte order mark
-    std::uint64_t end = 0;                       // the file's size
-    std::uint64_t lastNewline = UINT64_MAX;      // offset of the last LF, UINT64_MAX when none
+    std::uint64_t begin = 0;  // after a byte order mark
+    std::uint64_t end = 0;    // the file's size
 };
 
 // Calls `line(bytes, offset)` for each line of `bytes` (which start at `offset` of the file, at a
 // line start), each with its line end.
 template <typename F>
-void ForEachLine(std::string_view bytes, std::uint64_t offset, const LineLayout& layout, F&& line)
+void ForEachLine(std::string_view bytes, std::uint64_t offset, F&& line)
 {
     std::size_t at = 0;
     while (at < bytes.size()) {
-        const bool crOnly = layout.lastNewline == UINT64_MAX || offset + at > layout.lastNewline;
-        std::size_t end = bytes.find(crOnly ? '\r' : '\n', at);
+        std::size_t end = bytes.find('\n', at);
         end = end == std::string_view::npos ? bytes.size() : end + 1;
         line(bytes.substr(at, end - at), offset + at);
         at = end;

@@ -251,10 +251,9 @@ TEST(HostileCalendar, DeepNestingAndBadEncodingsStayBounded)
     ExpectBounded({"events nested in events", Calendar(Event(Event(Event(""))))});
 
     ExpectBounded({"invalid UTF-8", Calendar(Event("DESCRIPTION:\xC3\x28 \xF0\x28\x8C\x28 \xFF\xFE \xED\xA0\x80\r\n"))});
-    ExpectBounded({"UTF-16 text", [] {
-                       const std::string ascii = Calendar(Event(""));
-                       std::string wide = "\xFF\xFE";
-                       for (char c : ascii)
+    ExpectBounded({"UTF-16 text without a byte order mark", [] {
+                       std::string wide;
+                       for (char c : Calendar(Event("")))
                            wide += std::string{c, '\0'};
                        return wide;
                    }()},
@@ -264,6 +263,112 @@ TEST(HostileCalendar, DeepNestingAndBadEncodingsStayBounded)
                    "SUMMARY;CHARSET=NO-SUCH-SET:abc\r\nDESCRIPTION;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:=E2=8\r\n"
                    "LOCATION;ENCODING=QUOTED-PRINTABLE:=\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
                    cal::kFormatVCalendar});
+}
+
+// Text as other programs write it: UTF-16 with a byte order mark, and lines ended by CR alone,
+// CR CR LF, LF CR or a mix of CR, LF and CRLF in one file. Each reads as the same file in UTF-8
+// with CRLF ends: the one event whole, a folded or quoted-printable value joined. Read as
+// vCalendar (named .vcs), iCalendar with CR-only ends and BASE64 values once never finished.
+TEST(HostileCalendar, OtherEncodingsAndLineEndsReadAsUtf8WithCrlf)
+{
+    const std::vector<std::string> ical = {"BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:-//Varnel//Hostile//EN", "BEGIN:VEVENT",
+                                           "UID:ends-1", "DTSTART:20240301T090000Z", "DTEND:20240301T100000Z",
+                                           "SUMMARY:Line ends \xC3\xA9\xF0\x9F\x98\x80", "DESCRIPTION:first half",
+                                           "  and second half", "ATTACH;ENCODING=BASE64;VALUE=BINARY:SGVsbG8sIHdvcmxkIQ==",
+                                           "END:VEVENT", "END:VCALENDAR"};
+    const std::vector<std::string> vcal = {"BEGIN:VCALENDAR", "VERSION:1.0", "BEGIN:VEVENT", "DTSTART:20240301T090000",
+                                           "DTEND:20240301T100000", "SUMMARY:Line ends \xC3\xA9\xF0\x9F\x98\x80",
+                                           "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:first half=", " and second half",
+                                           "LOCATION;ENCODING=BASE64:Um9vbSAx", "END:VEVENT", "END:VCALENDAR"};
+    const std::vector<std::string> bare(ical.begin() + 3, ical.end() - 1);  // no VCALENDAR around the event
+    struct Text {
+        const char* name;
+        const std::vector<std::string>* lines;
+        int format;
+    };
+    const Text texts[] = {{"iCalendar", &ical, cal::kFormatICalendar},
+                          {"iCalendar named .vcs", &ical, cal::kFormatVCalendar},
+                          {"vCalendar", &vcal, cal::kFormatVCalendar},
+                          {"an event alone", &bare, cal::kFormatICalendar}};
+    // Line ends taken in turn; the last line has none when the list ends in "".
+    const std::vector<std::pair<std::string, std::vector<std::string>>> ends = {
+        {"CRLF", {"\r\n"}},       {"LF", {"\n"}},       {"CR", {"\r"}},          {"CR CR LF", {"\r\r\n"}},
+        {"LF CR", {"\n\r"}},      {"CRLF, LF, CR", {"\r\n", "\n", "\r"}},   {"CR, CRLF, LF", {"\r", "\r\n", "\n"}},
+        {"LF, CR, CRLF", {"\n", "\r", "\r\n"}}, {"CR, none after the last", {"\r", ""}}};
+    const auto utf16 = [](const std::string& utf8, bool bigEndian) {
+        std::u16string units;
+        for (std::size_t i = 0; i < utf8.size();) {
+            const auto c = static_cast<unsigned char>(utf8[i]);
+            const int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            std::uint32_t cp = len == 1 ? c : c & (0x3F >> (len - 1));
+            for (int k = 1; k < len; ++k)
+                cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+            i += len;
+            if (cp >= 0x10000)
+                units += {static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)), static_cast<char16_t>(0xDC00 + (cp & 0x3FF))};
+            else
+                units += static_cast<char16_t>(cp);
+        }
+        std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char16_t u : units)
+            out += bigEndian ? std::string{static_cast<char>(u >> 8), static_cast<char>(u)}
+                             : std::string{static_cast<char>(u), static_cast<char>(u >> 8)};
+        return out;
+    };
+
+    struct Expect {
+        std::string name, text;
+        int format;
+        std::string note;  // a note the file must get, if any
+    };
+    std::vector<Expect> cases;
+    for (const Text& t : texts)
+        for (const auto& [endName, cycle] : ends) {
+            std::string text;
+            for (std::size_t k = 0; k < t.lines->size(); ++k)
+                text += (*t.lines)[k] + (k + 1 == t.lines->size() && cycle.back().empty() ? ""
+                                                                                         : cycle[k % (cycle.size() - cycle.back().empty())]);
+            cases.push_back({std::string(t.name) + ", lines ended by " + endName, text, t.format, ""});
+        }
+    for (const Text& t : texts)
+        for (const char* end : {"\r\n", "\r"}) {
+            std::string text;
+            for (const std::string& line : *t.lines)
+                text += line + end;
+            const std::string endName = end[1] ? "CRLF" : "CR";
+            cases.push_back({std::string(t.name) + ", UTF-16LE, " + endName, utf16(text, false), t.format, ""});
+            cases.push_back({std::string(t.name) + ", UTF-16BE, " + endName, utf16(text, true), t.format, ""});
+        }
+    // A surrogate without its partner, and a byte left over at the end.
+    std::string broken = utf16(Calendar(Event("X-BROKEN:a\xEE\x80\x80" "b\r\n")), false);
+    broken.replace(broken.find(std::string("\x00\xE0", 2)), 2, std::string("\x00\xD8", 2));
+    cases.push_back({"UTF-16LE with a broken character", broken + "\x0A", cal::kFormatICalendar, "U+FFFD"});
+
+    for (const Expect& c : cases) {
+        const Bounded b = RunBounded(
+            [&] {
+                const cal::CalendarFile f = cal::ReadCalendarText(c.text, c.format, c.name);
+                auto text = [&](std::uint32_t tag) {
+                    const auto* v = f.appointments.empty() ? nullptr
+                                                           : f.appointments[0].Get(cal::PropertySet::Tag, tag, cal::PropType::String);
+                    return v ? std::get<std::string>(*v) : std::string("(none)");
+                };
+                std::string notes;
+                for (const std::string& w : f.warnings)
+                    notes += " [" + w + "]";
+                const bool summaryOk = c.note.empty() ? text(0x0037) == "Line ends \xC3\xA9\xF0\x9F\x98\x80" : true;
+                const bool bodyOk = c.note.empty() ? text(0x1000) == "first half and second half" : true;
+                const bool noteOk = c.note.empty() ? f.warnings.empty() : notes.find(c.note) != std::string::npos;
+                if (f.imported == 1 && summaryOk && bodyOk && noteOk)
+                    return 0;
+                std::printf("    %s: %d imported, error \"%s\", subject \"%s\", body \"%s\", notes%s\n", c.name.c_str(),
+                            f.imported, f.error.c_str(), text(0x0037).c_str(), text(0x1000).c_str(), notes.c_str());
+                return 1;
+            },
+            10);
+        EXPECT_TRUE(b.exited) << c.name << ": ended by signal " << b.status << (b.status == SIGALRM ? " (time limit)" : "");
+        EXPECT_EQ(b.exited ? b.status : 0, 0) << c.name << ": not read as the same file in UTF-8 with CRLF ends";
+    }
 }
 
 TEST(HostileCalendar, AbsurdDatesAndRepeatRulesStayBounded)
