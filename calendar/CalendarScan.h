@@ -87,6 +87,7 @@ struct ScannedEvent {
     static constexpr std::uint8_t kDone = 2;
     static constexpr std::uint8_t kLaterMaster = 4;  // a further event without RECURRENCE-ID
     static constexpr std::uint8_t kSkipped = 8;     // in a calendar block whose events are skipped
+    static constexpr std::uint8_t kUnfinished = 16;  // its END is missing: read with what is open closed
 };
 
 struct ScannedRange {
@@ -115,9 +116,12 @@ struct CalendarScan {
     std::size_t strayBytes = 0, multibyteCharacters = 0;
 
     // The file's structure. It can be read a series at a time when every top-level component is
-    // a VCALENDAR. One the file leaves open is dropped, as the parser drops it.
+    // a VCALENDAR. Calendars may stand inside calendars; each holds the events directly inside it.
+    // An END closes the innermost open component of its name and what is open inside it; a
+    // calendar closes what else is open in the calendar it stands in; the file's end closes all.
     bool wellFormed = true;
-    int rootsCompleted = 0;  // none: the parser reads nothing, and the file is read repaired
+    bool unfinished = false;  // some component was closed so
+    int rootsCompleted = 0;   // top-level calendars ended by their own END
     std::vector<ScannedCalendar> calendars;
     std::vector<ScannedEvent> events;
     int todos = 0, journals = 0;

@@ -258,6 +258,18 @@ TEST(HostileCalendar, DeepNestingAndBadEncodingsStayBounded)
                        return wide;
                    }()},
                   HasError);
+    // libical's vCalendar parser never finished on these: a base64 value without the empty line
+    // after it, its encoding named on the line after the property's name, and quoted-printable
+    // named "QP" with a raw ";name=value" in the value.
+    const auto one = [](const cal::CalendarFile& f) { return f.imported == 1; };
+    for (const auto& [name, lines] : std::vector<std::pair<std::string, std::string>>{
+             {"vCalendar parameters going on in the next line", "DESCRIPTION;CHARSET=UTF-8;\r\n ENCODING=BASE64:SGVsbG8=\r\n"},
+             {"vCalendar quoted-printable named QP", "DESCRIPTION;ENCODING=QP:Call me;x=y\r\n"},
+             {"vCalendar quoted-printable named by a bare QP", "DESCRIPTION;QP:Call me;x=y\r\n"}})
+        ExpectBounded({name, "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nSUMMARY:x\r\n" + lines
+                                 + "END:VEVENT\r\nEND:VCALENDAR\r\n",
+                       cal::kFormatVCalendar},
+                      one, 10);
     ExpectBounded({"vCalendar with unknown character sets and broken quoted-printable",
                    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\n"
                    "SUMMARY;CHARSET=NO-SUCH-SET:abc\r\nDESCRIPTION;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:=E2=8\r\n"
@@ -369,6 +381,99 @@ TEST(HostileCalendar, OtherEncodingsAndLineEndsReadAsUtf8WithCrlf)
         EXPECT_TRUE(b.exited) << c.name << ": ended by signal " << b.status << (b.status == SIGALRM ? " (time limit)" : "");
         EXPECT_EQ(b.exited ? b.status : 0, 0) << c.name << ": not read as the same file in UTF-8 with CRLF ends";
     }
+}
+
+// Files of many calendar blocks, one after another (phones and PDAs export each event in one) or
+// one inside another, read whole: every block's events come in, each block with its own header,
+// and a block libical cannot read, or one left unfinished, costs that block at most, with a note.
+TEST(HostileCalendar, EveryCalendarBlockIsReadAndABrokenOneCostsItselfOnly)
+{
+    const auto vevent = [](int i, const std::string& extra = "") {
+        return "BEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nDTEND:20240301T100000\r\nSUMMARY:Block " + std::to_string(i)
+               + "\r\n" + extra + "END:VEVENT\r\n";
+    };
+    const auto vblock = [](const std::string& inside, const std::string& header = "") {
+        return "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header + inside + "END:VCALENDAR\r\n";
+    };
+    const auto ievent = [](int i, bool end = true) {
+        return "BEGIN:VEVENT\r\nUID:block-" + std::to_string(i) + "\r\nDTSTART:20240301T090000Z\r\nSUMMARY:Block "
+               + std::to_string(i) + "\r\n" + (end ? "END:VEVENT\r\n" : "");
+    };
+    const auto iblock = [](const std::string& inside, bool end = true) {
+        return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Hostile//EN\r\n" + inside + (end ? "END:VCALENDAR\r\n" : "");
+    };
+    const std::string unreadable = "\x01\x02\r\n";  // a line libical's vCalendar parser gives up on
+    std::string blocks, blocksOneBroken, bigBlock, iblocks;
+    for (int i = 0; i < 500; ++i) {
+        blocks += vblock(vevent(i));
+        blocksOneBroken += vblock(vevent(i), i == 250 ? unreadable : "");
+        bigBlock += vevent(i, i == 300 ? unreadable : "");
+        iblocks += iblock(ievent(i));
+    }
+
+    struct Expect {
+        std::string name, text;
+        int format;
+        int imported;
+        std::string note;  // a note the file must get; none when empty
+    };
+    const Expect cases[] = {
+        {"500 vCalendar blocks", blocks, cal::kFormatVCalendar, 500, ""},
+        {"500 vCalendar blocks, one unreadable", blocksOneBroken, cal::kFormatVCalendar, 499,
+         "the entry of the calendar block on line 2001 was skipped"},
+        {"a vCalendar block of 500 entries, one unreadable", vblock(bigBlock), cal::kFormatVCalendar, 499,
+         "1 of the 500 entries of the calendar block on line 1 was skipped"},
+        {"every vCalendar block unreadable", vblock(vevent(1), unreadable) + vblock(vevent(2), unreadable),
+         cal::kFormatVCalendar, 0, "could read none of its 2 entries"},
+        {"vCalendar blocks inside blocks", vblock(vevent(1) + vblock(vevent(2) + vblock(vevent(3))) + vevent(4)),
+         cal::kFormatVCalendar, 4, ""},
+        {"vCalendar blocks left open", "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + vevent(1) + "BEGIN:VCALENDAR\r\n" + vevent(2),
+         cal::kFormatVCalendar, 2, ""},
+        {"entries outside vCalendar blocks", vevent(1) + vblock(vevent(2)) + vevent(3), cal::kFormatVCalendar, 3, ""},
+        {"500 iCalendar blocks", iblocks, cal::kFormatICalendar, 500, ""},
+        {"iCalendar blocks inside blocks", iblock(ievent(1) + iblock(ievent(2) + iblock(ievent(3))) + ievent(4)),
+         cal::kFormatICalendar, 4, ""},
+        {"an iCalendar block without its END", iblock(ievent(1)) + iblock(ievent(2), false) + iblock(ievent(3)),
+         cal::kFormatICalendar, 3, "unfinished"},
+        {"an iCalendar event without its END", iblock(ievent(1)) + iblock(ievent(2, false)) + iblock(ievent(3)),
+         cal::kFormatICalendar, 3, "unfinished"},
+        {"the last iCalendar block left open", iblock(ievent(1)) + iblock(ievent(2), false), cal::kFormatICalendar, 2,
+         "unfinished"},
+        {"an iCalendar block inside an event", iblock(ievent(1, false) + iblock(ievent(2)) + ievent(3)),
+         cal::kFormatICalendar, 3, "unfinished"},
+    };
+    for (const Expect& c : cases) {
+        const Bounded b = RunBounded(
+            [&] {
+                int count = 0;
+                const cal::CalendarFile f = cal::ReadCalendarText(c.text, c.format, c.name, [&](cal::Appointment&&) { ++count; });
+                std::string notes;
+                for (const std::string& w : f.warnings)
+                    notes += " [" + w + "]";
+                const bool noteOk = c.note.empty() ? f.warnings.empty() : (notes + f.error).find(c.note) != std::string::npos;
+                const bool outcomeOk = c.imported > 0 ? f.error.empty() : f.error.size() > 10;
+                if (count == c.imported && noteOk && outcomeOk)
+                    return 0;
+                std::printf("    %s: %d imported, error \"%s\", notes%s\n", c.name.c_str(), count, f.error.c_str(), notes.c_str());
+                return 1;
+            },
+            30);
+        EXPECT_TRUE(b.exited) << c.name << ": ended by signal " << b.status << (b.status == SIGALRM ? " (time limit)" : "");
+        EXPECT_EQ(b.exited ? b.status : 0, 0) << c.name << ": expected " << c.imported << " appointments"
+                                              << (c.note.empty() ? "" : " and a note with \"" + c.note + "\"");
+    }
+
+    // Each vCalendar block keeps its own zone: 09:00 floating is 08:00 UTC in the first, 14:00 in the second.
+    const cal::CalendarFile zones = cal::ReadCalendarText(vblock(vevent(1), "TZ:+01:00\r\n") + vblock(vevent(2), "TZ:-05:00\r\n"),
+                                                          cal::kFormatVCalendar, "zones.vcs");
+    ASSERT_EQ(zones.appointments.size(), 2u) << zones.error;
+    std::vector<std::int64_t> starts;
+    for (const cal::Appointment& a : zones.appointments) {
+        const auto* start = a.Get(cal::PropertySet::Appointment, 0x820D, cal::PropType::Time);
+        ASSERT_TRUE(start);
+        starts.push_back(std::get<std::int64_t>(*start));
+    }
+    EXPECT_EQ(starts[1] - starts[0], 6 * 3600 * 10000000LL);
 }
 
 TEST(HostileCalendar, AbsurdDatesAndRepeatRulesStayBounded)
@@ -493,21 +598,26 @@ TEST(HostileCalendar, LargeFilesAreReadInMemoryBoundedBySeries)
         std::size_t events;
         std::size_t series;  // appointments with exceptions
         bool cut = false;    // the file breaks off in its last event, as a download cut short
+        bool blocks = false;  // each event in a calendar block of its own, as phones export them
     };
     const auto scaled = [](double n) { return static_cast<std::size_t>(n * Scale()); };
     const Large cases[] = {{"large.ics", cal::kFormatICalendar, scaled(200000), (scaled(200000) + 999) / 1000},
                            {"cut.ics", cal::kFormatICalendar, scaled(100000), 0, true},
-                           {"large.vcs", cal::kFormatVCalendar, scaled(100000), 0}};
+                           {"large.vcs", cal::kFormatVCalendar, scaled(100000), 0},
+                           {"blocks.vcs", cal::kFormatVCalendar, scaled(100000), 0, false, true}};
     pst::test::TempDir dir;
     for (const Large& c : cases) {
         const std::string path = dir.path + "/" + c.name;
         {
             std::ofstream out(path, std::ios::binary);
             if (c.format == cal::kFormatVCalendar) {
-                out << "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nTZ:+01:00\r\n";
+                const char* header = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nTZ:+01:00\r\n";
+                out << header;
                 for (std::size_t i = 0; i < c.events; ++i)
-                    out << "BEGIN:VEVENT\r\nUID:large-" << i << "\r\nDTSTART:20240301T090000\r\nDTEND:20240301T100000\r\n"
-                        << "SUMMARY:Large " << i << "\r\nDESCRIPTION:" << std::string(80, 'd') << "\r\nEND:VEVENT\r\n";
+                    out << (c.blocks && i ? header : "") << "BEGIN:VEVENT\r\nUID:large-" << i
+                        << "\r\nDTSTART:20240301T090000\r\nDTEND:20240301T100000\r\nSUMMARY:Large " << i
+                        << "\r\nDESCRIPTION:" << std::string(80, 'd') << "\r\nEND:VEVENT\r\n"
+                        << (c.blocks && i + 1 < c.events ? "END:VCALENDAR\r\n" : "");
                 out << "END:VCALENDAR\r\n";
             } else {
                 out << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Hostile//EN\r\n";
