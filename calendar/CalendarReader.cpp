@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <iconv.h>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,7 @@ extern "C" {
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace cal {
 
@@ -820,6 +822,124 @@ void Initialise()
     (void)done;
 }
 
+// libical writes some complaints about what it reads (an END before any BEGIN, a component
+// attached twice) to standard error itself. While a file is read, standard error is a stream of
+// this reader's and what libical writes there becomes the file's notes; while an appointment is
+// handed on, and after, it is standard error again.
+class LibraryMessages {
+public:
+    LibraryMessages()
+    {
+        const cookie_io_functions_t functions{nullptr, &LibraryMessages::Write, nullptr, nullptr};
+        m_stream = fopencookie(this, "w", functions);
+        if (!m_stream || s_active)
+            return;
+        std::setvbuf(m_stream, nullptr, _IONBF, 0);
+        m_saved = stderr;
+        stderr = m_stream;
+        s_active = this;
+    }
+    ~LibraryMessages()
+    {
+        Restore();
+        if (m_stream)
+            std::fclose(m_stream);
+    }
+    LibraryMessages(const LibraryMessages&) = delete;
+    LibraryMessages& operator=(const LibraryMessages&) = delete;
+
+    // Standard error back; each message once, with how often it came.
+    std::vector<std::string> Notes()
+    {
+        Restore();
+        if (!m_partial.empty())
+            Message(std::exchange(m_partial, {}));
+        std::vector<std::string> notes;
+        for (const auto& [message, count] : m_messages)
+            notes.push_back("libical reported: " + message + (count > 1 ? " (" + std::to_string(count) + " times)" : ""));
+        if (m_dropped)
+            notes.push_back("libical reported " + std::to_string(m_dropped) + " further message(s)");
+        return notes;
+    }
+
+    // Standard error as it was, for as long as it lives.
+    class Paused {
+    public:
+        Paused()
+            : m_messages(s_active)
+        {
+            if (m_messages)
+                stderr = m_messages->m_saved;
+        }
+        ~Paused()
+        {
+            if (m_messages)
+                stderr = m_messages->m_stream;
+        }
+        Paused(const Paused&) = delete;
+        Paused& operator=(const Paused&) = delete;
+
+    private:
+        LibraryMessages* m_messages;
+    };
+
+private:
+    static constexpr std::size_t kKept = 20;      // distinct messages kept
+    static constexpr std::size_t kLength = 300;  // characters kept of each
+
+    void Restore()
+    {
+        if (s_active != this)
+            return;
+        stderr = m_saved;
+        s_active = nullptr;
+    }
+
+    static ssize_t Write(void* cookie, const char* data, std::size_t size)
+    {
+        auto* self = static_cast<LibraryMessages*>(cookie);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n')
+                self->Message(std::exchange(self->m_partial, {}));
+            else if (self->m_partial.size() < kLength)
+                self->m_partial += data[i];
+        }
+        return static_cast<ssize_t>(size);
+    }
+
+    // One line libical wrote: "file.c:123: message", maybe after "function(), ".
+    void Message(std::string line)
+    {
+        for (std::size_t at = line.find(".c:"); at != std::string::npos; at = line.find(".c:", at + 1)) {
+            std::size_t end = at + 3;
+            while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])))
+                ++end;
+            if (end > at + 3 && line.compare(end, 2, ": ") == 0) {
+                line.erase(0, end + 2);
+                break;
+            }
+        }
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            return;
+        for (auto& [message, count] : m_messages)
+            if (message == line) {
+                ++count;
+                return;
+            }
+        if (m_messages.size() < kKept)
+            m_messages.emplace_back(std::move(line), 1);
+        else
+            ++m_dropped;
+    }
+
+    static inline LibraryMessages* s_active = nullptr;
+    std::FILE* m_stream = nullptr;
+    std::FILE* m_saved = nullptr;
+    std::string m_partial;
+    std::vector<std::pair<std::string, std::size_t>> m_messages;
+    std::size_t m_dropped = 0;
+};
+
 // Counts an appointment and hands it on; what was worked around in it is told with the file,
 // naming the event.
 void Deliver(Appointment&& a, CalendarFile& result, std::vector<std::string>& notes, const AppointmentSink& sink)
@@ -831,10 +951,12 @@ void Deliver(Appointment&& a, CalendarFile& result, std::vector<std::string>& no
         for (const std::string& w : a.warnings)
             notes.push_back(name + w);
     }
-    if (sink)
+    if (sink) {
+        const LibraryMessages::Paused paused;
         sink(std::move(a));
-    else
+    } else {
         result.appointments.push_back(std::move(a));
+    }
 }
 
 // The reason given when a file yields no appointment.
@@ -1825,10 +1947,9 @@ CalendarFile ReadText(const TextSource& source, int formatHint, const Appointmen
 
 // Reads a calendar from `source`, UTF-16 or with lines ended otherwise than in LF or CRLF read
 // from a copy as UTF-8 with CRLF ends; else as ReadText does.
-CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
+CalendarFile ReadShaped(const TextSource& source, int formatHint, const AppointmentSink& sink,
                         const std::function<CalendarFile()>& whole)
 {
-    Initialise();
     const TextShape shape = ShapeOf(source);
     CalendarFile result;
     if (shape.readError) {
@@ -1857,6 +1978,18 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
         return ReadWholeText(text, sink);
     });
     result.warnings.insert(result.warnings.begin(), notes.begin(), notes.end());
+    return result;
+}
+
+// Reads a calendar from `source`, what libical writes to standard error meanwhile among its notes.
+CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                        const std::function<CalendarFile()>& whole)
+{
+    Initialise();
+    LibraryMessages messages;
+    CalendarFile result = ReadShaped(source, formatHint, sink, whole);
+    for (std::string& note : messages.Notes())
+        result.warnings.push_back(std::move(note));
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -474,6 +475,46 @@ TEST(HostileCalendar, EveryCalendarBlockIsReadAndABrokenOneCostsItselfOnly)
         starts.push_back(std::get<std::int64_t>(*start));
     }
     EXPECT_EQ(starts[1] - starts[0], 6 * 3600 * 10000000LL);
+}
+
+// libical writes some complaints to standard error itself; they become the file's notes, and
+// nothing reaches standard error, which a quiet import keeps empty.
+TEST(HostileCalendar, LibicalComplaintsBecomeNotesNotStandardError)
+{
+    // A component other than a calendar at the top: the file is read whole, stray ENDs and all.
+    const std::string strayEnds = Calendar(Event("")) + "END:VEVENT\r\nEND:VTODO\r\nEND:X-ANY\r\n" + Event("", "outside");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"ENDs before any BEGIN", strayEnds},
+        {"ENDs before any BEGIN, CR-only", [&] {
+             std::string cr = strayEnds;
+             for (char& c : cr)
+                 if (c == '\n')
+                     c = '\r';
+             return cr;
+         }()},
+    };
+    pst::test::TempDir dir;
+    for (const auto& [name, text] : cases) {
+        const std::string err = dir.path + "/stderr";
+        const Bounded b = RunBounded(
+            [&] {
+                const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                if (fd < 0 || ::dup2(fd, 2) < 0)
+                    return 2;
+                ::close(fd);
+                const cal::CalendarFile f = cal::ReadCalendarText(text, cal::kFormatICalendar, name);
+                std::string notes;
+                for (const std::string& w : f.warnings)
+                    notes += " [" + w + "]";
+                std::printf("    %s: %d imported, notes%s\n", name.c_str(), f.imported, notes.c_str());
+                return f.imported == 2 && notes.find("libical reported: Encountered END before BEGIN (3 times)") != std::string::npos
+                           ? 0
+                           : 1;
+            },
+            20);
+        EXPECT_TRUE(b.exited && b.status == 0) << name << ": the complaints are not the file's notes";
+        EXPECT_EQ(Slurp(err), "") << name << ": libical wrote to standard error";
+    }
 }
 
 TEST(HostileCalendar, AbsurdDatesAndRepeatRulesStayBounded)
