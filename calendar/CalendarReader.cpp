@@ -128,19 +128,32 @@ std::string Repaired(const std::string& text)
     return out;
 }
 
-// The components whose children are the file's events: every VCALENDAR, and the file itself
-// when it holds events outside any VCALENDAR.
+// The components whose children are the file's events: every VCALENDAR, also one inside
+// another, and then the file itself when it holds events outside any VCALENDAR.
 void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
 {
-    if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
-        out.push_back(root);
-        return;
+    const bool rootIsCalendar = icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT;
+    std::vector<icalcomponent*> pending, children;
+    auto calendarsIn = [&](icalcomponent* c) {
+        children.clear();
+        for (icalcomponent* child = icalcomponent_get_first_component(c, ICAL_VCALENDAR_COMPONENT); child;
+             child = icalcomponent_get_next_component(c, ICAL_VCALENDAR_COMPONENT))
+            children.push_back(child);
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    };
+    if (rootIsCalendar)
+        pending.push_back(root);
+    else
+        calendarsIn(root);
+    while (!pending.empty()) {
+        icalcomponent* calendar = pending.back();
+        pending.pop_back();
+        out.push_back(calendar);
+        calendarsIn(calendar);
     }
-    for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
-         c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
-        out.push_back(c);
-    if (icalcomponent_count_components(root, ICAL_VEVENT_COMPONENT) || icalcomponent_count_components(root, ICAL_VTODO_COMPONENT)
-        || icalcomponent_count_components(root, ICAL_VJOURNAL_COMPONENT))
+    if (!rootIsCalendar
+        && (icalcomponent_count_components(root, ICAL_VEVENT_COMPONENT) || icalcomponent_count_components(root, ICAL_VTODO_COMPONENT)
+            || icalcomponent_count_components(root, ICAL_VJOURNAL_COMPONENT)))
         out.push_back(root);
 }
 

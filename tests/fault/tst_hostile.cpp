@@ -434,6 +434,8 @@ TEST(HostileCalendar, EveryCalendarBlockIsReadAndABrokenOneCostsItselfOnly)
         {"500 iCalendar blocks", iblocks, cal::kFormatICalendar, 500, ""},
         {"iCalendar blocks inside blocks", iblock(ievent(1) + iblock(ievent(2) + iblock(ievent(3))) + ievent(4)),
          cal::kFormatICalendar, 4, ""},
+        {"iCalendar blocks inside blocks, and an event outside: read whole", iblock(ievent(1) + iblock(ievent(2))) + ievent(3),
+         cal::kFormatICalendar, 3, ""},
         {"an iCalendar block without its END", iblock(ievent(1)) + iblock(ievent(2), false) + iblock(ievent(3)),
          cal::kFormatICalendar, 3, "unfinished"},
         {"an iCalendar event without its END", iblock(ievent(1)) + iblock(ievent(2, false)) + iblock(ievent(3)),
