@@ -105,7 +105,9 @@ public:
     LineReader(const TextSource& source, const LineLayout& layout)
         : m_source(source)
         , m_layout(layout)
-        , m_buffer(1u << 20, '\0')
+        // Sized for the file when it is small (most are), so that a file of a few hundred bytes
+        // does not clear a megabyte; it grows for a longer line.
+        , m_buffer(static_cast<std::size_t>(std::clamp<std::uint64_t>(layout.end - std::min(layout.begin, layout.end), 1, 1u << 20)), '\0')
         , m_bufferOffset(layout.begin)
         , m_readAt(layout.begin)
     {
@@ -167,8 +169,8 @@ private:
 // The offset of the last LF of the source, read backwards from its end.
 std::uint64_t LastNewline(const TextSource& source, std::uint64_t begin, bool& error)
 {
-    std::string block(1u << 16, '\0');
     std::uint64_t end = source.Size();
+    std::string block(static_cast<std::size_t>(std::clamp<std::uint64_t>(end - std::min(begin, end), 1, 1u << 16)), '\0');
     while (end > begin) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), end - begin));
         if (!source.Read(end - n, n, block.data())) {
