@@ -13,6 +13,8 @@ struct AttachedStore {
     std::string displayName;
     std::string entryId;
     bool attached = true;
+    // One message's buffers, refilled for each appointment of every file imported into the store.
+    pst::MessageContent content;
 
     pst::MessageStore& Open()
     {
@@ -102,8 +104,7 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
     pst::MessageStore& store = m_store->Open();
     m_saved = 0;
     try {
-        // One message's buffers, refilled for each appointment.
-        pst::MessageContent content;
+        pst::MessageContent& content = m_store->content;
         m_result = cal::ReadCalendarFile(path, format, [&](cal::Appointment&& a) {
             store.AddMessage(m_folder, AppointmentMessage(a, content));
             if (++m_saved % kAppointmentsPerCommit == 0)
