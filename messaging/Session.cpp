@@ -80,9 +80,8 @@ std::vector<std::string> SplitPath(const std::string& path)
 
 std::uint32_t ChildNamed(pst::MessageStore& store, std::uint32_t folder, const std::string& name)
 {
-    for (const auto& [nid, child] : store.Subfolders(folder))
-        if (child == name)
-            return nid;
+    if (const std::uint32_t nid = store.SubfolderNamed(folder, name))
+        return nid;
     throw Error("there is no folder \"" + name + "\" in \"" + store.FolderName(folder) + "\"");
 }
 
