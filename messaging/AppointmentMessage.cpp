@@ -32,7 +32,7 @@ void Encode(cal::PropType type, const cal::PropertyValue& value, pst::Bytes& out
         out.resize(8);
         pst::Put64(out.data(), static_cast<std::uint64_t>(std::get<std::int64_t>(value)));
         break;
-    case cal::PropType::String: out = pst::Utf16le(std::get<std::string>(value)); break;
+    case cal::PropType::String: pst::Utf16le(std::get<std::string>(value), out); break;
     case cal::PropType::Binary: {
         const auto& bytes = std::get<cal::Bytes>(value);
         out.assign(bytes.begin(), bytes.end());

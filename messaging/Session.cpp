@@ -13,6 +13,8 @@ struct AttachedStore {
     std::string displayName;
     std::string entryId;
     bool attached = true;
+    // One message's buffers, refilled for each appointment of every file imported into the store.
+    pst::MessageContent content;
 
     pst::MessageStore& Open()
     {
@@ -78,9 +80,8 @@ std::vector<std::string> SplitPath(const std::string& path)
 
 std::uint32_t ChildNamed(pst::MessageStore& store, std::uint32_t folder, const std::string& name)
 {
-    for (const auto& [nid, child] : store.Subfolders(folder))
-        if (child == name)
-            return nid;
+    if (const std::uint32_t nid = store.SubfolderNamed(folder, name))
+        return nid;
     throw Error("there is no folder \"" + name + "\" in \"" + store.FolderName(folder) + "\"");
 }
 
@@ -124,8 +125,7 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
     pst::MessageStore& store = m_store->Open();
     m_saved = 0;
     try {
-        // One message's buffers, refilled for each appointment.
-        pst::MessageContent content;
+        pst::MessageContent& content = m_store->content;
         std::vector<std::string> notes;
         m_result = cal::ReadCalendarFile(path, format, [&](cal::Appointment&& a) {
             const pst::MessageContent& message = AppointmentMessage(a, content);

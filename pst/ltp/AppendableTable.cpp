@@ -133,6 +133,53 @@ bool AppendableTable::Append(std::uint32_t rowId, std::uint32_t version, CellLoo
     return true;
 }
 
+std::size_t AppendableTable::HeldBytes() const
+{
+    std::size_t held = m_matrixTail.capacity();
+    for (const DataPage& p : m_pages)
+        held += p.items.data.capacity() + p.items.ends.capacity() * sizeof(std::uint16_t);
+    return held;
+}
+
+void AppendableTable::LoadPage(NodeDatabase& db, std::size_t index)
+{
+    DataPage& p = m_pages[index];
+    const std::size_t stored = p.itemCount - p.items.count();
+    if (stored == 0)
+        return;
+    const std::size_t storedBytes = p.itemBytes - p.items.bytes();
+    // The block as LayOutPage wrote it: ibHnpm, the header, the items, then the page map with
+    // the start of each item and the end of the last.
+    const Bytes block = db.ReadData(p.bid);
+    const std::size_t first = HeapOnNode::HeaderSize(index);
+    const std::size_t ibHnpm = block.size() >= 2 ? Get16(block.data()) : 0;
+    const std::uint8_t* map = block.data() + ibHnpm;
+    if (ibHnpm < first + storedBytes || ibHnpm + 4 + 2 * (stored + 1) > block.size() || Get16(map) != stored
+        || Get16(map + 4) != first || Get16(map + 4 + 2 * stored) != first + storedBytes)
+        throw StoreError("a heap page of a contents table reads back other than it was written");
+    HeapPageItems all;
+    all.data.reserve(p.itemBytes);
+    all.data.assign(block.begin() + static_cast<std::ptrdiff_t>(first),
+                    block.begin() + static_cast<std::ptrdiff_t>(first + storedBytes));
+    all.data.insert(all.data.end(), p.items.data.begin(), p.items.data.end());
+    all.ends.reserve(p.itemCount);
+    for (std::size_t k = 1; k <= stored; ++k)
+        all.ends.push_back(static_cast<std::uint16_t>(Get16(map + 4 + 2 * k) - first));
+    for (std::uint16_t end : p.items.ends)
+        all.ends.push_back(static_cast<std::uint16_t>(storedBytes + end));
+    p.items = std::move(all);
+}
+
+void AppendableTable::WritePage(NodeDatabase& db, std::size_t index, Bytes& block)
+{
+    LoadPage(db, index);
+    DataPageBlock(index, block);
+    DataPage& p = m_pages[index];
+    p.bid = db.WriteDataBlock(block);
+    p.dirty = false;
+    p.items = HeapPageItems();
+}
+
 void AppendableTable::DataPageBlock(std::size_t index, Bytes& block) const
 {
     std::uint8_t header[64];
@@ -145,7 +192,7 @@ void AppendableTable::DataPageBlock(std::size_t index, Bytes& block) const
     HeapOnNode::LayOutPage(index, header, headerSize, m_pages[index].items, block);
 }
 
-void AppendableTable::FirstPageBlock(Bytes& block)
+void AppendableTable::FirstPageBlock(HeapPageItems& items, Bytes& block)
 {
     Put32(m_info.data() + kInfoHnidRows, m_rows ? kRowMatrixSubnode : 0);
 
@@ -157,7 +204,6 @@ void AppendableTable::FirstPageBlock(Bytes& block)
     indexHeader[3] = twoLevels ? 2 : m_fullLeaves.empty() ? 0 : 1;
     Put32(indexHeader + 4, m_rows == 0 ? 0 : twoLevels ? kHidRoot : m_fullLeaves.empty() ? kHidLastLeaf : kHidIndex);
 
-    HeapPageItems& items = m_firstPage;
     items.clear();
     items.push(indexHeader, sizeof indexHeader);
     items.push(m_info.data(), m_info.size());
@@ -205,72 +251,72 @@ void AppendableTable::FirstPageBlock(Bytes& block)
 
 void AppendableTable::Store(NodeDatabase& db, std::uint32_t nid)
 {
-    // Heap pages: the first one always, the others when they changed. A page that will not
-    // change again lets go of its items; bitmap pages keep theirs, as the fill levels they
-    // carry follow the pages after them.
+    // Heap pages: the first one always, the others when they changed. Each page written lets go
+    // of its items; a page that changes again is read back first.
     const std::size_t last = m_pages.size() - 1;
-    m_written.clear();
+    Bytes block;
+    std::vector<std::size_t> written;
     for (std::size_t i = 1; i <= last; ++i) {
         if (!m_pages[i].dirty)
             continue;
-        DataPageBlock(i, m_block);
-        m_pages[i].bid = db.WriteDataBlock(m_block);
-        m_pages[i].dirty = false;
-        m_written.push_back(i);
+        WritePage(db, i, block);
+        written.push_back(i);
     }
     // The bitmap page over each page written carries its fill level: rewrite those not written
     // already. Rows added between two stores can fill the last pages of one group of 128 and
     // open the next, so the bitmap of more than one group may be out of date.
-    const std::size_t writtenPages = m_written.size();
+    const std::size_t writtenPages = written.size();
     for (std::size_t k = 0; k < writtenPages; ++k) {
-        const std::size_t i = m_written[k];
+        const std::size_t i = written[k];
         if (i < 8)
             continue;  // page 0's header carries these, and it is always written
         const std::size_t bitmap = 8 + (i - 8) / 128 * 128;
-        if (std::find(m_written.begin(), m_written.end(), bitmap) == m_written.end()) {
-            DataPageBlock(bitmap, m_block);
-            m_pages[bitmap].bid = db.WriteDataBlock(m_block);
-            m_written.push_back(bitmap);
+        if (std::find(written.begin(), written.end(), bitmap) == written.end()) {
+            WritePage(db, bitmap, block);
+            written.push_back(bitmap);
         }
     }
-    for (std::size_t i : m_written) {
-        if (i != last && i % 128 != 8) {
-            m_pages[i].items.data.clear();
-            m_pages[i].items.data.shrink_to_fit();
-            m_pages[i].items.ends.clear();
-            m_pages[i].items.ends.shrink_to_fit();
-        }
-    }
-    FirstPageBlock(m_block);
-    m_bids.clear();
-    m_bids.push_back(db.WriteDataBlock(m_block));
+    HeapPageItems firstPage;
+    FirstPageBlock(firstPage, block);
+    std::vector<std::uint64_t> bids;
+    bids.reserve(m_pages.size());
+    bids.push_back(db.WriteDataBlock(block));
     for (std::size_t i = 1; i <= last; ++i)
-        m_bids.push_back(m_pages[i].bid);
-    const std::uint64_t bidData = db.WriteTree(m_bids);
+        bids.push_back(m_pages[i].bid);
+    const std::uint64_t bidData = db.WriteTree(bids);
 
     // The row matrix: whole rows to a block, every block but the last padded to the full size
     // (MS-PST 2.3.4.4). Only the last block changes; once rows follow it, a full block is written
     // padded for good.
     std::uint64_t bidSub = 0;
     if (m_rows > 0) {
+        if (m_matrixTailDirty && m_tailStored > 0) {
+            const Bytes stored = db.ReadData(m_matrixTailBid);
+            if (stored.size() != m_tailStored)
+                throw StoreError("a row-matrix block of a contents table reads back other than it was written");
+            m_matrixTail.insert(m_matrixTail.begin(), stored.begin(), stored.end());
+            m_tailStored = 0;
+        }
         const std::size_t blockRows = m_rowsPerBlock * m_layout.rowSize();
         if (m_matrixTail.size() > blockRows) {
             std::size_t at = 0;
             for (; m_matrixTail.size() - at > blockRows; at += blockRows) {
-                m_block.assign(m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at),
-                               m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at + blockRows));
-                m_block.resize(NodeDatabase::kMaxBlockData, 0);
-                m_matrixFull.push_back(db.WriteDataBlock(m_block));
+                block.assign(m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at),
+                             m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at + blockRows));
+                block.resize(NodeDatabase::kMaxBlockData, 0);
+                m_matrixFull.push_back(db.WriteDataBlock(block));
             }
             m_matrixTail.erase(m_matrixTail.begin(), m_matrixTail.begin() + static_cast<std::ptrdiff_t>(at));
         }
         if (m_matrixTailDirty) {
             m_matrixTailBid = db.WriteDataBlock(m_matrixTail);
             m_matrixTailDirty = false;
+            m_tailStored = m_matrixTail.size();
+            m_matrixTail = Bytes();
         }
-        m_bids.assign(m_matrixFull.begin(), m_matrixFull.end());
-        m_bids.push_back(m_matrixTailBid);
-        bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(m_bids), 0}});
+        bids.assign(m_matrixFull.begin(), m_matrixFull.end());
+        bids.push_back(m_matrixTailBid);
+        bidSub = db.WriteSubnodes({{kRowMatrixSubnode, db.WriteTree(bids), 0}});
     }
     db.SetNode({nid, bidData, bidSub, 0});
     m_pending = 0;

@@ -11,7 +11,10 @@ class NodeDatabase;
 // time: the first heap page (table info, row-index header, the last index leaf and the index
 // over the full leaves), the heap page being filled, the last block of the row matrix, and the
 // trees over them. Full pages and blocks stay as they are, so adding a row costs the same in a
-// table of ten rows as in one of a hundred thousand, and only the open pages are held in memory.
+// table of ten rows as in one of a hundred thousand. Between stores the table holds in memory
+// only what was appended since: what Store wrote is let go, and the few blocks it rewrites (the
+// page being filled, the last row-matrix block, a bitmap page whose fill levels changed) are
+// read back from the file.
 class AppendableTable {
 public:
     explicit AppendableTable(TableLayout layout);
@@ -29,17 +32,22 @@ public:
     std::size_t RowCount() const { return m_rows; }
     // Bytes appended since the last Store: what the table holds in memory until then.
     std::size_t PendingBytes() const { return m_pending; }
+    // Bytes of heap items and rows the table holds in memory (allocated), beyond its bookkeeping.
+    std::size_t HeldBytes() const;
 
     // The heap blocks a table may use: MS-PST's 65,536 unless a test sets fewer, to reach the
     // limit with little data. Applies to tables made afterwards.
     static void LimitHeapBlocks(std::size_t blocks);
 
-    // Writes what changed and enters the table as node `nid`.
+    // Writes what changed and enters the table as node `nid`. A table is stored into one
+    // database only: what it lets go is read back from there.
     void Store(NodeDatabase& db, std::uint32_t nid);
 
 private:
     struct DataPage {
-        HeapPageItems items;  // kept while the page may still change
+        // The items added since the page's block was last written; the block holds the ones
+        // before them (itemCount - items.count() of them).
+        HeapPageItems items;
         std::size_t itemCount = 0;
         std::size_t itemBytes = 0;
         std::uint64_t bid = 0;
@@ -47,8 +55,12 @@ private:
     };
 
     std::uint32_t AddToData(const std::uint8_t* item, std::size_t size);
+    // Puts the items of page `index` that only its block holds back in front of those in memory.
+    void LoadPage(NodeDatabase& db, std::size_t index);
+    // Lays out page `index`, writes it and lets go of its items.
+    void WritePage(NodeDatabase& db, std::size_t index, Bytes& block);
     void DataPageBlock(std::size_t index, Bytes& block) const;
-    void FirstPageBlock(Bytes& block);
+    void FirstPageBlock(HeapPageItems& items, Bytes& block);
     std::uint8_t FillOf(std::size_t index) const;
 
     TableLayout m_layout;
@@ -62,17 +74,15 @@ private:
     Bytes m_lastLeaf;                                                     // its records
     std::vector<DataPage> m_pages;                                        // [0] unused: page 0 is rebuilt
     std::vector<std::uint64_t> m_matrixFull;
+    // The rows after the last full row-matrix block: the first m_tailStored bytes of them are in
+    // block m_matrixTailBid only, the rest (appended since) in m_matrixTail.
     Bytes m_matrixTail;
+    std::size_t m_tailStored = 0;
     std::uint64_t m_matrixTailBid = 0;
     bool m_matrixTailDirty = false;
     std::size_t m_rowsPerBlock = 1;
     std::size_t m_pending = 0;
     std::size_t m_heapBlockLimit;
-    // Buffers Store reuses.
-    HeapPageItems m_firstPage;
-    Bytes m_block;
-    std::vector<std::size_t> m_written;
-    std::vector<std::uint64_t> m_bids;
 };
 
 }  // namespace pst

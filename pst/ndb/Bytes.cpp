@@ -5,10 +5,19 @@ namespace pst {
 Bytes Utf16le(const std::string& utf8)
 {
     Bytes out;
-    out.reserve(utf8.size() * 2);
+    Utf16le(utf8, out);
+    return out;
+}
+
+void Utf16le(const std::string& utf8, Bytes& out)
+{
+    // No UTF-8 byte gives more than two bytes of UTF-16: room for the longest result first.
+    out.resize(utf8.size() * 2);
+    std::uint8_t* at = out.data();
     auto put = [&](std::uint32_t unit) {
-        out.push_back(static_cast<std::uint8_t>(unit));
-        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+        at[0] = static_cast<std::uint8_t>(unit);
+        at[1] = static_cast<std::uint8_t>(unit >> 8);
+        at += 2;
     };
     for (std::size_t i = 0; i < utf8.size();) {
         const auto c = static_cast<std::uint8_t>(utf8[i]);
@@ -37,7 +46,7 @@ Bytes Utf16le(const std::string& utf8)
         }
         i += len;
     }
-    return out;
+    out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 }  // namespace pst

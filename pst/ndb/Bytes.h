@@ -66,5 +66,7 @@ private:
 
 // UTF-16LE bytes of a UTF-8 string, without terminator: the format's string encoding.
 Bytes Utf16le(const std::string& utf8);
+// The same into `out`, replacing what it held but keeping its buffer.
+void Utf16le(const std::string& utf8, Bytes& out);
 
 }  // namespace pst

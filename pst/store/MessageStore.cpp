@@ -379,6 +379,17 @@ std::vector<std::pair<std::uint32_t, std::string>> MessageStore::Subfolders(std:
     return out;
 }
 
+std::uint32_t MessageStore::SubfolderNamed(std::uint32_t folder, const std::string& name) const
+{
+    auto it = m_folders.find(folder);
+    if (it == m_folders.end())
+        return 0;
+    for (std::uint32_t child : it->second.children)
+        if (m_folders.at(child).name == name)
+            return child;
+    return 0;
+}
+
 std::string MessageStore::FolderName(std::uint32_t folder) const
 {
     auto it = m_folders.find(folder);

@@ -131,6 +131,9 @@ public:
     std::uint32_t CreateFolder(std::uint32_t parent, const std::string& name, const std::string& containerClass);
     // The folders directly below a folder: NID and name, in creation order.
     std::vector<std::pair<std::uint32_t, std::string>> Subfolders(std::uint32_t folder) const;
+    // The folder of that name directly below a folder, 0 when there is none: the same as looking
+    // through Subfolders, without copying every name.
+    std::uint32_t SubfolderNamed(std::uint32_t folder, const std::string& name) const;
     std::string FolderName(std::uint32_t folder) const;
     // The folder a folder is in (the root folder is its own parent); 0 for no folder.
     std::uint32_t ParentOf(std::uint32_t folder) const;

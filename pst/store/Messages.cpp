@@ -13,8 +13,10 @@ constexpr std::uint16_t PT_OBJECT = 0x000D;
 constexpr std::uint32_t kFirstAttachment = 0x400;
 constexpr std::uint32_t kEmbeddedMessage = MakeNid(0x400, NID_TYPE_NORMAL_MESSAGE);
 // Bytes of a contents table's rows and pages a folder holds in memory between commits before
-// they are written out.
-constexpr std::size_t kMaxPendingContents = 256 * 1024;
+// they are written out. Each store of the table rewrites the trees over all its blocks, so a
+// large table stored too often costs time that grows with the square of its rows; what waits
+// for a commit is bounded by the commits' own budget of appointments anyway.
+constexpr std::size_t kMaxPendingContents = 4 * 1024 * 1024;
 
 // A message's recipient table: the template's columns (MS-PST 2.4.4.5.2) and those a meeting's rows
 // carry besides, as Outlook adds them: PidTagSmtpAddress, PidTagRecipientDisplayName,
