@@ -1,4 +1,5 @@
 #include "CalendarScan.h"
+#include "EventLimits.h"
 #include "TextCodec.h"
 
 #include <libical/ical.h>
@@ -111,8 +112,12 @@ public:
     {
     }
 
-    bool Next(std::string_view& line, std::uint64_t& offset)
+    // A line longer than kPiece comes in pieces of about that size (never splitting a UTF-8
+    // character); `*continued` tells that `line` goes on from the piece before.
+    bool Next(std::string_view& line, std::uint64_t& offset, bool* continued)
     {
+        *continued = m_midLine;
+        m_midLine = false;
         offset = m_bufferOffset + m_start;
         if (offset >= m_layout.end || m_error)
             return false;
@@ -140,6 +145,15 @@ public:
                 m_bufferOffset += m_start;
                 m_start = 0;
             }
+            if (m_filled - m_start >= kPiece) {
+                std::size_t cut = m_start + kPiece;
+                for (int back = 0; back < 3 && (static_cast<unsigned char>(m_buffer[cut]) & 0xC0) == 0x80; ++back)
+                    --cut;
+                line = std::string_view(m_buffer.data() + m_start, cut - m_start);
+                m_start = cut;
+                m_midLine = true;
+                return true;
+            }
             if (m_filled == m_buffer.size())
                 m_buffer.resize(m_buffer.size() * 2);
             const std::size_t n = static_cast<std::size_t>(
@@ -155,9 +169,12 @@ public:
     bool Failed() const { return m_error; }
 
 private:
+    static constexpr std::size_t kPiece = 4u << 20;
+
     const TextSource& m_source;
     const LineLayout& m_layout;
     std::string m_buffer;
+    bool m_midLine = false;
     std::uint64_t m_bufferOffset;  // file offset of m_buffer[0]
     std::uint64_t m_readAt;
     std::size_t m_start = 0, m_filled = 0;
@@ -190,13 +207,20 @@ public:
     {
     }
 
-    void Line(std::string_view line, std::uint64_t offset)
+    // `continued`: the line is a further piece of one longer than the reader hands out at once.
+    void Line(std::string_view line, std::uint64_t offset, bool continued)
     {
-        Checks(line, offset);
+        Checks(line, offset, continued);
+        if (continued) {
+            // Only the start of a line matters to the structure; a long value is not kept.
+            if (m_store && m_text.size() < kStoredLine)
+                m_text.append(Content(line));
+            return;
+        }
         const bool continuation = m_any && !line.empty() && (line[0] == ' ' || line[0] == '\t');
         m_any = true;
         if (continuation) {
-            if (m_store)
+            if (m_store && m_text.size() < kStoredLine)
                 m_text.append(Content(line).substr(1));
             return;
         }
@@ -224,7 +248,7 @@ public:
 
 private:
     // What the reader's checks of the whole text ask; none of the words looked for holds a line end.
-    void Checks(std::string_view line, std::uint64_t offset)
+    void Checks(std::string_view line, std::uint64_t offset, bool continued)
     {
         if (m_scan.blank && line.find_first_not_of(" \t\r\n") != std::string_view::npos)
             m_scan.blank = false;
@@ -255,7 +279,7 @@ private:
         // line that follows an LF.
         const bool followsNewline = offset == m_scan.layout.begin
                                     || (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline + 1);
-        if (!m_versionDone && followsNewline) {
+        if (!m_versionDone && followsNewline && !continued) {
             std::string head;
             if (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline) {
                 head = std::string(line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n'))));
@@ -284,11 +308,16 @@ private:
             }
             const std::size_t end = line.find("END:VTIMEZONE", pos);
             if (end == std::string_view::npos) {
-                m_zone.append(line.substr(pos));
+                if (m_zone.size() <= limits::kZoneBytes)
+                    m_zone.append(line.substr(pos));
                 break;
             }
             m_zone.append(line.substr(pos, end - pos));
-            AddRawZone(m_scan.rawZones, std::move(m_zone));
+            // As many zones as the file's calendar blocks read (see ChildEnds).
+            if (m_rawZoneBytes + m_zone.size() <= limits::kZoneBytes && m_scan.rawZones.size() < limits::kZones) {
+                m_rawZoneBytes += m_zone.size();
+                AddRawZone(m_scan.rawZones, std::move(m_zone));
+            }
             m_zone.clear();
             m_inZone = false;
             pos = end + 1;
@@ -366,8 +395,10 @@ private:
                 m_rootIsCalendar = kind == ICAL_VCALENDAR_COMPONENT;
                 if (!m_rootIsCalendar)
                     m_scan.wellFormed = false;
-                else
+                else if (m_scan.calendars.size() < limits::kFileEvents)
                     m_scan.calendars.push_back({m_lineOffset, {}, {}});
+                else
+                    m_scan.tooLarge = true, m_scan.wellFormed = false;
             } else if (m_level == 2 && m_rootIsCalendar) {
                 m_childKind = kind;
                 m_childOffset = m_lineOffset;
@@ -388,12 +419,15 @@ private:
             }
             break;
         case Name::Method:
-            m_scan.calendars.back().methods.append(text).append("\r\n");
+            // Only the first METHOD counts; a few are kept for the parser to pick it.
+            if (std::count(m_scan.calendars.back().methods.begin(), m_scan.calendars.back().methods.end(), '\n') < 8)
+                m_scan.calendars.back().methods.append(text).append("\r\n");
             break;
         case Name::Uid:
             if (m_uidLines.empty())
                 m_uidClean = UidIsPlain(text, sep);
-            m_uidLines.append(text).append("\r\n");
+            if (m_uidLines.size() < kStoredLine)
+                m_uidLines.append(text).append("\r\n");
             break;
         case Name::RecurrenceId:
             m_override = true;
@@ -426,6 +460,10 @@ private:
                 m_scan.wellFormed = false;  // far past any calendar: read whole
                 break;
             }
+            if (m_scan.events.size() >= limits::kFileEvents) {
+                m_scan.tooLarge = true;  // more than the index may hold
+                break;
+            }
             ScannedEvent e;
             e.offset = m_childOffset;
             e.length = static_cast<std::uint32_t>(length);
@@ -436,7 +474,15 @@ private:
             break;
         }
         case ICAL_VTIMEZONE_COMPONENT:
-            calendar.zones.push_back({m_childOffset, length});
+            // libical holds a zone at some sixty times its text, and the zones of a calendar
+            // block are parsed together: past the limits they are left out.
+            if (m_zoneCount < limits::kZones && m_zoneBytes + length <= limits::kZoneBytes) {
+                ++m_zoneCount;
+                m_zoneBytes += length;
+                calendar.zones.push_back({m_childOffset, length});
+            } else {
+                ++m_scan.zonesLeftOut;
+            }
             break;
         case ICAL_VTODO_COMPONENT:
             ++calendar.todos;
@@ -477,11 +523,15 @@ private:
         return h == 0 ? 1 : h;
     }
 
+    static constexpr std::size_t kStoredLine = 1u << 16;
+
     const TextSource& m_source;
     CalendarScan& m_scan;
     bool m_any = false;
     bool m_inZone = false;
     std::string m_zone;
+    std::size_t m_rawZoneBytes = 0, m_zoneCount = 0;
+    std::uint64_t m_zoneBytes = 0;
     bool m_versionDone = false;
 
     // The logical line being read, kept only when it may matter.
@@ -518,8 +568,9 @@ CalendarScan ScanCalendar(const TextSource& source)
     LineReader reader(source, scan.layout);
     std::string_view line;
     std::uint64_t offset = 0;
-    while (reader.Next(line, offset))
-        scanner.Line(line, offset);
+    bool continued = false;
+    while (reader.Next(line, offset, &continued))
+        scanner.Line(line, offset, continued);
     if (reader.Failed()) {
         scan.readError = true;
         return scan;

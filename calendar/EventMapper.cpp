@@ -15,7 +15,8 @@ namespace cal {
 
 namespace {
 
-constexpr std::size_t kMaxShortText = 255;  // subject, location, category: UTF-16 units
+constexpr std::size_t kMaxShortText = 255;  // subject, location, category, a person's name: UTF-16 units
+constexpr std::size_t kMaxAddress = 320;    // an e-mail address, bytes
 constexpr int kMaxInstances = 999;          // the most occurrences a pattern may count
 constexpr int kExpansionSteps = 100000;     // hard stop for walking a rule
 // The most appointments one series Outlook cannot store as a pattern is written as.
@@ -500,16 +501,27 @@ std::string Address(const char* value)
     std::string v = value ? value : "";
     if (Lower(v.substr(0, 7)) == "mailto:")
         v.erase(0, 7);
+    // No address is longer than 320 characters (64 before the @, 255 after it); longer text is
+    // cut there, whole characters only.
+    if (v.size() > kMaxAddress) {
+        std::size_t cut = kMaxAddress;
+        while (cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80)
+            --cut;
+        v.resize(cut);
+    }
     return Trim(v);
 }
 
 std::string Param(icalproperty* p, icalparameter_kind kind)
 {
     icalparameter* param = icalproperty_get_first_parameter(p, kind);
-    const char* v = param ? icalparameter_as_ical_string(param) : nullptr;
+    // A copy of our own, freed at once: libical's ring of temporary buffers would keep its copy
+    // for thousands of calls more, some 60 KB for a long name.
+    char* v = param ? icalparameter_as_ical_string_r(param) : nullptr;
     if (!v)
         return {};
     std::string s = v;
+    free(v);
     const auto eq = s.find('=');
     s = eq == std::string::npos ? s : s.substr(eq + 1);
     if (s.size() >= 2 && s.front() == '"' && s.back() == '"')
@@ -536,7 +548,7 @@ People MapPeople(icalcomponent* ev, Appointment& a)
     if (icalproperty* org = icalcomponent_get_first_property(ev, ICAL_ORGANIZER_PROPERTY)) {
         Recipient r;
         r.email = Address(icalproperty_get_organizer(org));
-        r.displayName = Param(org, ICAL_CN_PARAMETER);
+        r.displayName = ShortText(Param(org, ICAL_CN_PARAMETER));
         if (r.displayName.empty())
             r.displayName = r.email;
         r.recipientFlags = 3;
@@ -552,7 +564,7 @@ People MapPeople(icalcomponent* ev, Appointment& a)
          p = icalcomponent_get_next_property(ev, ICAL_ATTENDEE_PROPERTY)) {
         Recipient r;
         r.email = Address(icalproperty_get_attendee(p));
-        r.displayName = Param(p, ICAL_CN_PARAMETER);
+        r.displayName = ShortText(Param(p, ICAL_CN_PARAMETER));
         if (r.displayName.empty())
             r.displayName = r.email;
         if (r.email.empty() && r.displayName.empty())

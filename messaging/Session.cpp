@@ -3,6 +3,7 @@
 #include "AppointmentMessage.h"
 
 #include <algorithm>
+#include <new>
 
 namespace messaging {
 
@@ -101,22 +102,37 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
     // committed on the way, to bound what waits in memory for a commit.
     pst::MessageStore& store = m_store->Open();
     m_saved = 0;
+    struct StoreOutOfMemory {};
     try {
         // One message's buffers, refilled for each appointment.
         pst::MessageContent content;
         m_result = cal::ReadCalendarFile(path, format, [&](cal::Appointment&& a) {
-            store.AddMessage(m_folder, AppointmentMessage(a, content));
+            const pst::MessageContent& message = AppointmentMessage(a, content);
+            try {
+                store.AddMessage(m_folder, message);
+            } catch (const std::bad_alloc&) {
+                throw StoreOutOfMemory{};
+            }
             if (++m_saved % kAppointmentsPerCommit == 0)
                 store.Commit();
         });
+    } catch (const StoreOutOfMemory&) {
+        // The store's own structures may be half updated: nothing more is written to it, and
+        // the file keeps its last commit.
+        m_store->attached = false;
+        m_store->store.reset();
+        throw StoreWriteError("the item could not be saved: there was not enough memory to write an appointment; the store "
+                              "keeps what was committed before");
     } catch (const pst::StoreError& e) {
         // A file of very many appointments may have had some committed on the way: say so.
         const int kept = m_saved / kAppointmentsPerCommit * kAppointmentsPerCommit;
         throw StoreWriteError(std::string("the item could not be saved: ") + e.what()
                               + (kept ? "; " + std::to_string(kept) + " of its appointments were written before" : ""));
     }
+    // A file that fails part of the way keeps the appointments written before: say how many.
     if (!m_result.error.empty())
-        throw Error(path + ": " + m_result.error);
+        throw Error(path + ": " + m_result.error
+                    + (m_saved ? "; " + std::to_string(m_saved) + " of its appointments were written before" : ""));
 }
 
 void RDOAppointmentItem::Save()
