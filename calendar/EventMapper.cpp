@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <set>
 #include <unordered_map>
 #include <strings.h>
@@ -1491,18 +1492,41 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                 }
 
                 // Changed occurrences: their original day is deleted, their new day modified.
+                auto originalLocal = [&](const EventTime& rid) {
+                    return (rid.date || (!rid.utc && !rid.zone) || rid.zone == seriesZone) ? rid.wall
+                                                                                           : WallIn(UnixOf(rid), seriesZone, !seriesZone);
+                };
+                // One exception a day (MS-OXOCAL: one ExceptionInfo a modified instance): of several
+                // changes to one occurrence, the one of the highest SEQUENCE, the later in the file
+                // on a tie, as RFC 5545 3.8.7.4 has revisions.
+                std::map<std::uint32_t, std::size_t> latest;  // original day: index in `overrides`
+                for (std::size_t k = 0; k < overrides.size(); ++k) {
+                    std::vector<std::string> ignored;
+                    icalproperty* ridProp = icalcomponent_get_first_property(overrides[k], ICAL_RECURRENCEID_PROPERTY);
+                    const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, ignored);
+                    if (!rid.valid)
+                        continue;
+                    auto sequence = [](icalcomponent* o) {
+                        icalproperty* seq = icalcomponent_get_first_property(o, ICAL_SEQUENCE_PROPERTY);
+                        return seq ? icalproperty_get_sequence(seq) : 0;
+                    };
+                    auto [it, added] = latest.try_emplace(MidnightMinutes(originalLocal(rid)), k);
+                    if (!added && sequence(overrides[k]) >= sequence(overrides[it->second]))
+                        it->second = k;
+                }
                 std::vector<ExceptionInfo> infos;
-                for (icalcomponent* o : overrides) {
+                for (std::size_t k = 0; k < overrides.size(); ++k) {
+                    icalcomponent* o = overrides[k];
                     std::vector<std::string> ow;
                     icalproperty* ridProp = icalcomponent_get_first_property(o, ICAL_RECURRENCEID_PROPERTY);
                     const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, ow);
                     if (!rid.valid)
                         continue;
-                    const struct icaltimetype origLocal = (rid.date || (!rid.utc && !rid.zone) || rid.zone == seriesZone)
-                                                              ? rid.wall
-                                                              : WallIn(UnixOf(rid), seriesZone, !seriesZone);
+                    const struct icaltimetype origLocal = originalLocal(rid);
                     const std::uint32_t origDay = MidnightMinutes(origLocal);
                     deleted.insert(origDay);
+                    if (latest.at(origDay) != k)
+                        continue;  // an earlier revision of the same change
                     icalproperty* status = icalcomponent_get_first_property(o, ICAL_STATUS_PROPERTY);
                     if (status && icalproperty_get_status(status) == ICAL_STATUS_CANCELLED)
                         continue;
