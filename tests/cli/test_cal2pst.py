@@ -326,6 +326,11 @@ MEMORY_SHAPES = [
      lambda: "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nSUMMARY:Shape\r\n"
              + "".join("ATTENDEE;ROLE=ATTENDEE:p%d@x.org\r\n" % i for i in range(100000)) + "END:VEVENT\r\nEND:VCALENDAR\r\n",
      1, "99000 of its attendees were left out"),
+    # Joining its lines once took time growing with the square of their number: hours.
+    ("a vCalendar quoted-printable value of 1,000,000 lines", "vcs",
+     lambda: "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nSUMMARY:Shape\r\n"
+             "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:" + "abcdefgh=\r\n" * 1000000 + "end\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+     1, "its description was cut to its first 4 MB"),
     ("12,000 changed occurrences of a series not in the file", "ics",
      lambda: shape_calendar(changed(12000, "elsewhere")),
      12000, "further notes were left out: a file keeps 1000 of each kind"),
