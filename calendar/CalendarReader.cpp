@@ -14,6 +14,7 @@ extern "C" {
 
 #include <algorithm>
 #include <iconv.h>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +28,7 @@ extern "C" {
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace cal {
 
@@ -34,9 +36,6 @@ namespace {
 
 // Files larger than this are refused rather than read whole into memory.
 constexpr std::uint64_t kMaxFileSize = 512ull << 20;
-// libical's vCalendar parser fails on files of more than about 480 events: larger files are
-// read in parts of this many events.
-constexpr std::size_t kVCalendarPart = 400;
 
 struct ComponentDeleter {
     void operator()(icalcomponent* c) const { icalcomponent_free(c); }
@@ -131,19 +130,32 @@ std::string Repaired(const std::string& text)
     return out;
 }
 
-// The components whose children are the file's events: every VCALENDAR, and the file itself
-// when it holds events outside any VCALENDAR.
+// The components whose children are the file's events: every VCALENDAR, also one inside
+// another, and then the file itself when it holds events outside any VCALENDAR.
 void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
 {
-    if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
-        out.push_back(root);
-        return;
+    const bool rootIsCalendar = icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT;
+    std::vector<icalcomponent*> pending, children;
+    auto calendarsIn = [&](icalcomponent* c) {
+        children.clear();
+        for (icalcomponent* child = icalcomponent_get_first_component(c, ICAL_VCALENDAR_COMPONENT); child;
+             child = icalcomponent_get_next_component(c, ICAL_VCALENDAR_COMPONENT))
+            children.push_back(child);
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    };
+    if (rootIsCalendar)
+        pending.push_back(root);
+    else
+        calendarsIn(root);
+    while (!pending.empty()) {
+        icalcomponent* calendar = pending.back();
+        pending.pop_back();
+        out.push_back(calendar);
+        calendarsIn(calendar);
     }
-    for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
-         c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
-        out.push_back(c);
-    if (icalcomponent_count_components(root, ICAL_VEVENT_COMPONENT) || icalcomponent_count_components(root, ICAL_VTODO_COMPONENT)
-        || icalcomponent_count_components(root, ICAL_VJOURNAL_COMPONENT))
+    if (!rootIsCalendar
+        && (icalcomponent_count_components(root, ICAL_VEVENT_COMPONENT) || icalcomponent_count_components(root, ICAL_VTODO_COMPONENT)
+            || icalcomponent_count_components(root, ICAL_VJOURNAL_COMPONENT)))
         out.push_back(root);
 }
 
@@ -153,7 +165,6 @@ void CollectCalendars(icalcomponent* root, std::vector<icalcomponent*>& out)
 struct TextLines {
     const char* at;
     const char* end;
-    const char* lastNewline;  // past it, lines end in a carriage return alone
 };
 
 char* NextLine(char* out, std::size_t size, void* data)
@@ -162,13 +173,9 @@ char* NextLine(char* out, std::size_t size, void* data)
     if (lines->at >= lines->end || size < 2)
         return nullptr;
     std::size_t n = std::min<std::size_t>(size - 1, lines->end - lines->at);
-    const bool crOnly = lines->lastNewline == nullptr || lines->at > lines->lastNewline;
-    const void* stop = std::memchr(lines->at, crOnly ? '\r' : '\n', n);
-    if (stop)
+    if (const void* stop = std::memchr(lines->at, '\n', n))
         n = static_cast<const char*>(stop) - lines->at + 1;
     std::memcpy(out, lines->at, n);
-    if (stop && crOnly)
-        out[n - 1] = '\n';
     out[n] = '\0';
     lines->at += n;
     return out;
@@ -177,10 +184,7 @@ char* NextLine(char* out, std::size_t size, void* data)
 icalcomponent* ParseText(const std::string& text)
 {
     // libical stops at a NUL byte; so does this.
-    const std::size_t length = std::strlen(text.c_str());
-    const std::size_t lastNewline = text.find_last_of('\n', length == 0 ? 0 : length - 1);
-    TextLines lines{text.c_str(), text.c_str() + length,
-                    lastNewline == std::string::npos || length == 0 ? nullptr : text.c_str() + lastNewline};
+    TextLines lines{text.c_str(), text.c_str() + std::strlen(text.c_str())};
     icalparser* parser = icalparser_new();
     if (!parser)
         return nullptr;
@@ -211,24 +215,29 @@ std::vector<Component> ParseICalendar(const std::string& original, CalendarFile&
     return roots;
 }
 
-// A vCalendar file cut into its header and its entries (BEGIN:VEVENT ... END:VEVENT, and tasks).
-struct VCalendarParts {
-    std::string header;
-    std::vector<std::string> entries;
-};
-
-// Cuts vCalendar lines, one at a time, into the file's header and its entries (BEGIN:VEVENT ...
-// END:VEVENT, and tasks). Each entry is handed on as it ends; an entry the file leaves open ends
-// with the file.
+// Cuts vCalendar lines, one at a time, into calendar blocks (BEGIN:VCALENDAR ... END:VCALENDAR,
+// one after another or one inside another), their header lines and their entries (BEGIN:VEVENT
+// ... END:VEVENT, and tasks). Blocks are numbered in the order they begin; lines outside any block
+// belong to one more, kOutside. Each entry is handed on as it ends; an entry still open when its
+// block ends, or when a block begins, ends there, and one the file leaves open ends with the file.
 class VCalendarSplitter {
 public:
-    explicit VCalendarSplitter(std::function<void(std::string&&)> entryDone, bool keepHeader = true)
-        : m_entryDone(std::move(entryDone))
-        , m_keepHeader(keepHeader)
+    static constexpr std::uint32_t kOutside = UINT32_MAX;
+
+    struct Handlers {
+        std::function<void(std::uint32_t block, std::size_t line)> blockBegins;  // line: its BEGIN:VCALENDAR
+        std::function<void(std::uint32_t block, std::string&& line)> headerLine;
+        std::function<void(std::uint32_t block, std::size_t line, std::string&& entry)> entryDone;
+        std::function<void(std::uint32_t block)> blockEnds;
+    };
+
+    explicit VCalendarSplitter(Handlers handlers)
+        : m_handlers(std::move(handlers))
     {
     }
 
-    void Line(std::string line)
+    // Takes line `number` (from 1) of the file.
+    void Line(std::string line, std::size_t number)
     {
         // libical's vCalendar parser does not know ENCODING=8-BIT, which only says "as it is".
         const auto nameEnd = line.find(':');
@@ -243,69 +252,75 @@ public:
         if (colon != std::string::npos && line.find_first_not_of(" \t", colon + 1) == std::string::npos
             && line[0] != ' ' && line[0] != '\t')
             return;
-        if (m_depth == 0 && (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))) {
-            m_inEntry = true;
-            m_anyEntry = true;
-            m_depth = 1;
-        } else if (m_depth > 0 && StartsWithNoCase(line, "BEGIN:")) {
-            ++m_depth;
-        } else if (StartsWithNoCase(line, "END:VCALENDAR")) {
-            if (m_depth > 0) {
-                m_depth = 0;
-                EntryEnds();
+        if (StartsWithNoCase(line, "BEGIN:VCALENDAR")) {
+            EntryEnds();
+            m_open.push_back(m_next++);
+            if (m_handlers.blockBegins)
+                m_handlers.blockBegins(m_open.back(), number);
+            return;
+        }
+        if (StartsWithNoCase(line, "END:VCALENDAR")) {
+            EntryEnds();
+            if (!m_open.empty()) {
+                if (m_handlers.blockEnds)
+                    m_handlers.blockEnds(m_open.back());
+                m_open.pop_back();
             }
             return;
-        } else if (StartsWithNoCase(line, "BEGIN:VCALENDAR") && m_anyEntry) {
-            return;  // a further calendar block in the same file: its entries join the list
         }
-        if (m_inEntry && m_limiter) {
+        if (m_depth == 0 && (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))) {
+            m_depth = 1;
+            m_entryLine = number;
+        } else if (m_depth > 0 && StartsWithNoCase(line, "BEGIN:")) {
+            ++m_depth;
+        }
+        if (m_depth > 0) {
             line += "\r\n";
-            m_limiter->Add(line, m_entry);
-        } else if (m_inEntry) {
-            m_entry += line + "\r\n";
-        } else if (m_keepHeader && header.size() < limits::kWholeFileBytes) {
-            header += line + "\r\n";  // past that size the rest of the header goes
+            if (m_limiter)
+                m_limiter->Add(line, m_entry);
+            else
+                m_entry += line;
+            if (StartsWithNoCase(line, "END:") && --m_depth == 0)
+                EntryEnds();
+        } else if (m_handlers.headerLine) {
+            m_handlers.headerLine(Block(), std::move(line));
         }
-        if (m_depth > 0 && StartsWithNoCase(line, "END:") && --m_depth == 0)
-            EntryEnds();
     }
 
-    void End() { EntryEnds(); }
+    void End()
+    {
+        EntryEnds();
+        for (; !m_open.empty(); m_open.pop_back())
+            if (m_handlers.blockEnds)
+                m_handlers.blockEnds(m_open.back());
+    }
+
     // Entries are cut down by `limiter` as they are read.
     void Limit(EventLimiter* limiter) { m_limiter = limiter; }
 
-    std::string header;
-
 private:
+    std::uint32_t Block() const { return m_open.empty() ? kOutside : m_open.back(); }
+
     void EntryEnds()
     {
-        if (!m_inEntry)
+        if (m_depth == 0 && m_entry.empty())
             return;
-        m_inEntry = false;
+        m_depth = 0;
         if (m_limiter)
             m_limiter->Flush();
-        m_entryDone(std::move(m_entry));
+        if (m_handlers.entryDone)
+            m_handlers.entryDone(Block(), m_entryLine, std::move(m_entry));
         m_entry.clear();
     }
 
-    std::function<void(std::string&&)> m_entryDone;
+    Handlers m_handlers;
     EventLimiter* m_limiter = nullptr;
-    bool m_keepHeader;
+    std::vector<std::uint32_t> m_open;  // the blocks open, innermost last
+    std::uint32_t m_next = 0;
     std::string m_entry;
-    bool m_inEntry = false, m_anyEntry = false;
+    std::size_t m_entryLine = 0;
     int m_depth = 0;
 };
-
-VCalendarParts SplitVCalendar(const std::string& text)
-{
-    VCalendarParts parts;
-    VCalendarSplitter splitter([&](std::string&& entry) { parts.entries.push_back(std::move(entry)); });
-    for (std::string& line : Lines(text))
-        splitter.Line(std::move(line));
-    splitter.End();
-    parts.header = std::move(splitter.header);
-    return parts;
-}
 
 // vCalendar lists EXDATE values with ';'; libical keeps only a single value, so the lists are
 // read here, by the entry's UID.
@@ -334,12 +349,6 @@ void RawExdatesOf(const std::string& entry, std::map<std::string, std::vector<st
     }
     if (values.size() > 1 && !uid.empty())
         out[uid] = values;
-}
-
-void RawExdates(const std::vector<std::string>& entries, MappingContext& context)
-{
-    for (const std::string& entry : entries)
-        RawExdatesOf(entry, context.rawExdates);
 }
 
 // vCalendar's zone: TZ gives the standard offset, each DAYLIGHT line one period of summer time.
@@ -431,37 +440,60 @@ void ApplyVCalendarZone(icalcomponent* calendar, const VCalendarZone& zone)
     }
 }
 
-// The header every part is read with: the file's own, or one made up when it has none.
-std::string VCalendarHeader(const std::string& header)
+// What libical's vCalendar parser is handed of a block's header: its lines but TZ and DAYLIGHT,
+// which it ignores (they are read here) and which count towards what it can take.
+std::string VCalendarHeader(const std::string& header, bool outside)
 {
-    return StartsWithNoCase(header, "BEGIN:VCALENDAR") ? header : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header;
+    std::string out = outside ? "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" : "BEGIN:VCALENDAR\r\n";
+    for (const std::string& line : Lines(header))
+        if (!StartsWithNoCase(line, "TZ:") && !StartsWithNoCase(line, "DAYLIGHT:"))
+            out += line + "\r\n";
+    return out;
 }
 
-// Reads one part of a vCalendar file, `entries` with the header, numbered from `first` (of
-// `total`) in what it tells; adds the calendars read to `calendars`.
-void ParseVCalendarPart(const std::string& header, const std::vector<std::string>& entries, std::size_t first,
-                        std::size_t total, const std::optional<VCalendarZone>& zone, std::vector<std::string>& warnings,
-                        std::vector<Component>& calendars)
+// The vCalendar parser's text of a calendar: the header, the entries and the end. Empty lines
+// follow: base64 data runs to one, and without one libical's parser hands out values for ever at
+// the end of the text; any that the cleaning leaves ends there.
+std::string VCalendarChunk(const std::string& header, const std::vector<std::string>& entries, std::size_t from,
+                           std::size_t to)
+{
+    std::string chunk = header;
+    for (std::size_t k = from; k < to; ++k)
+        chunk += entries[k];
+    chunk += "END:VCALENDAR\r\n\r\n\r\n";
+    return chunk;
+}
+
+// libical's vCalendar parser reads only so many items (lines and entries) into one component:
+// its parser stack holds 500. A calendar is handed to it this many at most.
+constexpr std::size_t kVCalendarItems = 400;
+
+// Reads entries [from, to) of a block with its header, adding the calendars read to `calendars`;
+// entries that cannot be read are found by halves and counted in `failed`.
+void ParseVCalendarEntries(const std::string& header, const std::vector<std::string>& entries, std::size_t from,
+                           std::size_t to, const std::optional<VCalendarZone>& zone, bool& repaired, std::size_t& failed,
+                           std::vector<Component>& calendars)
 {
     static char audioUrl[] = "";
     static char audioType[] = "audio/basic";
     static char description[] = "Reminder";
     icalvcal_defaults defaults{audioUrl, audioType, description};
 
-    std::string chunk = header;
-    for (const std::string& entry : entries)
-        chunk += entry;
-    chunk += "END:VCALENDAR\r\n";
+    const std::string chunk = VCalendarChunk(header, entries, from, to);
     VObject* list = Parse_MIME(chunk.c_str(), static_cast<unsigned long>(chunk.size()));
     if (!list) {
         const std::string fixed = Repaired(chunk);
         list = Parse_MIME(fixed.c_str(), static_cast<unsigned long>(fixed.size()));
-        if (list)
-            warnings.push_back("the file had unfinished entries; they were closed where they broke off");
+        repaired |= list != nullptr;
     }
     if (!list) {
-        warnings.push_back("entries " + std::to_string(first + 1) + " to " + std::to_string(std::min(total, first + kVCalendarPart))
-                           + " could not be read as vCalendar");
+        if (to - from == 1) {
+            ++failed;
+        } else {
+            const std::size_t half = from + (to - from) / 2;
+            ParseVCalendarEntries(header, entries, from, half, zone, repaired, failed, calendars);
+            ParseVCalendarEntries(header, entries, half, to, zone, repaired, failed, calendars);
+        }
         return;
     }
     for (VObject* o = list; o; o = nextVObjectInList(o)) {
@@ -475,21 +507,14 @@ void ParseVCalendarPart(const std::string& header, const std::vector<std::string
     cleanVObjects(list);
 }
 
-std::vector<Component> ParseVCalendar(const std::string& text, CalendarFile& result, MappingContext& context)
+// Whether libical's vCalendar parser reads a header with no entries.
+bool VCalendarHeaderReads(const std::string& header)
 {
-    const VCalendarParts parts = SplitVCalendar(text);
-    RawExdates(parts.entries, context);
-    const std::optional<VCalendarZone> zone = ReadVCalendarZone(parts.header);
-    const std::string header = VCalendarHeader(parts.header);
-
-    std::vector<Component> calendars;
-    const std::size_t count = std::max<std::size_t>(parts.entries.size(), 1);
-    for (std::size_t first = 0; first < count; first += kVCalendarPart) {
-        const std::vector<std::string> entries(parts.entries.begin() + static_cast<std::ptrdiff_t>(std::min(first, parts.entries.size())),
-                                               parts.entries.begin() + static_cast<std::ptrdiff_t>(std::min(parts.entries.size(), first + kVCalendarPart)));
-        ParseVCalendarPart(header, entries, first, parts.entries.size(), zone, result.warnings, calendars);
-    }
-    return calendars;
+    const std::string chunk = VCalendarChunk(header, {}, 0, 0);
+    VObject* list = Parse_MIME(chunk.c_str(), static_cast<unsigned long>(chunk.size()));
+    if (list)
+        cleanVObjects(list);
+    return list != nullptr;
 }
 
 // --- vCalendar character sets ---
@@ -629,6 +654,27 @@ private:
     bool m_more = false;
 };
 
+std::string Trimmed(const std::string& s)
+{
+    const std::size_t first = s.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+// Whether `text` holds "QP" as a parameter's name or value: libical's vCalendar parser reads it
+// as QUOTED-PRINTABLE.
+bool NamesQp(const std::string& text)
+{
+    for (std::size_t at = 0; (at = text.find_first_of(";=", at)) != std::string::npos; ++at) {
+        std::size_t word = text.find_first_not_of(" \t", at + 1);
+        if (word != std::string::npos && word + 2 <= text.size() && Upper(text.substr(word, 2)) == "QP") {
+            const std::size_t after = text.find_first_not_of(" \t", word + 2);
+            if (after == std::string::npos || text[after] == ';' || text[after] == ':' || text[after] == '=')
+                return true;
+        }
+    }
+    return false;
+}
+
 // vCalendar values may name their character set (CHARSET=...), which libical ignores. Each such
 // value is turned into UTF-8 here, written back quoted-printable so that any byte survives.
 // Quoted-printable values are written back encoded afresh too: libical's vCalendar parser loops
@@ -637,11 +683,22 @@ private:
 void CleanNextLine(LineFeed& feed, std::string& out, std::vector<std::string>& warnings)
 {
     std::string line = feed.Take();
+    // libical's vCalendar parser reads a property's name and parameters on across line ends up
+    // to the colon: a line that starts a property and has none is joined with the next, as it
+    // reads them, so that the encoding a parameter there names is seen.
+    constexpr std::size_t kJoinedMax = 1u << 16;
+    if (LooksLikePropertyLine(line) && line[line.find_first_of(":;")] == ';')
+        while (line.find(':') == std::string::npos && line.size() < kJoinedMax && feed.More() && !feed.Ahead().empty()) {
+            const std::string next = feed.Take();
+            const std::size_t start = next.find_first_not_of(" \t");
+            if (start != std::string::npos)
+                line.append(next, start, std::string::npos);
+        }
     const auto colon = line.find(':');
     if (colon == std::string::npos) {
         // Not a property line. One that names an encoding would put libical's parser into
         // that encoding for the lines after it: it is left out.
-        if (!ContainsNoCase(line, "QUOTED-PRINTABLE") && !ContainsNoCase(line, "BASE64"))
+        if (!ContainsNoCase(line, "QUOTED-PRINTABLE") && !ContainsNoCase(line, "BASE64") && !NamesQp(line))
             out += line + "\r\n";
         return;
     }
@@ -651,12 +708,18 @@ void CleanNextLine(LineFeed& feed, std::string& out, std::vector<std::string>& w
     bool qp = false;
     std::size_t b64 = std::string::npos;
     for (std::size_t t = 1; t < tokens.size(); ++t) {
-        // libical takes the encoding from any parameter's value, whatever its name.
+        // libical takes the encoding from any parameter's name or value, "QP" standing for
+        // quoted-printable.
         const std::string upper = Upper(tokens[t]);
-        const std::string value = upper.substr(upper.find('=') == std::string::npos ? 0 : upper.find('=') + 1);
-        if (value == "QUOTED-PRINTABLE")
-            qp = true;
-        else if (value == "BASE64" || upper == "ENCODING=B")
+        const std::size_t eq = upper.find('=');
+        for (std::string word : {upper.substr(0, eq), eq == std::string::npos ? std::string() : upper.substr(eq + 1)}) {
+            word = Trimmed(word);
+            if (word == "QUOTED-PRINTABLE" || word == "QP")
+                qp = true;
+            else if (word == "BASE64")
+                b64 = t;
+        }
+        if (Trimmed(upper) == "ENCODING=B")
             b64 = t;
     }
     std::string raw;
@@ -722,23 +785,6 @@ void CleanNextLine(LineFeed& feed, std::string& out, std::vector<std::string>& w
     out += head + ":" + EncodeQuotedPrintable(raw) + "\r\n";
 }
 
-std::string CleanVCalendarValues(const std::string& text, std::vector<std::string>& warnings)
-{
-    const std::vector<std::string> lines = Lines(text);
-    std::size_t next = 0;
-    LineFeed feed([&](std::string& line) {
-        if (next == lines.size())
-            return false;
-        line = lines[next++];
-        return true;
-    });
-    std::string out;
-    while (feed.More())
-        CleanNextLine(feed, out, warnings);
-    return out;
-}
-
-// The file's own VERSION decides; only the lines before its first entry are looked at.
 // The VTIMEZONE blocks of a file as it has them, by lower-case TZID.
 std::map<std::string, std::string> RawZones(const std::string& text)
 {
@@ -797,23 +843,6 @@ void KeepLeadingBlanks(std::string& text)
     text = std::move(out);
 }
 
-bool LooksLikeVCalendar(const std::string& text, int hint)
-{
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(at, std::min<std::size_t>(end - at, 40));
-        if (StartsWithNoCase(line, "VERSION:"))
-            return line.find("1.0") != std::string::npos;
-        if (StartsWithNoCase(line, "BEGIN:VEVENT") || StartsWithNoCase(line, "BEGIN:VTODO"))
-            break;
-        at = end + 1;
-    }
-    return hint == kFormatVCalendar;
-}
-
 std::string Reason(const char* what)
 {
     return std::string(what) + ": " + std::strerror(errno);
@@ -847,6 +876,124 @@ void CountNotesLeftOut(CalendarFile& result)
                                   + std::to_string(limits::kNotes) + " of each kind");
 }
 
+// libical writes some complaints about what it reads (an END before any BEGIN, a component
+// attached twice) to standard error itself. While a file is read, standard error is a stream of
+// this reader's and what libical writes there becomes the file's notes; while an appointment is
+// handed on, and after, it is standard error again.
+class LibraryMessages {
+public:
+    LibraryMessages()
+    {
+        const cookie_io_functions_t functions{nullptr, &LibraryMessages::Write, nullptr, nullptr};
+        m_stream = fopencookie(this, "w", functions);
+        if (!m_stream || s_active)
+            return;
+        std::setvbuf(m_stream, nullptr, _IONBF, 0);
+        m_saved = stderr;
+        stderr = m_stream;
+        s_active = this;
+    }
+    ~LibraryMessages()
+    {
+        Restore();
+        if (m_stream)
+            std::fclose(m_stream);
+    }
+    LibraryMessages(const LibraryMessages&) = delete;
+    LibraryMessages& operator=(const LibraryMessages&) = delete;
+
+    // Standard error back; each message once, with how often it came.
+    std::vector<std::string> Notes()
+    {
+        Restore();
+        if (!m_partial.empty())
+            Message(std::exchange(m_partial, {}));
+        std::vector<std::string> notes;
+        for (const auto& [message, count] : m_messages)
+            notes.push_back("libical reported: " + message + (count > 1 ? " (" + std::to_string(count) + " times)" : ""));
+        if (m_dropped)
+            notes.push_back("libical reported " + std::to_string(m_dropped) + " further message(s)");
+        return notes;
+    }
+
+    // Standard error as it was, for as long as it lives.
+    class Paused {
+    public:
+        Paused()
+            : m_messages(s_active)
+        {
+            if (m_messages)
+                stderr = m_messages->m_saved;
+        }
+        ~Paused()
+        {
+            if (m_messages)
+                stderr = m_messages->m_stream;
+        }
+        Paused(const Paused&) = delete;
+        Paused& operator=(const Paused&) = delete;
+
+    private:
+        LibraryMessages* m_messages;
+    };
+
+private:
+    static constexpr std::size_t kKept = 20;      // distinct messages kept
+    static constexpr std::size_t kLength = 300;  // characters kept of each
+
+    void Restore()
+    {
+        if (s_active != this)
+            return;
+        stderr = m_saved;
+        s_active = nullptr;
+    }
+
+    static ssize_t Write(void* cookie, const char* data, std::size_t size)
+    {
+        auto* self = static_cast<LibraryMessages*>(cookie);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n')
+                self->Message(std::exchange(self->m_partial, {}));
+            else if (self->m_partial.size() < kLength)
+                self->m_partial += data[i];
+        }
+        return static_cast<ssize_t>(size);
+    }
+
+    // One line libical wrote: "file.c:123: message", maybe after "function(), ".
+    void Message(std::string line)
+    {
+        for (std::size_t at = line.find(".c:"); at != std::string::npos; at = line.find(".c:", at + 1)) {
+            std::size_t end = at + 3;
+            while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])))
+                ++end;
+            if (end > at + 3 && line.compare(end, 2, ": ") == 0) {
+                line.erase(0, end + 2);
+                break;
+            }
+        }
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            return;
+        for (auto& [message, count] : m_messages)
+            if (message == line) {
+                ++count;
+                return;
+            }
+        if (m_messages.size() < kKept)
+            m_messages.emplace_back(std::move(line), 1);
+        else
+            ++m_dropped;
+    }
+
+    static inline LibraryMessages* s_active = nullptr;
+    std::FILE* m_stream = nullptr;
+    std::FILE* m_saved = nullptr;
+    std::string m_partial;
+    std::vector<std::pair<std::string, std::size_t>> m_messages;
+    std::size_t m_dropped = 0;
+};
+
 // Counts an appointment and hands it on; what was worked around in it is told with the file,
 // naming the event.
 void Deliver(Appointment&& a, CalendarFile& result, std::vector<std::string>& notes, const AppointmentSink& sink)
@@ -858,10 +1005,12 @@ void Deliver(Appointment&& a, CalendarFile& result, std::vector<std::string>& no
         for (const std::string& w : a.warnings)
             AddNote(notes, name + w, result);
     }
-    if (sink)
+    if (sink) {
+        const LibraryMessages::Paused paused;
         sink(std::move(a));
-    else
+    } else {
         result.appointments.push_back(std::move(a));
+    }
 }
 
 // The reason given when a file yields no appointment.
@@ -888,39 +1037,15 @@ std::string NoValidStart(icalcomponent* ev)
     return std::string("the event \"") + (summary ? summary : "") + "\" has no valid start and was skipped";
 }
 
-// Reads a file held whole in memory: every component parsed at once. Files the scan cannot cut
-// into series safely (vCalendar, unfinished files, events outside any VCALENDAR) are read so.
-CalendarFile ReadWholeText(const std::string& raw, int formatHint, const AppointmentSink& sink)
+// Reads an iCalendar file held whole in memory: every component parsed at once. Files the scan
+// cannot cut into series safely (components other than VCALENDAR at the top) are read so.
+CalendarFile ReadWholeText(const std::string& raw, const AppointmentSink& sink)
 {
     CalendarFile result;
     std::string text = raw;
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         text.erase(0, 3);
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-        result.error = "the file is empty";
-        return result;
-    }
-    if (text.find('\0') != std::string::npos) {
-        result.error = "the file holds binary data, not calendar text";
-        return result;
-    }
-    if (!ContainsNoCase(text, "BEGIN:VCALENDAR") && !ContainsNoCase(text, "BEGIN:VEVENT")
-        && !ContainsNoCase(text, "BEGIN:VTODO") && !ContainsNoCase(text, "BEGIN:VJOURNAL")) {
-        result.error = "the file is not a calendar: it has no BEGIN:VCALENDAR";
-        return result;
-    }
     MappingContext context;
-    context.vcalendar = LooksLikeVCalendar(text, formatHint);
-    // Some writers put VERSION:1.0 on iCalendar text: zone parameters and rules in iCalendar's
-    // syntax, which the vCalendar reader would drop.
-    if (context.vcalendar && (ContainsNoCase(text, ";TZID=") || ContainsNoCase(text, "BEGIN:VTIMEZONE")
-                              || ContainsNoCase(text, "RRULE:FREQ="))) {
-        context.vcalendar = false;
-        result.warnings.push_back("the file says it is vCalendar 1.0 but is written in iCalendar 2.0; it was read as iCalendar");
-    }
-    if (context.vcalendar && (ContainsNoCase(text, ";CHARSET=") || ContainsNoCase(text, "QUOTED-PRINTABLE")
-                              || ContainsNoCase(text, "BASE64")))
-        text = CleanVCalendarValues(text, result.warnings);
     if (!IsValidUtf8(text)) {
         // Text that is UTF-8 but for a few stray bytes keeps its characters; only those bytes are
         // read as Windows-1252, which is also how a file with no UTF-8 in it at all reads.
@@ -937,13 +1062,9 @@ CalendarFile ReadWholeText(const std::string& raw, int formatHint, const Appoint
     context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 
     KeepLeadingBlanks(text);
-    if (!context.vcalendar) {
+    {
         // Events cut down to what an appointment keeps, as when the file is read a series at a
-        // time. Lines past the last LF end at a carriage return alone, as the parser reads them.
-        const std::size_t lastNewline = text.find_last_of('\n');
-        for (std::size_t i = lastNewline == std::string::npos ? 0 : lastNewline; i < text.size(); ++i)
-            if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
-                text[i] = '\n';
+        // time.
         EventLimiter limiter;
         std::string limited;
         limiter.Add(text, limited);
@@ -952,12 +1073,12 @@ CalendarFile ReadWholeText(const std::string& raw, int formatHint, const Appoint
         for (std::string& note : limiter.TakeNotes())
             result.warnings.push_back("an event: " + note);
     }
-    std::vector<Component> roots = context.vcalendar ? ParseVCalendar(text, result, context) : ParseICalendar(text, result);
+    std::vector<Component> roots = ParseICalendar(text, result);
     std::vector<icalcomponent*> calendars;
     for (const Component& root : roots)
         CollectCalendars(root.get(), calendars);
     if (calendars.empty()) {
-        result.error = context.vcalendar ? "the file could not be read as vCalendar" : "the file could not be read as iCalendar";
+        result.error = "the file could not be read as iCalendar";
         return result;
     }
 
@@ -1031,27 +1152,22 @@ CalendarFile ReadWholeText(const std::string& raw, int formatHint, const Appoint
 // --- reading a series at a time ---
 
 // The text of a component as the parser gets it from the whole file: stray bytes read as
-// Windows-1252 when the file needs it, indented descriptions marked, and every line ending in LF.
-std::string ComponentText(std::string_view bytes, std::uint64_t offset, const LineLayout& layout, bool repair)
+// Windows-1252 when the file needs it, and indented descriptions marked.
+std::string ComponentText(std::string_view bytes, std::uint64_t offset, bool repair)
 {
     std::string out;
-    const bool allNewline = layout.lastNewline != UINT64_MAX && offset + bytes.size() <= layout.lastNewline + 1;
-    if (!repair && allNewline) {
+    if (!repair) {
         out.assign(bytes);
         KeepLeadingBlanks(out);
     } else {
         out.reserve(bytes.size() + 16);
-        ForEachLine(bytes, offset, layout, [&](std::string_view line, std::uint64_t at) {
+        ForEachLine(bytes, offset, [&](std::string_view line, std::uint64_t) {
             std::string l(line);
-            if (repair && !IsValidUtf8(l)) {
+            if (!IsValidUtf8(l)) {
                 std::size_t repaired = 0, multibyte = 0;
                 l = RepairUtf8(l, &repaired, &multibyte);
             }
-            // Only a line that follows an LF can start a description, as the whole text is marked.
-            if (at == layout.begin || (layout.lastNewline != UINT64_MAX && at <= layout.lastNewline + 1))
-                KeepLeadingBlanks(l);
-            if (!l.empty() && l.back() == '\r' && (layout.lastNewline == UINT64_MAX || at > layout.lastNewline))
-                l.back() = '\n';
+            KeepLeadingBlanks(l);
             out += l;
         });
     }
@@ -1101,7 +1217,7 @@ private:
         m_buffer.resize(static_cast<std::size_t>(length));
         if (!m_source.Read(offset, m_buffer.size(), m_buffer.data()))
             return false;
-        out += ComponentText(m_buffer, offset, m_scan.layout, m_repair);
+        out += ComponentText(m_buffer, offset, m_repair);
         return true;
     }
 
@@ -1119,14 +1235,13 @@ private:
             m_limiter.Flush();
             return true;
         }
-        const LineLayout& layout = m_scan.layout;
         std::string block(kBlock, '\0');
         std::string lines;          // whole lines read, from linesOffset on
         std::uint64_t linesOffset = offset;
         std::size_t lineStart = 0;  // where in `lines` the unfinished line starts
         bool lineCut = false;
         auto flush = [&](std::size_t upTo) {
-            m_limiter.Add(ComponentText(std::string_view(lines).substr(0, upTo), linesOffset, layout, m_repair), out);
+            m_limiter.Add(ComponentText(std::string_view(lines).substr(0, upTo), linesOffset, m_repair), out);
             lines.erase(0, upTo);
             linesOffset += upTo;
             lineStart -= upTo;
@@ -1136,17 +1251,16 @@ private:
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, end - at));
             if (!m_source.Read(at, n, block.data()))
                 return false;
-            ForEachLine(std::string_view(block.data(), n), at, layout, [&](std::string_view piece, std::uint64_t pieceAt) {
-                const bool crOnly = layout.lastNewline == UINT64_MAX || pieceAt > layout.lastNewline;
-                const bool ends = piece.back() == (crOnly ? '\r' : '\n');
+            ForEachLine(std::string_view(block.data(), n), at, [&](std::string_view piece, std::uint64_t pieceAt) {
+                const bool ends = piece.back() == '\n';
                 if (lineCut) {
                     linesOffset = pieceAt + piece.size();  // the rest of a cut line is passed over
                 } else if (lines.size() - lineStart + piece.size() > limits::kReadLineBytes) {
                     // What is kept of an overlong line is read as a line of its own.
                     flush(lineStart);
                     lines.append(piece.substr(0, limits::kReadLineBytes - lines.size()));
-                    lines += crOnly ? '\r' : '\n';
-                    m_limiter.Add(ComponentText(lines, linesOffset, layout, m_repair), out);
+                    lines += '\n';
+                    m_limiter.Add(ComponentText(lines, linesOffset, m_repair), out);
                     lines.clear();
                     lineStart = 0;
                     lineCut = true;
@@ -1189,7 +1303,7 @@ private:
                     if (!Text(zone.offset, zone.length, text))
                         return false;
                 text += "END:VCALENDAR\r\n";
-                Component root(ParseText(text));
+                Component root(ParseText(m_scan.unfinished ? Repaired(text) : text));
                 std::vector<std::string> notes;
                 m_zones.LoadDefinitions(root.get(), &raw, &notes);
                 for (std::string& note : notes)
@@ -1234,9 +1348,17 @@ private:
         std::vector<std::uint32_t> taken;
         std::size_t cost = 0;
         for (std::uint32_t i : indexes) {
+            const ScannedEvent& e = m_scan.events[i];
             const std::size_t before = text.size();
-            if (!LimitedText(m_scan.events[i].offset, m_scan.events[i].length, text))
+            if (e.flags & ScannedEvent::kUnfinished) {
+                // Read with what it leaves open closed.
+                std::string event;
+                if (!LimitedText(e.offset, e.length, event))
+                    return false;
+                text += Repaired(event);
+            } else if (!LimitedText(e.offset, e.length, text)) {
                 return false;
+            }
             const std::size_t c = m_limiter.TakeCost();
             if (rest && !taken.empty() && cost + c > limits::kSeriesBytes) {
                 text.resize(before);
@@ -1503,8 +1625,7 @@ public:
                 m_at += m_filled;
             }
             any = true;
-            // A line longer than kLongestLine is cut there. A file with carriage returns alone
-            // for line ends is one line here, read whole as before up to that size.
+            // A line longer than kLongestLine is cut there.
             const char* from = m_buffer.data() + m_pos;
             const std::size_t room = kLongestLine - std::min<std::size_t>(kLongestLine, line.size());
             if (const void* lf = std::memchr(from, '\n', m_filled - m_pos)) {
@@ -1520,9 +1641,11 @@ public:
             return false;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        ++m_count;
         return true;
     }
     bool Failed() const { return m_failed; }
+    std::size_t Count() const { return m_count; }  // the lines handed out so far
 
 private:
     static constexpr std::size_t kLongestLine = limits::kWholeFileBytes;
@@ -1530,14 +1653,16 @@ private:
     const TextSource& m_source;
     std::uint64_t m_at;
     std::string m_buffer;
-    std::size_t m_pos = 0, m_filled = 0;
+    std::size_t m_pos = 0, m_filled = 0, m_count = 0;
     bool m_failed = false;
 };
 
-// Reads a vCalendar file a part of kVCalendarPart entries at a time. Its events are never
-// changed occurrences (libical's vCalendar reader knows no RECURRENCE-ID), so each is a series
-// of its own. A first pass gathers what each part needs of the whole file: the header, the
-// EXDATE lists, the number of entries and whether stray bytes are to be read as Windows-1252.
+// Reads a vCalendar file a calendar block at a time, and a large block a part of its entries at
+// a time, each with the header of its block. Its events are never changed occurrences (libical's
+// vCalendar reader knows no RECURRENCE-ID), so each is a series of its own. A first pass gathers
+// what the parts need of the whole file: the blocks' headers, the EXDATE lists, the number of
+// entries and whether stray bytes are to be read as Windows-1252. An entry that libical cannot
+// read costs that entry only, a header it cannot read the entries of its block.
 class VCalendarReader {
 public:
     VCalendarReader(const TextSource& source, const CalendarScan& scan, const AppointmentSink& sink, CalendarFile& result)
@@ -1555,98 +1680,61 @@ public:
     // False when the file could not be read.
     bool Read()
     {
-        std::size_t entries = 0, stray = 0, multibyte = 0;
-        std::map<std::string, std::vector<std::string>> exdates;
-        VCalendarSplitter first([&](std::string&& entry) {
-            ++entries;
-            if (ContainsNoCase(entry, "EXDATE"))
-                RawExdatesOf(entry, exdates);
-        });
-        EventLimiter firstLimiter(true);
-        first.Limit(&firstLimiter);
-        std::vector<std::string> cleanNotes;
-        const bool read = EachLine(&cleanNotes, [&](std::string& line) {
-            for (std::size_t i = 0; i < line.size();) {
-                const std::size_t len = Utf8SequenceAt(line, i);
-                stray += len == 0;
-                multibyte += len > 1;
-                i += std::max<std::size_t>(len, 1);
-            }
-            KeepLeadingBlanks(line);
-            first.Line(std::move(line));
-        });
-        if (!read)
+        if (!FirstPass())
             return false;
-        first.End();
-        for (std::string& note : cleanNotes)
-            m_result.warnings.push_back(std::move(note));
-        const bool repair = stray > 0;
-        std::string header = std::move(first.header);
-        if (repair) {
-            m_result.warnings.push_back(multibyte == 0 ? "the file is not UTF-8; it was read as Windows-1252"
-                                                       : "the file is UTF-8 but for " + std::to_string(stray)
-                                                             + " stray byte(s), which were read as Windows-1252");
-            header = AsUtf8(header);
-            for (auto& [uid, values] : exdates) {
-                for (std::string& v : values)
-                    v = AsUtf8(v);
-                m_context.rawExdates[AsUtf8(uid)] = std::move(values);
-            }
-        } else {
-            m_context.rawExdates = std::move(exdates);
-        }
-        const std::optional<VCalendarZone> zone = ReadVCalendarZone(header);
-        header = VCalendarHeader(header);
-
         m_zones.BeginFile();
+        std::uint32_t partBlock = 0;
         std::vector<std::string> part;
-        std::size_t partFirst = 0;
-        auto readPart = [&] {
-            std::vector<Component> calendars;
-            ParseVCalendarPart(header, part, partFirst, entries, zone, m_parseNotes, calendars);
-            partFirst += part.size();
-            part.clear();
-            m_anyCalendar |= !calendars.empty();
-            for (const Component& calendar : calendars)
-                Events(calendar.get());
-        };
-        // Parts of kVCalendarPart entries, fewer when their text, cut down to the limits, passes
-        // limits::kSeriesBytes.
-        EventLimiter limiter(true);
         std::size_t partCost = 0;
-        VCalendarSplitter second(
-            [&](std::string&& entry) {
-                for (std::string& note : limiter.TakeNotes())
-                    AddNote(m_phaseNotes, EntryName(entry) + note, m_result);
-                const std::size_t cost = limiter.TakeCost();
-                if (!part.empty() && partCost + cost > limits::kSeriesBytes) {
-                    readPart();
-                    partCost = 0;
-                }
-                partCost += cost;
-                part.push_back(std::move(entry));
-                if (part.size() == kVCalendarPart) {
-                    readPart();
-                    partCost = 0;
-                }
-            },
-            false);
+        auto readPart = [&] {
+            if (!part.empty())
+                ReadPart(partBlock, part);
+            part.clear();
+            partCost = 0;
+        };
+        // Parts of a block's entries as many as libical's parser takes with the block's header,
+        // fewer when their text, cut down to the limits, passes limits::kSeriesBytes.
+        EventLimiter limiter(true);
+        VCalendarSplitter second({{}, {}, [&](std::uint32_t block, std::size_t, std::string&& entry) {
+                                      for (std::string& note : limiter.TakeNotes())
+                                          AddNote(m_phaseNotes, EntryName(entry) + note, m_result);
+                                      const std::size_t cost = limiter.TakeCost();
+                                      if (!part.empty()
+                                          && (block != partBlock || part.size() >= PartSize(block)
+                                              || partCost + cost > limits::kSeriesBytes))
+                                          readPart();
+                                      partBlock = block;
+                                      partCost += cost;
+                                      part.push_back(std::move(entry));
+                                  },
+                                  {}});
         second.Limit(&limiter);
-        if (!EachLine(nullptr, [&](std::string& line) {
-                if (repair)
+        if (!EachLine(nullptr, [&](std::string& line, std::size_t number) {
+                if (m_repair)
                     line = AsUtf8(line);
                 KeepLeadingBlanks(line);
-                second.Line(std::move(line));
+                second.Line(std::move(line), number);
             }))
             return false;
         second.End();
-        if (!part.empty() || entries == 0)
-            readPart();
+        readPart();
 
         for (std::string& note : m_parseNotes)
             m_result.warnings.push_back(std::move(note));
+        BrokenBlockNotes();
+        if (m_entries == 0) {
+            // Nothing to read but the headers: whether any of them reads tells a calendar with
+            // no events from what is not vCalendar.
+            bool reads = false;
+            for (std::size_t h = 0; h < m_headers.size() && !reads; ++h)
+                reads = HeaderReads(h);
+            m_anyCalendar = reads;
+        }
         if (!m_anyCalendar) {
             m_result.error = "the file could not be read as vCalendar";
+            if (m_entries > 0)
+                m_result.error += m_entries == 1 ? ": libical could not read its entry"
+                                                 : ": libical could read none of its " + std::to_string(m_entries) + " entries";
             return true;
         }
         for (std::vector<std::string>* notes : {&m_phaseNotes, &m_mapped})
@@ -1656,26 +1744,192 @@ public:
     }
 
 private:
-    // Calls `f` with each line of the file as the vCalendar reader sees it, its values cleaned
-    // when the file names character sets or encodings.
-    bool EachLine(std::vector<std::string>* notes, const std::function<void(std::string&)>& f)
+    struct Block {
+        std::uint32_t header = 0;  // in m_headers
+        std::uint32_t line = 0;    // of its BEGIN:VCALENDAR (the outside block: of its first entry)
+        std::uint32_t entries = 0, failed = 0;
+    };
+    struct Header {
+        std::string text;  // as libical's parser is handed it
+        std::optional<VCalendarZone> zone;
+        std::size_t items = 0;
+        int reads = -1;  // whether libical's parser reads it; -1 not known yet
+    };
+
+    Block& BlockOf(std::uint32_t block) { return block == VCalendarSplitter::kOutside ? m_outside : m_blocks[block]; }
+
+    // The blocks, their headers and entries, the EXDATE lists and whether the file is UTF-8.
+    bool FirstPass()
+    {
+        std::size_t stray = 0, multibyte = 0;
+        std::map<std::string, std::vector<std::string>> exdates;
+        std::map<std::string, std::uint32_t> headerIndex;  // the headers as the file has them
+        std::vector<std::string> pending;                  // the header lines of the blocks open, innermost last
+        std::string outsideHeader;
+        auto intern = [&](std::string&& header) {
+            const auto [it, added] = headerIndex.try_emplace(std::move(header), static_cast<std::uint32_t>(headerIndex.size()));
+            return it->second;
+        };
+        VCalendarSplitter first({[&](std::uint32_t, std::size_t line) {
+                                     m_blocks.push_back({0, static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), 0, 0});
+                                     pending.emplace_back();
+                                 },
+                                 [&](std::uint32_t block, std::string&& line) {
+                                     // Lines go to the innermost block open; past limits::kWholeFileBytes
+                                     // the rest of a header is left out.
+                                     std::string& header = block == VCalendarSplitter::kOutside ? outsideHeader : pending.back();
+                                     if (header.size() < limits::kWholeFileBytes) {
+                                         header += line;
+                                         header += "\r\n";
+                                     }
+                                 },
+                                 [&](std::uint32_t block, std::size_t line, std::string&& entry) {
+                                     ++m_entries;
+                                     Block& b = BlockOf(block);
+                                     if (block == VCalendarSplitter::kOutside && b.entries == 0)
+                                         b.line = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
+                                     ++b.entries;
+                                     if (ContainsNoCase(entry, "EXDATE"))
+                                         RawExdatesOf(entry, exdates);
+                                 },
+                                 [&](std::uint32_t block) {
+                                     m_blocks[block].header = intern(std::move(pending.back()));
+                                     pending.pop_back();
+                                 }});
+        // Entries are cut down as in the second pass, so that one is never held whole.
+        EventLimiter firstLimiter(true);
+        first.Limit(&firstLimiter);
+        std::vector<std::string> cleanNotes;
+        const bool read = EachLine(&cleanNotes, [&](std::string& line, std::size_t number) {
+            for (std::size_t i = 0; i < line.size();) {
+                const std::size_t len = Utf8SequenceAt(line, i);
+                stray += len == 0;
+                multibyte += len > 1;
+                i += std::max<std::size_t>(len, 1);
+            }
+            KeepLeadingBlanks(line);
+            first.Line(std::move(line), number);
+        });
+        if (!read)
+            return false;
+        first.End();
+        m_outside.header = intern(std::move(outsideHeader));
+        for (std::string& note : cleanNotes)
+            m_result.warnings.push_back(std::move(note));
+        m_repair = stray > 0;
+        if (m_repair) {
+            m_result.warnings.push_back(multibyte == 0 ? "the file is not UTF-8; it was read as Windows-1252"
+                                                       : "the file is UTF-8 but for " + std::to_string(stray)
+                                                             + " stray byte(s), which were read as Windows-1252");
+            for (auto& [uid, values] : exdates) {
+                for (std::string& v : values)
+                    v = AsUtf8(v);
+                m_context.rawExdates[AsUtf8(uid)] = std::move(values);
+            }
+        } else {
+            m_context.rawExdates = std::move(exdates);
+        }
+        m_headers.resize(headerIndex.size());
+        for (auto& [raw, index] : headerIndex) {
+            const std::string header = m_repair ? AsUtf8(raw) : raw;
+            Header& h = m_headers[index];
+            h.zone = ReadVCalendarZone(header);
+            h.text = VCalendarHeader(header, index == m_outside.header && m_outside.entries > 0);
+            h.items = static_cast<std::size_t>(std::count(h.text.begin(), h.text.end(), '\n'));
+        }
+        return true;
+    }
+
+    // The entries of a block handed to libical's parser at a time, with the items of its header.
+    std::size_t PartSize(std::uint32_t block)
+    {
+        const std::size_t items = m_headers[BlockOf(block).header].items;
+        return items + 1 < kVCalendarItems ? kVCalendarItems - items : 1;
+    }
+
+    bool HeaderReads(std::size_t index)
+    {
+        Header& h = m_headers[index];
+        if (h.reads < 0)
+            h.reads = VCalendarHeaderReads(h.text) ? 1 : 0;
+        return h.reads == 1;
+    }
+
+    void ReadPart(std::uint32_t block, const std::vector<std::string>& entries)
+    {
+        Block& b = BlockOf(block);
+        if (!HeaderReads(b.header)) {
+            b.failed += static_cast<std::uint32_t>(entries.size());
+            return;
+        }
+        const Header& h = m_headers[b.header];
+        std::vector<Component> calendars;
+        bool repaired = false;
+        std::size_t failed = 0;
+        ParseVCalendarEntries(h.text, entries, 0, entries.size(), h.zone, repaired, failed, calendars);
+        b.failed += static_cast<std::uint32_t>(failed);
+        if (repaired && !m_repairNoted) {
+            m_parseNotes.push_back("the file had unfinished entries; they were closed where they broke off");
+            m_repairNoted = true;
+        }
+        m_anyCalendar |= !calendars.empty();
+        for (const Component& calendar : calendars)
+            Events(calendar.get());
+    }
+
+    // What could not be read, a note for each block (the first few) that lost entries.
+    void BrokenBlockNotes()
+    {
+        constexpr std::size_t kNamed = 10;
+        std::size_t named = 0, moreBlocks = 0, moreEntries = 0;
+        auto note = [&](const Block& b, bool outside) {
+            if (b.failed == 0)
+                return;
+            if (named == kNamed) {
+                ++moreBlocks;
+                moreEntries += b.failed;
+                return;
+            }
+            ++named;
+            const std::string where = outside ? "outside any calendar block (from line " + std::to_string(b.line) + ")"
+                                              : "of the calendar block on line " + std::to_string(b.line);
+            const std::string why = b.failed == 1 ? " was skipped: libical could not read it as vCalendar"
+                                                  : " were skipped: libical could not read them as vCalendar";
+            if (b.failed == b.entries)
+                m_result.warnings.push_back((b.entries == 1 ? "the entry " : "all " + std::to_string(b.entries) + " entries ") + where + why);
+            else
+                m_result.warnings.push_back(std::to_string(b.failed) + " of the " + std::to_string(b.entries) + " entries " + where + why);
+        };
+        for (const Block& b : m_blocks)
+            note(b, false);
+        note(m_outside, true);
+        if (moreBlocks)
+            m_result.warnings.push_back(std::to_string(moreEntries) + " entries of " + std::to_string(moreBlocks)
+                                        + " further calendar blocks were skipped too");
+    }
+
+    // Calls `f` with each line of the file as the vCalendar reader sees it, and the number of the
+    // file's line it comes from, its values cleaned when the file names character sets or
+    // encodings.
+    bool EachLine(std::vector<std::string>* notes, const std::function<void(std::string&, std::size_t)>& f)
     {
         SourceLines lines(m_source, m_scan.layout.begin);
         if (!m_scan.hasCharset && !m_scan.hasQuotedPrintable && !m_scan.hasBase64) {
             std::string line;
             while (lines.Next(line))
-                f(line);
+                f(line, lines.Count());
             return !lines.Failed();
         }
         std::vector<std::string> ignored;
         LineFeed feed([&](std::string& line) { return lines.Next(line); });
         std::string cleaned;
         while (feed.More()) {
+            const std::size_t number = lines.Count();  // of the line ahead, the next one cleaned
             cleaned.clear();
             CleanNextLine(feed, cleaned, notes ? *notes : ignored);
             ignored.clear();
             for (std::string& line : Lines(cleaned))
-                f(line);
+                f(line, number);
         }
         return !lines.Failed();
     }
@@ -1701,8 +1955,8 @@ private:
         if (icalproperty* method = icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY)) {
             const icalproperty_method m = icalproperty_get_method(method);
             if (m == ICAL_METHOD_CANCEL || m == ICAL_METHOD_REPLY || m == ICAL_METHOD_COUNTER) {
-                m_phaseNotes.push_back(std::string("a ") + icalproperty_method_to_string(m)
-                                       + " message about an event, not an event, was skipped");
+                AddNote(m_phaseNotes, std::string("a ") + icalproperty_method_to_string(m)
+                                          + " message about an event, not an event, was skipped", m_result);
                 return;
             }
         }
@@ -1731,6 +1985,11 @@ private:
     CalendarFile& m_result;
     ZoneResolver& m_zones;
     MappingContext m_context;
+    std::vector<Block> m_blocks;
+    Block m_outside;  // the lines outside any block
+    std::vector<Header> m_headers;
+    std::size_t m_entries = 0;
+    bool m_repair = false, m_repairNoted = false;
     bool m_anyCalendar = false;
     std::unordered_set<std::string> m_masters;  // UIDs of the events read so far
     std::vector<std::string> m_parseNotes, m_phaseNotes, m_mapped;
@@ -1812,12 +2071,54 @@ TempFile RepairedCopy(const TextSource& source, std::uint64_t begin)
     return file;
 }
 
-// Reads a calendar from `source`: a series at a time where the scan allows it, else whole, the
-// text got from `whole`.
-CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
-                        const std::function<CalendarFile()>& whole)
+// The text of `source` as UTF-8 with every line ending in CRLF, written to a temporary file;
+// nullptr when it cannot be read or written.
+TempFile NormalisedCopy(const TextSource& source, const TextShape& shape, std::vector<std::string>& notes)
 {
-    Initialise();
+    TempFile file(std::tmpfile());
+    if (!file)
+        return nullptr;
+    const bool utf16 = shape.encoding != TextShape::Encoding::Utf8;
+    Utf16Decoder decoder(shape.encoding == TextShape::Encoding::Utf16BigEndian);
+    LineEnds ends;
+    std::string in(1u << 20, '\0'), decoded, out;
+    auto write = [&](std::string_view text) {
+        out.clear();
+        ends.Feed(text, out);
+        return std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
+    };
+    for (std::uint64_t at = utf16 ? 2 : 0; at < source.Size();) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), source.Size() - at));
+        if (!source.Read(at, n, in.data()))
+            return nullptr;
+        at += n;
+        if (utf16) {
+            decoded.clear();
+            decoder.Feed(std::string_view(in.data(), n), decoded);
+            if (!write(decoded))
+                return nullptr;
+        } else if (!write(std::string_view(in.data(), n))) {
+            return nullptr;
+        }
+    }
+    decoded.clear();
+    decoder.Finish(decoded);
+    out.clear();
+    ends.Feed(decoded, out);
+    ends.Finish(out);
+    if (std::fwrite(out.data(), 1, out.size(), file.get()) != out.size() || std::fflush(file.get()) != 0)
+        return nullptr;
+    if (decoder.Broken())
+        notes.push_back("the file is UTF-16 but for " + std::to_string(decoder.Broken())
+                        + " broken character(s), which were read as U+FFFD");
+    return file;
+}
+
+// Reads a calendar from `source`: a series at a time where the scan allows it, else whole, the
+// text got from `whole`. Its lines end in LF or CRLF and it is not UTF-16.
+CalendarFile ReadText(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                      const std::function<CalendarFile()>& whole)
+{
     CalendarScan scan = ScanCalendar(source);
     CalendarFile result;
     if (scan.readError) {
@@ -1840,6 +2141,10 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
     if (vcalendar && (scan.hasTzid || scan.hasVTimezone || scan.hasRrule)) {
         vcalendar = false;
         result.warnings.push_back("the file says it is vCalendar 1.0 but is written in iCalendar 2.0; it was read as iCalendar");
+    }
+    if (vcalendar && scan.tooLarge) {
+        result.error = MemoryBudgetReason("it holds more than " + std::to_string(limits::kFileEvents) + " events or calendar blocks");
+        return result;
     }
     if (vcalendar) {
         VCalendarReader reader(source, scan, sink, result);
@@ -1887,7 +2192,9 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
                                               + " MB and can only be read whole, as its structure is broken");
             return result;
         }
-        return whole();
+        CalendarFile read = whole();
+        read.warnings.insert(read.warnings.begin(), result.warnings.begin(), result.warnings.end());
+        return read;
     }
     if (scan.strayBytes > 0) {
         if (scan.multibyteCharacters == 0)
@@ -1896,7 +2203,7 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
             result.warnings.push_back("the file is UTF-8 but for " + std::to_string(scan.strayBytes)
                                       + " stray byte(s), which were read as Windows-1252");
     }
-    if (repaired)
+    if (repaired || structure->unfinished)
         result.warnings.push_back("the file had unfinished entries; they were closed where they broke off");
     SeriesReader reader(*text, *structure, scan, sink, result);
     if (!reader.Read()) {
@@ -1905,6 +2212,54 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
     }
     if (result.imported == 0)
         NothingImported(result);
+    return result;
+}
+
+// Reads a calendar from `source`, UTF-16 or with lines ended otherwise than in LF or CRLF read
+// from a copy as UTF-8 with CRLF ends; else as ReadText does.
+CalendarFile ReadShaped(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                        const std::function<CalendarFile()>& whole)
+{
+    const TextShape shape = ShapeOf(source);
+    CalendarFile result;
+    if (shape.readError) {
+        result.error = "the file cannot be read";
+        return result;
+    }
+    if (shape.AsItStands())
+        return ReadText(source, formatHint, sink, whole);
+    std::vector<std::string> notes;
+    errno = 0;
+    const TempFile copy = NormalisedCopy(source, shape, notes);
+    if (!copy) {
+        result.error = errno ? Reason("the file's text could not be prepared for reading")
+                             : "the file's text could not be prepared for reading";
+        return result;
+    }
+    std::fseek(copy.get(), 0, SEEK_END);
+    const FileSource normalised(fileno(copy.get()), static_cast<std::uint64_t>(std::ftell(copy.get())));
+    result = ReadText(normalised, formatHint, sink, [&] {
+        std::string text(static_cast<std::size_t>(normalised.Size()), '\0');
+        if (!normalised.Read(0, text.size(), text.data())) {
+            CalendarFile failed;
+            failed.error = Reason("the file cannot be read");
+            return failed;
+        }
+        return ReadWholeText(text, sink);
+    });
+    result.warnings.insert(result.warnings.begin(), notes.begin(), notes.end());
+    return result;
+}
+
+// Reads a calendar from `source`, what libical writes to standard error meanwhile among its notes.
+CalendarFile ReadSource(const TextSource& source, int formatHint, const AppointmentSink& sink,
+                        const std::function<CalendarFile()>& whole)
+{
+    Initialise();
+    LibraryMessages messages;
+    CalendarFile result = ReadShaped(source, formatHint, sink, whole);
+    for (std::string& note : messages.Notes())
+        result.warnings.push_back(std::move(note));
     return result;
 }
 
@@ -1940,7 +2295,7 @@ CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const App
                 failed.error = Reason("the file cannot be read");
                 return failed;
             }
-            return ReadWholeText(text, formatHint, sink);
+            return ReadWholeText(text, sink);
         });
         CountNotesLeftOut(result);
     } catch (const std::bad_alloc&) {
@@ -1958,7 +2313,7 @@ CalendarFile ReadCalendarText(const std::string& text, int formatHint, const std
 {
     (void)name;
     try {
-        CalendarFile result = ReadSource(MemorySource(text), formatHint, sink, [&] { return ReadWholeText(text, formatHint, sink); });
+        CalendarFile result = ReadSource(MemorySource(text), formatHint, sink, [&] { return ReadWholeText(text, sink); });
         CountNotesLeftOut(result);
         return result;
     } catch (const std::bad_alloc&) {

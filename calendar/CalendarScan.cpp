@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <strings.h>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace cal {
@@ -106,7 +107,8 @@ public:
     LineReader(const TextSource& source, const LineLayout& layout)
         : m_source(source)
         , m_layout(layout)
-        , m_buffer(1u << 20, '\0')
+        // A small file gets a buffer its size: zeroing a megabyte would cost more than reading it.
+        , m_buffer(static_cast<std::size_t>(std::clamp<std::uint64_t>(layout.end - layout.begin, 4096, 1u << 20)), '\0')
         , m_bufferOffset(layout.begin)
         , m_readAt(layout.begin)
     {
@@ -121,11 +123,9 @@ public:
         offset = m_bufferOffset + m_start;
         if (offset >= m_layout.end || m_error)
             return false;
-        const bool crOnly = m_layout.lastNewline == UINT64_MAX || offset > m_layout.lastNewline;
-        const char end = crOnly ? '\r' : '\n';
         std::size_t searched = m_start;
         for (;;) {
-            if (const void* hit = std::memchr(m_buffer.data() + searched, end, m_filled - searched)) {
+            if (const void* hit = std::memchr(m_buffer.data() + searched, '\n', m_filled - searched)) {
                 const std::size_t stop = static_cast<const char*>(hit) - m_buffer.data() + 1;
                 line = std::string_view(m_buffer.data() + m_start, stop - m_start);
                 m_start = stop;
@@ -181,36 +181,17 @@ private:
     bool m_error = false;
 };
 
-// The offset of the last LF of the source, read backwards from its end.
-std::uint64_t LastNewline(const TextSource& source, std::uint64_t begin, bool& error)
-{
-    std::string block(1u << 16, '\0');
-    std::uint64_t end = source.Size();
-    while (end > begin) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), end - begin));
-        if (!source.Read(end - n, n, block.data())) {
-            error = true;
-            return UINT64_MAX;
-        }
-        if (const void* hit = memrchr(block.data(), '\n', n))
-            return end - n + static_cast<std::uint64_t>(static_cast<const char*>(hit) - block.data());
-        end -= n;
-    }
-    return UINT64_MAX;
-}
-
 class Scanner {
 public:
-    Scanner(const TextSource& source, CalendarScan& scan)
-        : m_source(source)
-        , m_scan(scan)
+    explicit Scanner(CalendarScan& scan)
+        : m_scan(scan)
     {
     }
 
     // `continued`: the line is a further piece of one longer than the reader hands out at once.
     void Line(std::string_view line, std::uint64_t offset, bool continued)
     {
-        Checks(line, offset, continued);
+        Checks(line, continued);
         if (continued) {
             // Only the start of a line matters to the structure; a long value is not kept.
             if (m_store && m_text.size() < kStoredLine)
@@ -231,13 +212,9 @@ public:
     void End()
     {
         Finish(m_scan.layout.end);
-        if (m_level > 0 && m_rootIsCalendar) {
-            // A calendar block left open: the parser drops it with what it holds.
-            const auto open = static_cast<std::uint32_t>(m_scan.calendars.size() - 1);
-            while (!m_scan.events.empty() && m_scan.events.back().calendar == open)
-                m_scan.events.pop_back();
-            m_scan.calendars.pop_back();
-        }
+        // What the file leaves open ends with it.
+        if (!m_open.empty())
+            CloseAbove(0, m_scan.layout.end);
         for (const ScannedCalendar& calendar : m_scan.calendars) {
             m_scan.todos += calendar.todos;
             m_scan.journals += calendar.journals;
@@ -247,8 +224,16 @@ public:
     }
 
 private:
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+    struct Open {
+        std::string name;  // upper case
+        icalcomponent_kind kind;
+        std::uint64_t offset;
+        std::uint32_t calendar;  // a calendar's index in m_scan.calendars, kNone for other components
+    };
+
     // What the reader's checks of the whole text ask; none of the words looked for holds a line end.
-    void Checks(std::string_view line, std::uint64_t offset, bool continued)
+    void Checks(std::string_view line, bool continued)
     {
         if (m_scan.blank && line.find_first_not_of(" \t\r\n") != std::string_view::npos)
             m_scan.blank = false;
@@ -271,23 +256,16 @@ private:
                 m_scan.hasTzid |= StartsNoCase(line.substr(at + 1), "TZID=");
                 m_scan.hasCharset |= StartsNoCase(line.substr(at + 1), "CHARSET=");
             }
+        // Also "QP", which libical's vCalendar parser takes for quoted-printable; a line that merely
+        // mentions it is cleaned for nothing.
         if (!m_scan.hasQuotedPrintable)
-            m_scan.hasQuotedPrintable = ContainsNoCase(line, "QUOTED-PRINTABLE");
+            m_scan.hasQuotedPrintable = ContainsNoCase(line, "QUOTED-PRINTABLE") || ContainsNoCase(line, ";QP")
+                                        || ContainsNoCase(line, "=QP");
         if (!m_scan.hasBase64)
             m_scan.hasBase64 = ContainsNoCase(line, "BASE64");
-        // The file's VERSION before its first entry, read from the first 40 characters of each
-        // line that follows an LF.
-        const bool followsNewline = offset == m_scan.layout.begin
-                                    || (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline + 1);
-        if (!m_versionDone && followsNewline && !continued) {
-            std::string head;
-            if (m_scan.layout.lastNewline != UINT64_MAX && offset <= m_scan.layout.lastNewline) {
-                head = std::string(line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n'))));
-            } else {
-                head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(40, m_scan.layout.end - offset)));
-                if (!m_source.Read(offset, head.size(), head.data()))
-                    head.clear();
-            }
+        // The file's VERSION before its first entry, read from the first 40 characters of each line.
+        if (!m_versionDone && !continued) {
+            const std::string_view head = line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n')));
             if (StartsNoCase(head, "VERSION:")) {
                 m_scan.versionSays = head.find("1.0") != std::string::npos ? 1 : 0;
                 m_versionDone = true;
@@ -351,15 +329,22 @@ private:
             return Name::Begin;
         if (EqualNoCase(name, "END"))
             return Name::End;
-        if (m_level == 1 && m_rootIsCalendar && EqualNoCase(name, "METHOD"))
+        if (!m_open.empty() && m_open.back().calendar != kNone && EqualNoCase(name, "METHOD"))
             return Name::Method;
-        if (m_level == 2 && m_inEvent) {
+        if (InEvent()) {
             if (EqualNoCase(name, "UID"))
                 return Name::Uid;
             if (EqualNoCase(name, "RECURRENCE-ID"))
                 return Name::RecurrenceId;
         }
         return Name::Other;
+    }
+
+    // Whether the innermost open component is an event of a calendar (its own properties are read).
+    bool InEvent() const
+    {
+        const std::size_t n = m_open.size();
+        return n >= 2 && m_open[n - 2].calendar != kNone && m_open[n - 1].kind == ICAL_VEVENT_COMPONENT;
     }
 
     void StartLine(std::string_view content, std::uint64_t offset)
@@ -389,39 +374,65 @@ private:
         const std::string_view value = text.substr(sep + 1);
         switch (NameOf(text.substr(0, sep))) {
         case Name::Begin: {
-            const icalcomponent_kind kind = icalcomponent_string_to_kind(std::string(value).c_str());
-            ++m_level;
-            if (m_level == 1) {
-                m_rootIsCalendar = kind == ICAL_VCALENDAR_COMPONENT;
-                if (!m_rootIsCalendar)
+            std::string name(TrimEnd(value));
+            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+            const icalcomponent_kind kind = icalcomponent_string_to_kind(name.c_str());
+            if (kind == ICAL_VCALENDAR_COMPONENT) {
+                // A calendar stands at the top or inside another calendar; what else is open
+                // inside that one ends before it.
+                std::size_t keep = m_open.size();
+                while (keep > 0 && m_open[keep - 1].calendar == kNone)
+                    --keep;
+                if (keep < m_open.size())
+                    CloseAbove(keep, m_lineOffset);
+                if (m_scan.calendars.size() >= limits::kFileEvents) {
+                    // More calendar blocks than the index may hold: read whole, which the size
+                    // of such a file refuses.
+                    m_scan.tooLarge = true;
                     m_scan.wellFormed = false;
-                else if (m_scan.calendars.size() < limits::kFileEvents)
-                    m_scan.calendars.push_back({m_lineOffset, {}, {}});
-                else
-                    m_scan.tooLarge = true, m_scan.wellFormed = false;
-            } else if (m_level == 2 && m_rootIsCalendar) {
-                m_childKind = kind;
-                m_childOffset = m_lineOffset;
-                m_inEvent = kind == ICAL_VEVENT_COMPONENT;
+                    Push(std::move(name), kind, kNone);
+                    break;
+                }
+                m_scan.calendars.push_back({m_lineOffset, {}, {}});
+                Push(std::move(name), kind, static_cast<std::uint32_t>(m_scan.calendars.size() - 1));
+                break;
+            }
+            // An event (a task, a journal entry) while one is open: the open one was left
+            // unfinished and ends here.
+            if (!m_open.empty() && m_open.back().name == name
+                && (kind == ICAL_VEVENT_COMPONENT || kind == ICAL_VTODO_COMPONENT || kind == ICAL_VJOURNAL_COMPONENT))
+                CloseAbove(m_open.size() - 1, m_lineOffset);
+            if (m_open.empty())
+                m_scan.wellFormed = false;  // a component other than a calendar at the top
+            Push(std::move(name), kind, kNone);
+            if (InEvent()) {
                 m_uidLines.clear();
                 m_uidClean = false;
                 m_override = false;
             }
             break;
         }
-        case Name::End:
-            if (--m_level < 0) {
-                m_level = 0;  // an END before any BEGIN: the parser passes over it
-            } else if (m_level == 1 && m_rootIsCalendar) {
-                ChildEnds(end);
-            } else if (m_level == 0) {
-                ++m_scan.rootsCompleted;
-            }
+        case Name::End: {
+            // The innermost open component of that name ends, and what is open inside it with
+            // it; an END that names none open is passed over.
+            std::string name(TrimEnd(value));
+            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+            const auto open = m_openNames.find(name);
+            if (open == m_openNames.end())
+                break;
+            std::size_t at = m_open.size();
+            while (m_open[at - 1].name != name)
+                --at;
+            if (at < m_open.size())
+                CloseAbove(at, m_lineOffset);
+            Close(end, false);
             break;
+        }
         case Name::Method:
             // Only the first METHOD counts; a few are kept for the parser to pick it.
-            if (std::count(m_scan.calendars.back().methods.begin(), m_scan.calendars.back().methods.end(), '\n') < 8)
-                m_scan.calendars.back().methods.append(text).append("\r\n");
+            if (std::string& methods = m_scan.calendars[m_open.back().calendar].methods;
+                std::count(methods.begin(), methods.end(), '\n') < 8)
+                methods.append(text).append("\r\n");
             break;
         case Name::Uid:
             if (m_uidLines.empty())
@@ -450,13 +461,42 @@ private:
         return true;
     }
 
-    void ChildEnds(std::uint64_t end)
+    void Push(std::string name, icalcomponent_kind kind, std::uint32_t calendar)
     {
-        const std::uint64_t length = end - m_childOffset;
-        ScannedCalendar& calendar = m_scan.calendars.back();
-        switch (m_childKind) {
+        ++m_openNames[name];
+        m_open.push_back({std::move(name), kind, m_lineOffset, calendar});
+    }
+
+    // Closes the components open above the first `keep`, unfinished, where the text `end`s.
+    void CloseAbove(std::size_t keep, std::uint64_t end)
+    {
+        while (m_open.size() > keep)
+            Close(end, true);
+    }
+
+    // Closes the innermost open component, its text ending before `end`.
+    void Close(std::uint64_t end, bool unfinished)
+    {
+        const Open& open = m_open.back();
+        m_scan.unfinished |= unfinished;
+        if (m_open.size() == 1 && open.calendar != kNone && !unfinished)
+            ++m_scan.rootsCompleted;
+        if (m_open.size() >= 2 && m_open[m_open.size() - 2].calendar != kNone)
+            ChildEnds(m_open[m_open.size() - 2].calendar, open, end, unfinished);
+        const auto named = m_openNames.find(open.name);
+        if (--named->second == 0)
+            m_openNames.erase(named);
+        m_open.pop_back();
+    }
+
+    // A component of calendar `index` ends.
+    void ChildEnds(std::uint32_t index, const Open& child, std::uint64_t end, bool unfinished)
+    {
+        ScannedCalendar& calendar = m_scan.calendars[index];
+        const std::uint64_t length = end - child.offset;
+        switch (child.kind) {
         case ICAL_VEVENT_COMPONENT: {
-            if (length >= UINT32_MAX || m_scan.calendars.size() >= UINT32_MAX || m_scan.events.size() >= UINT32_MAX - 1) {
+            if (length >= UINT32_MAX || m_scan.events.size() >= UINT32_MAX - 1) {
                 m_scan.wellFormed = false;  // far past any calendar: read whole
                 break;
             }
@@ -465,11 +505,11 @@ private:
                 break;
             }
             ScannedEvent e;
-            e.offset = m_childOffset;
+            e.offset = child.offset;
             e.length = static_cast<std::uint32_t>(length);
-            e.calendar = static_cast<std::uint32_t>(m_scan.calendars.size() - 1);
+            e.calendar = index;
             e.uidHash = UidHash();
-            e.flags = m_override ? ScannedEvent::kOverride : 0;
+            e.flags = static_cast<std::uint8_t>((m_override ? ScannedEvent::kOverride : 0) | (unfinished ? ScannedEvent::kUnfinished : 0));
             m_scan.events.push_back(e);
             break;
         }
@@ -479,7 +519,7 @@ private:
             if (m_zoneCount < limits::kZones && m_zoneBytes + length <= limits::kZoneBytes) {
                 ++m_zoneCount;
                 m_zoneBytes += length;
-                calendar.zones.push_back({m_childOffset, length});
+                calendar.zones.push_back({child.offset, length});
             } else {
                 ++m_scan.zonesLeftOut;
             }
@@ -493,7 +533,6 @@ private:
         default:
             break;
         }
-        m_inEvent = false;
     }
 
     // The hash of the event's UID as libical reads it; 0 when it has none.
@@ -525,7 +564,6 @@ private:
 
     static constexpr std::size_t kStoredLine = 1u << 16;
 
-    const TextSource& m_source;
     CalendarScan& m_scan;
     bool m_any = false;
     bool m_inZone = false;
@@ -539,17 +577,55 @@ private:
     std::string m_text;
     std::uint64_t m_lineOffset = 0;
 
-    int m_level = 0;
-    bool m_rootIsCalendar = false;
-    icalcomponent_kind m_childKind = ICAL_NO_COMPONENT;
-    std::uint64_t m_childOffset = 0;
-    bool m_inEvent = false;
+    std::vector<Open> m_open;  // the components open, innermost last
+    std::unordered_map<std::string, std::uint32_t> m_openNames;  // how many are open of each name
     std::string m_uidLines;
     bool m_uidClean = false;
     bool m_override = false;
 };
 
 }  // namespace
+
+TextShape ShapeOf(const TextSource& source)
+{
+    TextShape shape;
+    const std::uint64_t size = source.Size();
+    unsigned char bom[2] = {};
+    if (size >= 2 && source.Read(0, 2, reinterpret_cast<char*>(bom))) {
+        if (bom[0] == 0xFF && bom[1] == 0xFE)
+            shape.encoding = TextShape::Encoding::Utf16LittleEndian;
+        else if (bom[0] == 0xFE && bom[1] == 0xFF)
+            shape.encoding = TextShape::Encoding::Utf16BigEndian;
+        if (shape.encoding != TextShape::Encoding::Utf8)
+            return shape;
+    }
+    std::string block(1u << 20, '\0');
+    bool crBefore = false;  // the previous block ended in a carriage return
+    for (std::uint64_t at = 0; at < size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at));
+        if (!source.Read(at, n, block.data())) {
+            shape.readError = true;
+            return shape;
+        }
+        if (crBefore && block[0] != '\n') {
+            shape.otherLineEnds = true;
+            return shape;
+        }
+        for (const char* cr = static_cast<const char*>(std::memchr(block.data(), '\r', n)); cr;
+             cr = static_cast<const char*>(std::memchr(cr + 1, '\r', block.data() + n - cr - 1))) {
+            if (cr + 1 == block.data() + n)
+                break;
+            if (cr[1] != '\n') {
+                shape.otherLineEnds = true;
+                return shape;
+            }
+        }
+        crBefore = block[n - 1] == '\r';
+        at += n;
+    }
+    shape.otherLineEnds = crBefore;
+    return shape;
+}
 
 CalendarScan ScanCalendar(const TextSource& source)
 {
@@ -558,13 +634,7 @@ CalendarScan ScanCalendar(const TextSource& source)
     char bom[3] = {};
     if (scan.layout.end >= 3 && source.Read(0, 3, bom) && std::memcmp(bom, "\xEF\xBB\xBF", 3) == 0)
         scan.layout.begin = 3;
-    bool error = false;
-    scan.layout.lastNewline = LastNewline(source, scan.layout.begin, error);
-    if (error) {
-        scan.readError = true;
-        return scan;
-    }
-    Scanner scanner(source, scan);
+    Scanner scanner(scan);
     LineReader reader(source, scan.layout);
     std::string_view line;
     std::uint64_t offset = 0;

@@ -43,23 +43,32 @@ private:
     std::uint64_t m_size;
 };
 
-// How the file's lines end, as the parser is handed them: up to the last LF, lines end at LF;
-// past it, at a carriage return alone.
+// What must be done to a file's bytes before they are scanned: UTF-16 decoded, and lines that end
+// otherwise than in LF or CRLF given CRLF ends.
+struct TextShape {
+    enum class Encoding { Utf8, Utf16LittleEndian, Utf16BigEndian } encoding = Encoding::Utf8;
+    bool otherLineEnds = false;  // a carriage return not followed by LF
+    bool readError = false;
+    bool AsItStands() const { return encoding == Encoding::Utf8 && !otherLineEnds; }
+};
+
+// Looks at the byte order mark and at every carriage return of `source`.
+TextShape ShapeOf(const TextSource& source);
+
+// Where the file's text stands; the scanned text's lines end in LF or CRLF (see TextShape).
 struct LineLayout {
-    std::uint64_t begin = 0;                     // after a byte order mark
-    std::uint64_t end = 0;                       // the file's size
-    std::uint64_t lastNewline = UINT64_MAX;      // offset of the last LF, UINT64_MAX when none
+    std::uint64_t begin = 0;  // after a byte order mark
+    std::uint64_t end = 0;    // the file's size
 };
 
 // Calls `line(bytes, offset)` for each line of `bytes` (which start at `offset` of the file, at a
 // line start), each with its line end.
 template <typename F>
-void ForEachLine(std::string_view bytes, std::uint64_t offset, const LineLayout& layout, F&& line)
+void ForEachLine(std::string_view bytes, std::uint64_t offset, F&& line)
 {
     std::size_t at = 0;
     while (at < bytes.size()) {
-        const bool crOnly = layout.lastNewline == UINT64_MAX || offset + at > layout.lastNewline;
-        std::size_t end = bytes.find(crOnly ? '\r' : '\n', at);
+        std::size_t end = bytes.find('\n', at);
         end = end == std::string_view::npos ? bytes.size() : end + 1;
         line(bytes.substr(at, end - at), offset + at);
         at = end;
@@ -78,6 +87,7 @@ struct ScannedEvent {
     static constexpr std::uint8_t kDone = 2;
     static constexpr std::uint8_t kLaterMaster = 4;  // a further event without RECURRENCE-ID
     static constexpr std::uint8_t kSkipped = 8;     // in a calendar block whose events are skipped
+    static constexpr std::uint8_t kUnfinished = 16;  // its END is missing: read with what is open closed
 };
 
 struct ScannedRange {
@@ -106,9 +116,12 @@ struct CalendarScan {
     std::size_t strayBytes = 0, multibyteCharacters = 0;
 
     // The file's structure. It can be read a series at a time when every top-level component is
-    // a VCALENDAR. One the file leaves open is dropped, as the parser drops it.
+    // a VCALENDAR. Calendars may stand inside calendars; each holds the events directly inside it.
+    // An END closes the innermost open component of its name and what is open inside it; a
+    // calendar closes what else is open in the calendar it stands in; the file's end closes all.
     bool wellFormed = true;
-    int rootsCompleted = 0;  // none: the parser reads nothing, and the file is read repaired
+    bool unfinished = false;  // some component was closed so
+    int rootsCompleted = 0;   // top-level calendars ended by their own END
     std::vector<ScannedCalendar> calendars;
     std::vector<ScannedEvent> events;
     int todos = 0, journals = 0;

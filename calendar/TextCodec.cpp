@@ -106,4 +106,144 @@ std::string AsUtf8(const std::string& text)
     return RepairUtf8(text, &repaired, &multibyte);
 }
 
+namespace {
+
+void AppendUtf8(std::uint32_t cp, std::string& out)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+constexpr std::uint32_t kReplacement = 0xFFFD;
+
+}  // namespace
+
+void Utf16Decoder::Feed(std::string_view bytes, std::string& out)
+{
+    std::size_t i = 0;
+    if (m_oddByte >= 0 && !bytes.empty()) {
+        const auto first = static_cast<unsigned char>(m_oddByte), second = static_cast<unsigned char>(bytes[0]);
+        m_oddByte = -1;
+        Unit(static_cast<char16_t>(m_bigEndian ? first << 8 | second : second << 8 | first), out);
+        i = 1;
+    }
+    for (; i + 1 < bytes.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        Unit(static_cast<char16_t>(m_bigEndian ? a << 8 | b : b << 8 | a), out);
+    }
+    if (i < bytes.size())
+        m_oddByte = static_cast<unsigned char>(bytes[i]);
+}
+
+void Utf16Decoder::Unit(char16_t unit, std::string& out)
+{
+    if (m_high) {
+        if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            AppendUtf8(0x10000 + ((static_cast<std::uint32_t>(m_high) - 0xD800) << 10) + (unit - 0xDC00u), out);
+            m_high = 0;
+            return;
+        }
+        AppendUtf8(kReplacement, out);
+        ++m_broken;
+        m_high = 0;
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        m_high = unit;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        AppendUtf8(kReplacement, out);
+        ++m_broken;
+    } else {
+        AppendUtf8(unit, out);
+    }
+}
+
+void Utf16Decoder::Finish(std::string& out)
+{
+    if (m_high || m_oddByte >= 0) {
+        AppendUtf8(kReplacement, out);
+        ++m_broken;
+    }
+    m_high = 0;
+    m_oddByte = -1;
+}
+
+void LineEnds::Feed(std::string_view text, std::string& out)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        if (m_seen == Seen::Nothing) {
+            // The run up to the next line end is copied as it stands.
+            std::size_t stop = i;
+            while (stop < text.size() && text[stop] != '\r' && text[stop] != '\n')
+                ++stop;
+            out.append(text, i, stop - i);
+            i = stop;
+            if (i == text.size())
+                break;
+        }
+        Put(text[i++], out);
+    }
+}
+
+void LineEnds::Put(char c, std::string& out)
+{
+    switch (m_seen) {
+    case Seen::Nothing:
+        if (c == '\r')
+            m_seen = Seen::Cr;
+        else if (c == '\n')
+            m_seen = Seen::Lf;
+        else
+            out += c;
+        return;
+    case Seen::Cr:
+        if (c == '\n') {
+            out += "\r\n";
+            m_seen = Seen::Nothing;
+        } else if (c == '\r') {
+            m_seen = Seen::CrCr;
+        } else {
+            out += "\r\n";
+            m_seen = Seen::Nothing;
+            Put(c, out);
+        }
+        return;
+    case Seen::CrCr:
+        // CR CR LF is one line end; CR CR and anything else, a line ended by a CR alone and a CR
+        // that may start another such.
+        out += "\r\n";
+        m_seen = c == '\n' ? Seen::Nothing : Seen::Cr;
+        if (c != '\n')
+            Put(c, out);
+        return;
+    case Seen::Lf:
+        out += "\r\n";
+        m_seen = Seen::Nothing;
+        if (c != '\r')
+            Put(c, out);
+        return;
+    }
+}
+
+void LineEnds::Finish(std::string& out)
+{
+    if (m_seen == Seen::CrCr)
+        out += "\r\n\r\n";
+    else if (m_seen != Seen::Nothing)
+        out += "\r\n";
+    m_seen = Seen::Nothing;
+}
+
 }  // namespace cal

@@ -256,6 +256,18 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         }
         waiting.clear();
     };
+    // Files the run does not reach once the store cannot be written are told not imported too,
+    // so that the summary accounts for every file listed.
+    auto notReached = [&](int from) {
+        for (int k = from; k < total; ++k) {
+            Done d;
+            d.index = k;
+            d.path = paths[k];
+            d.relative = relativeFolders[k];
+            d.reason = QStringLiteral("not imported: the import stopped when the store could not be written");
+            tell(d);
+        }
+    };
     auto commit = [&]() -> bool {
         try {
             store->Commit();
@@ -308,6 +320,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 done.saved = 0;
                 waiting.push_back(done);
                 storeFailed(done.reason);
+                notReached(r + 1);
                 try {
                     store->Remove();
                 } catch (const std::exception&) {
@@ -335,6 +348,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         waiting.push_back(std::move(done));
         if (std::chrono::steady_clock::now() - lastCommit >= options.commitInterval || waitingAppointments >= kCommitBudget) {
             if (!commit()) {
+                notReached(r + 1);
                 try {
                     store->Remove();
                 } catch (const std::exception&) {

@@ -85,6 +85,28 @@ std::uint32_t ChildNamed(pst::MessageStore& store, std::uint32_t folder, const s
     throw Error("there is no folder \"" + name + "\" in \"" + store.FolderName(folder) + "\"");
 }
 
+// The folder that takes a full folder's further items: "<name> (2)" beside it, or (3) and on
+// when that one is full too, made when it does not exist yet.
+std::uint32_t ContinuationOf(pst::MessageStore& store, std::uint32_t full)
+{
+    std::string base = store.FolderName(full);
+    int next = 2;
+    // A full continuation passes on to the next number, not to "cal (2) (2)".
+    if (const auto open = base.rfind(" ("); open != std::string::npos && base.back() == ')') {
+        const std::string digits = base.substr(open + 2, base.size() - open - 3);
+        if (!digits.empty() && digits.size() < 6 && digits.find_first_not_of("0123456789") == std::string::npos) {
+            next = std::stoi(digits) + 1;
+            base.resize(open);
+        }
+    }
+    const std::uint32_t parent = store.ParentOf(full);
+    const std::string name = base + " (" + std::to_string(next) + ")";
+    for (const auto& [nid, child] : store.Subfolders(parent))
+        if (child == name)
+            return nid;
+    return store.CreateFolder(parent, name, "IPF.Appointment");
+}
+
 }  // namespace
 
 // --- items ------------------------------------------------------------------------------------
@@ -106,16 +128,33 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
     try {
         // One message's buffers, refilled for each appointment.
         pst::MessageContent content;
+        std::vector<std::string> notes;
         m_result = cal::ReadCalendarFile(path, format, [&](cal::Appointment&& a) {
             const pst::MessageContent& message = AppointmentMessage(a, content);
-            try {
-                store.AddMessage(m_folder, message);
-            } catch (const std::bad_alloc&) {
-                throw StoreOutOfMemory{};
+            for (;;) {
+                try {
+                    store.AddMessage(m_folder, message);
+                    break;
+                } catch (const pst::FolderFullError&) {
+                    const std::string full = store.FolderName(m_folder);
+                    try {
+                        m_folder = ContinuationOf(store, m_folder);
+                    } catch (const std::bad_alloc&) {
+                        throw StoreOutOfMemory{};
+                    }
+                    notes.push_back("the folder \"" + full + "\" cannot hold more items: "
+                                    + (m_saved ? "appointments after the first " + std::to_string(m_saved)
+                                               : std::string("the appointments"))
+                                    + " went to the folder \"" + store.FolderName(m_folder) + "\" beside it");
+                } catch (const std::bad_alloc&) {
+                    // Not the reader's: it would take it for its own shortage.
+                    throw StoreOutOfMemory{};
+                }
             }
             if (++m_saved % kAppointmentsPerCommit == 0)
                 store.Commit();
         });
+        m_result.warnings.insert(m_result.warnings.end(), notes.begin(), notes.end());
     } catch (const StoreOutOfMemory&) {
         // The store's own structures may be half updated: nothing more is written to it, and
         // the file keeps its last commit.

@@ -23,6 +23,9 @@ constexpr std::uint32_t kHidRoot = 0xA0;  // the second index level, when there 
 // Entries of an index item: few enough that the last leaf, the open index item and the root all
 // fit the first heap page beside the table info. 223 x 223 leaves of 447 rows: 22 million rows.
 constexpr std::size_t kIndexFanout = 223;
+// A HID's block index has 16 bits (MS-PST 2.3.1.1).
+constexpr std::size_t kMaxHeapBlocks = 65536;
+std::size_t g_heapBlockLimit = kMaxHeapBlocks;
 
 }  // namespace
 
@@ -34,8 +37,11 @@ AppendableTable::AppendableTable(TableLayout layout)
     , m_info(TableInfo(m_layout, kHidIndexHeader, 0))
     , m_pages(1)
     , m_rowsPerBlock(std::max<std::size_t>(1, NodeDatabase::kMaxBlockData / std::max<std::uint16_t>(1, m_layout.rowSize())))
+    , m_heapBlockLimit(g_heapBlockLimit)
 {
 }
+
+void AppendableTable::LimitHeapBlocks(std::size_t blocks) { g_heapBlockLimit = std::min(blocks, kMaxHeapBlocks); }
 
 std::uint8_t AppendableTable::FillOf(std::size_t index) const
 {
@@ -82,6 +88,10 @@ bool AppendableTable::Append(std::uint32_t rowId, std::uint32_t version, CellLoo
         && m_fullIndexes.size() + 2 > kIndexFanout)
         return false;
     if (m_rows >= 0xFFFFFFFFu)
+        return false;
+    // Each of the row's values, a full index leaf and a full index item may each open a heap
+    // page: the row goes in only if they all would fit.
+    if (m_pages.size() + m_layout.columns.size() + 2 > m_heapBlockLimit)
         return false;
 
     // The row's bytes, straight into the matrix: variable cells in the heap; one too large for a

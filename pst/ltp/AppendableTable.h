@@ -18,8 +18,10 @@ public:
 
     // Appends a row. A variable-size cell too large for a heap item is left out of the row (the
     // table only repeats values its messages hold). Returns false, changing nothing, when the row
-    // cannot be appended: its ID is not larger than the last, or the row index has outgrown the
-    // two levels of index entries this layout keeps (about 22 million rows).
+    // cannot be appended: its ID is not larger than the last, the row index has outgrown the
+    // two levels of index entries this layout keeps (about 22 million rows), or the heap could
+    // run out of pages for the row's values (a HID numbers at most 65,536 heap blocks; with the
+    // cells of a calendar's contents table that is some five million rows).
     bool Append(const TableRow& row);
     // The same with the cells looked up by column tag, so that a row built from a message's own
     // properties need not copy them first.
@@ -27,6 +29,10 @@ public:
     std::size_t RowCount() const { return m_rows; }
     // Bytes appended since the last Store: what the table holds in memory until then.
     std::size_t PendingBytes() const { return m_pending; }
+
+    // The heap blocks a table may use: MS-PST's 65,536 unless a test sets fewer, to reach the
+    // limit with little data. Applies to tables made afterwards.
+    static void LimitHeapBlocks(std::size_t blocks);
 
     // Writes what changed and enters the table as node `nid`.
     void Store(NodeDatabase& db, std::uint32_t nid);
@@ -61,6 +67,7 @@ private:
     bool m_matrixTailDirty = false;
     std::size_t m_rowsPerBlock = 1;
     std::size_t m_pending = 0;
+    std::size_t m_heapBlockLimit;
     // Buffers Store reuses.
     HeapPageItems m_firstPage;
     Bytes m_block;

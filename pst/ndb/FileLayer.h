@@ -15,6 +15,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Raised when a folder's contents table can take no more rows; the store itself is unharmed
+// and other folders can still be written.
+class FolderFullError : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 // What the node database writes its file through: positioned writes, a size, and a sync that
 // returns only when everything written before it is on disk. Tests put their own layer here to
 // record writes or fail them.

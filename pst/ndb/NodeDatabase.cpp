@@ -16,6 +16,13 @@ constexpr std::uint8_t kBTypeSubnode = 0x02;   // SLBLOCK / SIBLOCK
 // The first free-map page sits in interval 128, then every 496 intervals (MS-PST 2.2.2.7.5).
 constexpr std::size_t kFirstFMapInterval = 128;
 constexpr std::size_t kFMapEvery = 496;
+// A free-page-map page every 64 free-map pages' worth of intervals, from interval 8,192 (about
+// 2 GB) on. MS-PST leaves its slot in the interval open: Microsoft's own reader places it at +0x600,
+// past the unused free-map slot, while a count of the pages before it gives +0x400. The page is
+// written at +0x600 and a copy of it at +0x400, both marked in the AMap, so a reader of either view
+// finds a valid page where it looks and nothing else claims the other slot.
+constexpr std::size_t kFirstFPMapInterval = 8192;
+constexpr std::size_t kFPMapEvery = 496 * 64;
 
 constexpr std::size_t Align(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
 
@@ -69,6 +76,11 @@ bool HasFMap(std::size_t interval)
     return interval >= kFirstFMapInterval && (interval - kFirstFMapInterval) % kFMapEvery == 0;
 }
 
+bool HasFPMap(std::size_t interval)
+{
+    return interval >= kFirstFPMapInterval && (interval - kFirstFPMapInterval) % kFPMapEvery == 0;
+}
+
 std::uint64_t HashBids(const std::uint64_t* bids, std::size_t count)
 {
     std::uint64_t h = 0xCBF29CE484222325ull;
@@ -106,7 +118,7 @@ void NodeDatabase::AddInterval()
     const std::size_t index = m_intervals.size();
     const std::uint64_t start = kFirstAMap + index * kIntervalSize;
     if (start + kIntervalSize > kMaxFileSize)
-        throw StoreError("the store has reached the largest size this program writes (about 2 GB)");
+        throw StoreError("the store has reached 50 GB, the largest store Outlook accepts unless told otherwise");
     m_intervals.emplace_back();
     // Each interval maps its own AMap page; every eighth one also holds a PMap page.
     MarkUnits(start, kPageSize, true);
@@ -114,6 +126,8 @@ void NodeDatabase::AddInterval()
         MarkUnits(start + kPageSize, kPageSize, true);
     if (HasFMap(index))
         MarkUnits(start + 2 * kPageSize, kPageSize, true);
+    if (HasFPMap(index))
+        MarkUnits(start + 2 * kPageSize, 2 * kPageSize, true);
     m_file->Resize(start + kIntervalSize);
 }
 
@@ -645,6 +659,12 @@ std::uint64_t NodeDatabase::WriteMaps()
         if (HasFMap(i)) {
             const Bytes fmap = FilledMapPage(PageType::FMap, start + 2 * kPageSize);
             m_file->Write(start + 2 * kPageSize, fmap.data(), fmap.size());
+        }
+        if (HasFPMap(i)) {
+            for (std::uint64_t at : {start + 3 * kPageSize, start + 2 * kPageSize}) {
+                const Bytes fpmap = FilledMapPage(PageType::FPMap, at);
+                m_file->Write(at, fpmap.data(), fpmap.size());
+            }
         }
         iv.dirty = false;
     }

@@ -66,8 +66,9 @@ public:
     static constexpr std::uint64_t kFirstAMap = 0x4400;
     static constexpr std::uint64_t kIntervalSize = 0x3E000;
     static constexpr std::uint64_t kDListOffset = 0x4200;
-    // Beyond this the free-page-map layout is uncertain; the writer stops short of it.
-    static constexpr std::uint64_t kMaxFileSize = 0x7C004400;
+    // Outlook's default MaxLargeFileSize (50 GB): it adds nothing to a larger store unless the
+    // registry raises the limit, so the writer stops there.
+    static constexpr std::uint64_t kMaxFileSize = 50ull * 1024 * 1024 * 1024;
 
     // A new, empty database in `file`. Nothing is on disk until the first Commit.
     explicit NodeDatabase(std::unique_ptr<FileLayer> file);

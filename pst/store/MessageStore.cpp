@@ -385,6 +385,12 @@ std::string MessageStore::FolderName(std::uint32_t folder) const
     return it == m_folders.end() ? std::string() : it->second.name;
 }
 
+std::uint32_t MessageStore::ParentOf(std::uint32_t folder) const
+{
+    auto it = m_folders.find(folder);
+    return it == m_folders.end() ? 0 : it->second.parent;
+}
+
 std::uint32_t MessageStore::ContentCount(std::uint32_t folder) const
 {
     auto it = m_folders.find(folder);

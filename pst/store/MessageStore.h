@@ -132,9 +132,12 @@ public:
     // The folders directly below a folder: NID and name, in creation order.
     std::vector<std::pair<std::uint32_t, std::string>> Subfolders(std::uint32_t folder) const;
     std::string FolderName(std::uint32_t folder) const;
+    // The folder a folder is in (the root folder is its own parent); 0 for no folder.
+    std::uint32_t ParentOf(std::uint32_t folder) const;
     // Stores a message in a folder and returns its NID. Nothing is on disk for readers until the
     // next Commit, which also brings the folder's contents table, content count and row in its
-    // parent's hierarchy table up to date, once for all the messages added since.
+    // parent's hierarchy table up to date, once for all the messages added since. A full folder
+    // raises FolderFullError and is left as it was.
     std::uint32_t AddMessage(std::uint32_t folder, const MessageContent& message);
     std::uint32_t ContentCount(std::uint32_t folder) const;
 

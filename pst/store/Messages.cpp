@@ -186,7 +186,7 @@ std::uint32_t MessageStore::AddMessage(std::uint32_t folder, const MessageConten
     if (!f.contents->Append(nid, m_db->NextUnique(), [&](std::uint32_t tag, std::size_t* size) {
             return properties.Find(tag, size);
         }))
-        throw StoreError("the folder \"" + f.name + "\" cannot hold more items");
+        throw FolderFullError("the folder \"" + f.name + "\" cannot hold more items");
     StoreNode(*m_db, nid, folder, m_image, {recipients});
     // The folder's contents table, its content count and its row in the parent's hierarchy
     // table are written at the next commit, once for all the messages added till then. A table

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -278,19 +279,271 @@ TEST(HostileCalendar, DeepNestingAndBadEncodingsStayBounded)
     ExpectBounded({"events nested in events", Calendar(Event(Event(Event(""))))});
 
     ExpectBounded({"invalid UTF-8", Calendar(Event("DESCRIPTION:\xC3\x28 \xF0\x28\x8C\x28 \xFF\xFE \xED\xA0\x80\r\n"))});
-    ExpectBounded({"UTF-16 text", [] {
-                       const std::string ascii = Calendar(Event(""));
-                       std::string wide = "\xFF\xFE";
-                       for (char c : ascii)
+    ExpectBounded({"UTF-16 text without a byte order mark", [] {
+                       std::string wide;
+                       for (char c : Calendar(Event("")))
                            wide += std::string{c, '\0'};
                        return wide;
                    }()},
                   HasError);
+    // libical's vCalendar parser never finished on these: a base64 value without the empty line
+    // after it, its encoding named on the line after the property's name, and quoted-printable
+    // named "QP" with a raw ";name=value" in the value.
+    const auto one = [](const cal::CalendarFile& f) { return f.imported == 1; };
+    for (const auto& [name, lines] : std::vector<std::pair<std::string, std::string>>{
+             {"vCalendar parameters going on in the next line", "DESCRIPTION;CHARSET=UTF-8;\r\n ENCODING=BASE64:SGVsbG8=\r\n"},
+             {"vCalendar quoted-printable named QP", "DESCRIPTION;ENCODING=QP:Call me;x=y\r\n"},
+             {"vCalendar quoted-printable named by a bare QP", "DESCRIPTION;QP:Call me;x=y\r\n"}})
+        ExpectBounded({name, "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nSUMMARY:x\r\n" + lines
+                                 + "END:VEVENT\r\nEND:VCALENDAR\r\n",
+                       cal::kFormatVCalendar},
+                      one, 10);
     ExpectBounded({"vCalendar with unknown character sets and broken quoted-printable",
                    "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\n"
                    "SUMMARY;CHARSET=NO-SUCH-SET:abc\r\nDESCRIPTION;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:=E2=8\r\n"
                    "LOCATION;ENCODING=QUOTED-PRINTABLE:=\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
                    cal::kFormatVCalendar});
+}
+
+// Text as other programs write it: UTF-16 with a byte order mark, and lines ended by CR alone,
+// CR CR LF, LF CR or a mix of CR, LF and CRLF in one file. Each reads as the same file in UTF-8
+// with CRLF ends: the one event whole, a folded or quoted-printable value joined. Read as
+// vCalendar (named .vcs), iCalendar with CR-only ends and BASE64 values once never finished.
+TEST(HostileCalendar, OtherEncodingsAndLineEndsReadAsUtf8WithCrlf)
+{
+    const std::vector<std::string> ical = {"BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:-//Varnel//Hostile//EN", "BEGIN:VEVENT",
+                                           "UID:ends-1", "DTSTART:20240301T090000Z", "DTEND:20240301T100000Z",
+                                           "SUMMARY:Line ends \xC3\xA9\xF0\x9F\x98\x80", "DESCRIPTION:first half",
+                                           "  and second half", "ATTACH;ENCODING=BASE64;VALUE=BINARY:SGVsbG8sIHdvcmxkIQ==",
+                                           "END:VEVENT", "END:VCALENDAR"};
+    const std::vector<std::string> vcal = {"BEGIN:VCALENDAR", "VERSION:1.0", "BEGIN:VEVENT", "DTSTART:20240301T090000",
+                                           "DTEND:20240301T100000", "SUMMARY:Line ends \xC3\xA9\xF0\x9F\x98\x80",
+                                           "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:first half=", " and second half",
+                                           "LOCATION;ENCODING=BASE64:Um9vbSAx", "END:VEVENT", "END:VCALENDAR"};
+    const std::vector<std::string> bare(ical.begin() + 3, ical.end() - 1);  // no VCALENDAR around the event
+    struct Text {
+        const char* name;
+        const std::vector<std::string>* lines;
+        int format;
+    };
+    const Text texts[] = {{"iCalendar", &ical, cal::kFormatICalendar},
+                          {"iCalendar named .vcs", &ical, cal::kFormatVCalendar},
+                          {"vCalendar", &vcal, cal::kFormatVCalendar},
+                          {"an event alone", &bare, cal::kFormatICalendar}};
+    // Line ends taken in turn; the last line has none when the list ends in "".
+    const std::vector<std::pair<std::string, std::vector<std::string>>> ends = {
+        {"CRLF", {"\r\n"}},       {"LF", {"\n"}},       {"CR", {"\r"}},          {"CR CR LF", {"\r\r\n"}},
+        {"LF CR", {"\n\r"}},      {"CRLF, LF, CR", {"\r\n", "\n", "\r"}},   {"CR, CRLF, LF", {"\r", "\r\n", "\n"}},
+        {"LF, CR, CRLF", {"\n", "\r", "\r\n"}}, {"CR, none after the last", {"\r", ""}}};
+    const auto utf16 = [](const std::string& utf8, bool bigEndian) {
+        std::u16string units;
+        for (std::size_t i = 0; i < utf8.size();) {
+            const auto c = static_cast<unsigned char>(utf8[i]);
+            const int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            std::uint32_t cp = len == 1 ? c : c & (0x3F >> (len - 1));
+            for (int k = 1; k < len; ++k)
+                cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+            i += len;
+            if (cp >= 0x10000)
+                units += {static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)), static_cast<char16_t>(0xDC00 + (cp & 0x3FF))};
+            else
+                units += static_cast<char16_t>(cp);
+        }
+        std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char16_t u : units)
+            out += bigEndian ? std::string{static_cast<char>(u >> 8), static_cast<char>(u)}
+                             : std::string{static_cast<char>(u), static_cast<char>(u >> 8)};
+        return out;
+    };
+
+    struct Expect {
+        std::string name, text;
+        int format;
+        std::string note;  // a note the file must get, if any
+    };
+    std::vector<Expect> cases;
+    for (const Text& t : texts)
+        for (const auto& [endName, cycle] : ends) {
+            std::string text;
+            for (std::size_t k = 0; k < t.lines->size(); ++k)
+                text += (*t.lines)[k] + (k + 1 == t.lines->size() && cycle.back().empty() ? ""
+                                                                                         : cycle[k % (cycle.size() - cycle.back().empty())]);
+            cases.push_back({std::string(t.name) + ", lines ended by " + endName, text, t.format, ""});
+        }
+    for (const Text& t : texts)
+        for (const char* end : {"\r\n", "\r"}) {
+            std::string text;
+            for (const std::string& line : *t.lines)
+                text += line + end;
+            const std::string endName = end[1] ? "CRLF" : "CR";
+            cases.push_back({std::string(t.name) + ", UTF-16LE, " + endName, utf16(text, false), t.format, ""});
+            cases.push_back({std::string(t.name) + ", UTF-16BE, " + endName, utf16(text, true), t.format, ""});
+        }
+    // A surrogate without its partner, and a byte left over at the end.
+    std::string broken = utf16(Calendar(Event("X-BROKEN:a\xEE\x80\x80" "b\r\n")), false);
+    broken.replace(broken.find(std::string("\x00\xE0", 2)), 2, std::string("\x00\xD8", 2));
+    cases.push_back({"UTF-16LE with a broken character", broken + "\x0A", cal::kFormatICalendar, "U+FFFD"});
+
+    for (const Expect& c : cases) {
+        const Bounded b = RunBounded(
+            [&] {
+                const cal::CalendarFile f = cal::ReadCalendarText(c.text, c.format, c.name);
+                auto text = [&](std::uint32_t tag) {
+                    const auto* v = f.appointments.empty() ? nullptr
+                                                           : f.appointments[0].Get(cal::PropertySet::Tag, tag, cal::PropType::String);
+                    return v ? std::get<std::string>(*v) : std::string("(none)");
+                };
+                std::string notes;
+                for (const std::string& w : f.warnings)
+                    notes += " [" + w + "]";
+                const bool summaryOk = c.note.empty() ? text(0x0037) == "Line ends \xC3\xA9\xF0\x9F\x98\x80" : true;
+                const bool bodyOk = c.note.empty() ? text(0x1000) == "first half and second half" : true;
+                const bool noteOk = c.note.empty() ? f.warnings.empty() : notes.find(c.note) != std::string::npos;
+                if (f.imported == 1 && summaryOk && bodyOk && noteOk)
+                    return 0;
+                std::printf("    %s: %d imported, error \"%s\", subject \"%s\", body \"%s\", notes%s\n", c.name.c_str(),
+                            f.imported, f.error.c_str(), text(0x0037).c_str(), text(0x1000).c_str(), notes.c_str());
+                return 1;
+            },
+            10);
+        EXPECT_TRUE(b.exited) << c.name << ": ended by signal " << b.status << (b.status == SIGALRM ? " (time limit)" : "");
+        EXPECT_EQ(b.exited ? b.status : 0, 0) << c.name << ": not read as the same file in UTF-8 with CRLF ends";
+    }
+}
+
+// Files of many calendar blocks, one after another (phones and PDAs export each event in one) or
+// one inside another, read whole: every block's events come in, each block with its own header,
+// and a block libical cannot read, or one left unfinished, costs that block at most, with a note.
+TEST(HostileCalendar, EveryCalendarBlockIsReadAndABrokenOneCostsItselfOnly)
+{
+    const auto vevent = [](int i, const std::string& extra = "") {
+        return "BEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nDTEND:20240301T100000\r\nSUMMARY:Block " + std::to_string(i)
+               + "\r\n" + extra + "END:VEVENT\r\n";
+    };
+    const auto vblock = [](const std::string& inside, const std::string& header = "") {
+        return "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + header + inside + "END:VCALENDAR\r\n";
+    };
+    const auto ievent = [](int i, bool end = true) {
+        return "BEGIN:VEVENT\r\nUID:block-" + std::to_string(i) + "\r\nDTSTART:20240301T090000Z\r\nSUMMARY:Block "
+               + std::to_string(i) + "\r\n" + (end ? "END:VEVENT\r\n" : "");
+    };
+    const auto iblock = [](const std::string& inside, bool end = true) {
+        return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Hostile//EN\r\n" + inside + (end ? "END:VCALENDAR\r\n" : "");
+    };
+    const std::string unreadable = "\x01\x02\r\n";  // a line libical's vCalendar parser gives up on
+    std::string blocks, blocksOneBroken, bigBlock, iblocks;
+    for (int i = 0; i < 500; ++i) {
+        blocks += vblock(vevent(i));
+        blocksOneBroken += vblock(vevent(i), i == 250 ? unreadable : "");
+        bigBlock += vevent(i, i == 300 ? unreadable : "");
+        iblocks += iblock(ievent(i));
+    }
+
+    struct Expect {
+        std::string name, text;
+        int format;
+        int imported;
+        std::string note;  // a note the file must get; none when empty
+    };
+    const Expect cases[] = {
+        {"500 vCalendar blocks", blocks, cal::kFormatVCalendar, 500, ""},
+        {"500 vCalendar blocks, one unreadable", blocksOneBroken, cal::kFormatVCalendar, 499,
+         "the entry of the calendar block on line 2001 was skipped"},
+        {"a vCalendar block of 500 entries, one unreadable", vblock(bigBlock), cal::kFormatVCalendar, 499,
+         "1 of the 500 entries of the calendar block on line 1 was skipped"},
+        {"every vCalendar block unreadable", vblock(vevent(1), unreadable) + vblock(vevent(2), unreadable),
+         cal::kFormatVCalendar, 0, "could read none of its 2 entries"},
+        {"vCalendar blocks inside blocks", vblock(vevent(1) + vblock(vevent(2) + vblock(vevent(3))) + vevent(4)),
+         cal::kFormatVCalendar, 4, ""},
+        {"vCalendar blocks left open", "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n" + vevent(1) + "BEGIN:VCALENDAR\r\n" + vevent(2),
+         cal::kFormatVCalendar, 2, ""},
+        {"entries outside vCalendar blocks", vevent(1) + vblock(vevent(2)) + vevent(3), cal::kFormatVCalendar, 3, ""},
+        {"500 iCalendar blocks", iblocks, cal::kFormatICalendar, 500, ""},
+        {"iCalendar blocks inside blocks", iblock(ievent(1) + iblock(ievent(2) + iblock(ievent(3))) + ievent(4)),
+         cal::kFormatICalendar, 4, ""},
+        {"iCalendar blocks inside blocks, and an event outside: read whole", iblock(ievent(1) + iblock(ievent(2))) + ievent(3),
+         cal::kFormatICalendar, 3, ""},
+        {"an iCalendar block without its END", iblock(ievent(1)) + iblock(ievent(2), false) + iblock(ievent(3)),
+         cal::kFormatICalendar, 3, "unfinished"},
+        {"an iCalendar event without its END", iblock(ievent(1)) + iblock(ievent(2, false)) + iblock(ievent(3)),
+         cal::kFormatICalendar, 3, "unfinished"},
+        {"the last iCalendar block left open", iblock(ievent(1)) + iblock(ievent(2), false), cal::kFormatICalendar, 2,
+         "unfinished"},
+        {"an iCalendar block inside an event", iblock(ievent(1, false) + iblock(ievent(2)) + ievent(3)),
+         cal::kFormatICalendar, 3, "unfinished"},
+    };
+    for (const Expect& c : cases) {
+        const Bounded b = RunBounded(
+            [&] {
+                int count = 0;
+                const cal::CalendarFile f = cal::ReadCalendarText(c.text, c.format, c.name, [&](cal::Appointment&&) { ++count; });
+                std::string notes;
+                for (const std::string& w : f.warnings)
+                    notes += " [" + w + "]";
+                const bool noteOk = c.note.empty() ? f.warnings.empty() : (notes + f.error).find(c.note) != std::string::npos;
+                const bool outcomeOk = c.imported > 0 ? f.error.empty() : f.error.size() > 10;
+                if (count == c.imported && noteOk && outcomeOk)
+                    return 0;
+                std::printf("    %s: %d imported, error \"%s\", notes%s\n", c.name.c_str(), count, f.error.c_str(), notes.c_str());
+                return 1;
+            },
+            30);
+        EXPECT_TRUE(b.exited) << c.name << ": ended by signal " << b.status << (b.status == SIGALRM ? " (time limit)" : "");
+        EXPECT_EQ(b.exited ? b.status : 0, 0) << c.name << ": expected " << c.imported << " appointments"
+                                              << (c.note.empty() ? "" : " and a note with \"" + c.note + "\"");
+    }
+
+    // Each vCalendar block keeps its own zone: 09:00 floating is 08:00 UTC in the first, 14:00 in the second.
+    const cal::CalendarFile zones = cal::ReadCalendarText(vblock(vevent(1), "TZ:+01:00\r\n") + vblock(vevent(2), "TZ:-05:00\r\n"),
+                                                          cal::kFormatVCalendar, "zones.vcs");
+    ASSERT_EQ(zones.appointments.size(), 2u) << zones.error;
+    std::vector<std::int64_t> starts;
+    for (const cal::Appointment& a : zones.appointments) {
+        const auto* start = a.Get(cal::PropertySet::Appointment, 0x820D, cal::PropType::Time);
+        ASSERT_TRUE(start);
+        starts.push_back(std::get<std::int64_t>(*start));
+    }
+    EXPECT_EQ(starts[1] - starts[0], 6 * 3600 * 10000000LL);
+}
+
+// libical writes some complaints to standard error itself; they become the file's notes, and
+// nothing reaches standard error, which a quiet import keeps empty.
+TEST(HostileCalendar, LibicalComplaintsBecomeNotesNotStandardError)
+{
+    // A component other than a calendar at the top: the file is read whole, stray ENDs and all.
+    const std::string strayEnds = Calendar(Event("")) + "END:VEVENT\r\nEND:VTODO\r\nEND:X-ANY\r\n" + Event("", "outside");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"ENDs before any BEGIN", strayEnds},
+        {"ENDs before any BEGIN, CR-only", [&] {
+             std::string cr = strayEnds;
+             for (char& c : cr)
+                 if (c == '\n')
+                     c = '\r';
+             return cr;
+         }()},
+    };
+    pst::test::TempDir dir;
+    for (const auto& [name, text] : cases) {
+        const std::string err = dir.path + "/stderr";
+        const Bounded b = RunBounded(
+            [&] {
+                const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                if (fd < 0 || ::dup2(fd, 2) < 0)
+                    return 2;
+                ::close(fd);
+                const cal::CalendarFile f = cal::ReadCalendarText(text, cal::kFormatICalendar, name);
+                std::string notes;
+                for (const std::string& w : f.warnings)
+                    notes += " [" + w + "]";
+                std::printf("    %s: %d imported, notes%s\n", name.c_str(), f.imported, notes.c_str());
+                return f.imported == 2 && notes.find("libical reported: Encountered END before BEGIN (3 times)") != std::string::npos
+                           ? 0
+                           : 1;
+            },
+            20);
+        EXPECT_TRUE(b.exited && b.status == 0) << name << ": the complaints are not the file's notes";
+        EXPECT_EQ(Slurp(err), "") << name << ": libical wrote to standard error";
+    }
 }
 
 TEST(HostileCalendar, AbsurdDatesAndRepeatRulesStayBounded)
@@ -415,21 +668,26 @@ TEST(HostileCalendar, LargeFilesAreReadInMemoryBoundedBySeries)
         std::size_t events;
         std::size_t series;  // appointments with exceptions
         bool cut = false;    // the file breaks off in its last event, as a download cut short
+        bool blocks = false;  // each event in a calendar block of its own, as phones export them
     };
     const auto scaled = [](double n) { return static_cast<std::size_t>(n * Scale()); };
     const Large cases[] = {{"large.ics", cal::kFormatICalendar, scaled(200000), (scaled(200000) + 999) / 1000},
                            {"cut.ics", cal::kFormatICalendar, scaled(100000), 0, true},
-                           {"large.vcs", cal::kFormatVCalendar, scaled(100000), 0}};
+                           {"large.vcs", cal::kFormatVCalendar, scaled(100000), 0},
+                           {"blocks.vcs", cal::kFormatVCalendar, scaled(100000), 0, false, true}};
     pst::test::TempDir dir;
     for (const Large& c : cases) {
         const std::string path = dir.path + "/" + c.name;
         {
             std::ofstream out(path, std::ios::binary);
             if (c.format == cal::kFormatVCalendar) {
-                out << "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nTZ:+01:00\r\n";
+                const char* header = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nTZ:+01:00\r\n";
+                out << header;
                 for (std::size_t i = 0; i < c.events; ++i)
-                    out << "BEGIN:VEVENT\r\nUID:large-" << i << "\r\nDTSTART:20240301T090000\r\nDTEND:20240301T100000\r\n"
-                        << "SUMMARY:Large " << i << "\r\nDESCRIPTION:" << std::string(80, 'd') << "\r\nEND:VEVENT\r\n";
+                    out << (c.blocks && i ? header : "") << "BEGIN:VEVENT\r\nUID:large-" << i
+                        << "\r\nDTSTART:20240301T090000\r\nDTEND:20240301T100000\r\nSUMMARY:Large " << i
+                        << "\r\nDESCRIPTION:" << std::string(80, 'd') << "\r\nEND:VEVENT\r\n"
+                        << (c.blocks && i + 1 < c.events ? "END:VCALENDAR\r\n" : "");
                 out << "END:VCALENDAR\r\n";
             } else {
                 out << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Hostile//EN\r\n";

@@ -1,6 +1,7 @@
 // The messaging objects as the import run calls them: a session building a store of calendar
 // folders from files, the mail client's view of the same store, and every failure they raise.
 #include "messaging/Session.h"
+#include "pst/ltp/AppendableTable.h"
 
 #include "tests/support/TempDir.h"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 
 using namespace messaging;
@@ -146,4 +148,60 @@ TEST(Session, AFileOfManyEventsIsSavedCompactly)
     EXPECT_LT(fs::file_size(path), static_cast<std::uintmax_t>(events) * 6 * 1024);
     std::string out;
     EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+}
+
+TEST(Session, AFullFolderGoesOnInAFolderBesideIt)
+{
+    // A folder's table heap is limited to few blocks, so that long subjects fill it after some
+    // hundred rows: the appointments after that go to "cal (2)", then "cal (3)", with a note, and
+    // a later file of the same folder goes on where there is room. Nothing is lost or refused.
+    pst::AppendableTable::LimitHeapBlocks(80);
+    TempDir dir("session");
+    auto write = [&](const std::string& name, int first, int count) {
+        std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+        for (int i = first; i < first + count; ++i)
+            text += "BEGIN:VEVENT\r\nUID:full-" + std::to_string(i) + "\r\nDTSTART:20260105T090000Z\r\n"
+                    "DTEND:20260105T100000Z\r\nSUMMARY:" + std::to_string(i) + std::string(600, 'x') + "\r\nEND:VEVENT\r\n";
+        std::ofstream(dir.path + "/" + name, std::ios::binary) << text + "END:VCALENDAR\r\n";
+        return dir.path + "/" + name;
+    };
+    auto session = Session();
+    const std::string path = dir.path + "/full.pst";
+    auto store = session->Stores().AddPSTStore(path, olStoreUnicode, "Full");
+    auto cal = store->IPMRootFolder()->Folders().Add("cal", olFolderCalendar);
+    int saved = 0;
+    std::vector<std::string> notes;
+    for (const auto& [file, count] : {std::pair{write("a.ics", 0, 700), 700}, {write("b.ics", 700, 5), 5}}) {
+        auto item = cal->Items().Add(olAppointmentItem);
+        item->Import(file, 8);
+        item->Write();
+        EXPECT_EQ(item->AppointmentsSaved(), count);
+        saved += item->AppointmentsSaved();
+        notes.insert(notes.end(), item->ImportResult().warnings.begin(), item->ImportResult().warnings.end());
+    }
+    pst::AppendableTable::LimitHeapBlocks(65536);
+    store->Remove();
+    session->Logoff();
+    ASSERT_GE(notes.size(), 2u);
+    EXPECT_NE(notes.front().find("went to the folder \"cal (2)\""), std::string::npos) << notes.front();
+
+    std::string out;
+    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+    out.clear();
+    const std::string list = "/usr/bin/python3 -c \"import pypff,sys; f=pypff.file(); f.open(sys.argv[1]); "
+                             "t=f.get_root_folder().get_sub_folder(1); "
+                             "[print('%s=%d' % (c.name, c.number_of_sub_messages)) for c in t.sub_folders]\" '"
+                             + path + "'";
+    ASSERT_EQ(RunCommand(list, &out), 0) << out;
+    int total = 0, folders = 0;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Deleted Items=", 0) == 0)
+            continue;
+        ++folders;
+        EXPECT_EQ(line.rfind(folders == 1 ? "cal=" : "cal (" + std::to_string(folders) + ")=", 0), 0u) << out;
+        total += std::stoi(line.substr(line.find('=') + 1));
+    }
+    EXPECT_GE(folders, 3) << out;
+    EXPECT_EQ(total, saved) << out;
 }

@@ -235,6 +235,44 @@ TEST(Growth, FileGrowsByWholeIntervalsWithTheirMaps)
         EXPECT_EQ(db.ReadData(db.Node(MakeNid(0x400 + i, NID_TYPE_INTERNAL))->bidData), Pattern(8000, i));
 }
 
+// Past interval 8,192 (about 2 GB) the interval holds a free-page-map page: in the slot
+// Microsoft's reader uses (+0x600) and in the one a count of the pages before it gives (+0x400),
+// both marked allocated, each a valid page of its own offset. Writes some 2 GB to a temporary file.
+TEST(Growth, PastTwoGigabytesTheFreePageMapStandsInBothSlots)
+{
+    TempDir dir;
+    const std::string path = dir.path + "/large.pst";
+    constexpr std::uint64_t kInterval = 0x3E000;
+    const std::uint64_t fpmapInterval = 0x4400 + 8192 * kInterval;
+    {
+        NodeDatabase db(CreateDiskFile(path));
+        Bytes chunk = Pattern(8'000'000, 1);
+        for (std::uint32_t i = 0; db.FileSize() <= fpmapInterval + kInterval; ++i) {
+            for (std::size_t at = 0; at + 4 <= chunk.size(); at += NodeDatabase::kMaxBlockData)
+                std::memcpy(&chunk[at], &i, 4);  // no block like another
+            db.SetNode({MakeNid(0x400 + i, NID_TYPE_INTERNAL), db.WriteData(chunk), 0, 0});
+            if (i % 64 == 63)
+                db.Commit();
+        }
+        db.Commit();
+    }
+    std::ifstream in(path, std::ios::binary);
+    Bytes interval(kInterval);
+    in.seekg(static_cast<std::streamoff>(fpmapInterval));
+    in.read(reinterpret_cast<char*>(interval.data()), static_cast<std::streamsize>(interval.size()));
+    ASSERT_TRUE(in);
+    // AMap bytes: its own page, the PMap, and the two free-page-map slots.
+    EXPECT_EQ(Bytes(interval.begin(), interval.begin() + 4), Bytes(4, 0xFF));
+    for (const std::uint64_t slot : {0x400u, 0x600u}) {
+        const std::uint8_t* page = &interval[slot];
+        EXPECT_EQ(Bytes(page, page + 496), Bytes(496, 0xFF)) << slot;
+        // Trailer: ptype and its repeat 0x85 (FPMap), wSig 0, the CRC, the page's own offset.
+        EXPECT_EQ(Bytes(page + 496, page + 500), Bytes({0x85, 0x85, 0, 0})) << slot;
+        EXPECT_EQ(Get32(page + 500), ComputeCrc(page, 496)) << slot;
+        EXPECT_EQ(Get64(page + 504), fpmapInterval + slot) << slot;
+    }
+}
+
 TEST(Store, AnExistingFileIsNeverOverwritten)
 {
     TempDir dir;

@@ -203,7 +203,7 @@ PropertyContext readPc(const Ndb& ndb, const Heap& heap, const SubnodeMap& subs,
 
 // MS-PST 2.3.4: TCINFO, TCOLDESC, the row index and the row matrix.
 std::optional<Table> readTc(const Ndb& ndb, const Heap& heap, const SubnodeMap& subs, const std::string& where,
-                            Report& r)
+                            Report& r, const RowSink* sink)
 {
     const auto info = heap.item(heap.userRoot());
     if (!info || info->size() < 22 || (*info)[0] != 0x7C) {
@@ -363,7 +363,11 @@ std::optional<Table> readTc(const Ndb& ndb, const Heap& heap, const SubnodeMap& 
                 out.cells[col.tag] = Bytes(row + col.ib, row + col.ib + col.cb);
             }
         }
-        table.rows.push_back(std::move(out));
+        ++table.rowCount;
+        if (sink)
+            (*sink)(std::move(out));
+        else
+            table.rows.push_back(std::move(out));
     }
     return table;
 }
@@ -509,7 +513,7 @@ std::uint8_t expectedClientSig(std::uint32_t nid, bool subnode)
 }
 
 NodeContent readNode(const Ndb& ndb, std::uint64_t bidData, std::uint64_t bidSub, std::uint8_t wantSig,
-                     const std::string& where, Report& r)
+                     const std::string& where, Report& r, const RowSink* sink)
 {
     NodeContent c;
     const auto blocks = ndb.dataBlocks(bidData);
@@ -541,7 +545,7 @@ NodeContent readNode(const Ndb& ndb, std::uint64_t bidData, std::uint64_t bidSub
         c.kind = NodeContent::Kind::Pc;
         c.pc = readPc(ndb, heap, *subs, where, r);
     } else if (heap.clientSig() == kSigTc) {
-        c.tc = readTc(ndb, heap, *subs, where, r);
+        c.tc = readTc(ndb, heap, *subs, where, r, sink);
         if (c.tc)
             c.kind = NodeContent::Kind::Tc;
     }

@@ -3,6 +3,7 @@
 
 #include "ndb.h"
 
+#include <functional>
 #include <span>
 
 namespace pstcheck {
@@ -60,14 +61,19 @@ struct Row {
 
 struct Table {
     std::vector<Column> columns;
-    std::vector<Row> rows;  // in row-index (row ID) order
+    std::vector<Row> rows;  // in row-index (row ID) order; empty when they went to a RowSink
+    std::size_t rowCount = 0;
 };
+
+// Takes each row as it is read, in place of keeping it in the Table: a contents table of a
+// million rows is checked a row at a time.
+using RowSink = std::function<void(Row&&)>;
 
 // MS-PST 2.3.3 and 2.3.4: the PC or TC rooted at the heap's hidUserRoot; subs resolves subnode HNIDs.
 PropertyContext readPc(const Ndb& ndb, const Heap& heap, const SubnodeMap& subs, const std::string& where,
                        Report& report);
 std::optional<Table> readTc(const Ndb& ndb, const Heap& heap, const SubnodeMap& subs, const std::string& where,
-                            Report& report);
+                            Report& report, const RowSink* sink = nullptr);
 
 // What a node or subnode holds.
 struct NodeContent {
@@ -79,7 +85,7 @@ struct NodeContent {
 
 // Reads a node's data tree; wantSig is 0 to decide from the content, else the client signature required.
 NodeContent readNode(const Ndb& ndb, std::uint64_t bidData, std::uint64_t bidSub, std::uint8_t wantSig,
-                     const std::string& where, Report& report);
+                     const std::string& where, Report& report, const RowSink* sink = nullptr);
 
 // The client signature a node of this NID must carry; 0 when the node is not a heap or may be anything.
 std::uint8_t expectedClientSig(std::uint32_t nid, bool subnode);

@@ -3,7 +3,11 @@
 #include "ndb_crc.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <iterator>
 #include <set>
 
@@ -33,6 +37,7 @@ constexpr std::uint16_t kPidPstPassword = 0x67FF;
 
 std::uint32_t tableOf(std::uint32_t folder, std::uint32_t type) { return (folder & ~0x1Fu) | type; }
 bool isFolder(std::uint32_t nid) { return nidType(nid) == kTypeFolder || nidType(nid) == kTypeSearchFolder; }
+bool isMessage(std::uint32_t nid) { return nidType(nid) == kTypeMessage || nidType(nid) == kTypeAssocMessage; }
 
 class Messaging {
 public:
@@ -47,7 +52,8 @@ private:
     void checkMandatory();
     void checkStore();
     void checkFolder(std::uint32_t nid);
-    void checkMessage(std::uint32_t nid);
+    void checkMessage(std::uint32_t nid, const PropertyContext* p);
+    std::optional<PropertyContext> messagePc(std::uint32_t nid) const;
     void checkRowAgainstPc(const Row& row, const PropertyContext& pc, const std::string& where, bool strictFolder);
     void checkNameMap();
     void checkNamedTags();
@@ -69,8 +75,6 @@ void Messaging::run()
     for (const auto& [nid, n] : ndb_.nodes()) {
         if (nidType(nid) == kTypeFolder)
             checkFolder(nid);
-        else if (nidType(nid) == kTypeMessage || nidType(nid) == kTypeAssocMessage)
-            checkMessage(nid);
     }
     checkNameMap();
     checkNamedTags();
@@ -80,7 +84,15 @@ void Messaging::readAll()
 {
     for (const auto& [nid, n] : ndb_.nodes()) {
         const std::string where = strf("NBT node 0x%08x", nid);
-        content_[nid] = readNode(ndb_, n.bidData, n.bidSub, expectedClientSig(nid, false), where, r_);
+        // Contents tables are read here for their own soundness; their rows are checked later,
+        // a row at a time, against the messages they list.
+        static const RowSink drop = [](Row&&) {};
+        NodeContent c = readNode(ndb_, n.bidData, n.bidSub, expectedClientSig(nid, false), where, r_,
+                                 nidType(nid) == kTypeContents ? &drop : nullptr);
+        if (isMessage(nid))
+            checkMessage(nid, c.pc ? &*c.pc : nullptr);  // a message's content is read again when needed
+        else
+            content_[nid] = std::move(c);
         if (n.nidParent != 0) {
             if (!ndb_.node(n.nidParent))
                 r_.problem("%s: nidParent 0x%08x does not exist", where.c_str(), n.nidParent);
@@ -117,6 +129,18 @@ const PropertyContext* Messaging::pc(std::uint32_t nid) const
 {
     const auto it = content_.find(nid);
     return it != content_.end() && it->second.pc ? &*it->second.pc : nullptr;
+}
+
+// Messages are checked as they are read and not kept: a store of a million appointments would
+// hold gigabytes of them. A folder's rows read them again, their faults already reported once.
+std::optional<PropertyContext> Messaging::messagePc(std::uint32_t nid) const
+{
+    const NbtEntry* n = ndb_.node(nid);
+    if (!n)
+        return std::nullopt;
+    Report quiet;
+    NodeContent c = readNode(ndb_, n->bidData, n->bidSub, expectedClientSig(nid, false), "", quiet);
+    return std::move(c.pc);
 }
 
 const Table* Messaging::tc(std::uint32_t nid) const
@@ -263,25 +287,30 @@ void Messaging::checkFolder(std::uint32_t nid)
     }
     if (const Table* c = tables[1]) {
         const auto count = intProp(*p, kPidContentCount);
-        if (count && *count != c->rows.size())
+        if (count && *count != c->rowCount)
             r_.problem("%s: PidTagContentCount is %u but the contents table 0x%08x has %zu rows", at.c_str(), *count,
-                       tableOf(nid, kTypeContents), c->rows.size());
-        std::set<std::uint32_t> listed;
-        for (const Row& row : c->rows) {
-            listed.insert(row.id);
+                       tableOf(nid, kTypeContents), c->rowCount);
+        std::vector<std::uint32_t> listed;
+        listed.reserve(c->rowCount);
+        const RowSink check = [&](Row&& row) {
+            listed.push_back(row.id);
             const std::string rat = strf("%s contents row 0x%08x", at.c_str(), row.id);
             if (!ndb_.node(row.id) || nidType(row.id) != kTypeMessage) {
                 r_.problem("%s: names no existing message", rat.c_str());
-                continue;
+                return;
             }
             if (!isChild(row.id))
                 r_.problem("%s: that message's nidParent is 0x%08x, not this folder", rat.c_str(),
                            ndb_.node(row.id)->nidParent);
-            if (const PropertyContext* mp = pc(row.id))
+            if (const auto mp = messagePc(row.id))
                 checkRowAgainstPc(row, *mp, rat, false);
-        }
+        };
+        const NbtEntry* t = ndb_.node(tableOf(nid, kTypeContents));
+        Report quiet;  // the table's own faults were reported when it was first read
+        readNode(ndb_, t->bidData, t->bidSub, expectedClientSig(t->nid, false), "", quiet, &check);
+        std::sort(listed.begin(), listed.end());
         for (const std::uint32_t child : children_[nid])
-            if (nidType(child) == kTypeMessage && !listed.count(child))
+            if (nidType(child) == kTypeMessage && !std::binary_search(listed.begin(), listed.end(), child))
                 r_.problem("%s: message 0x%08x is missing from the contents table", at.c_str(), child);
     }
     if (const Table* f = tables[2]) {
@@ -298,14 +327,13 @@ void Messaging::checkFolder(std::uint32_t nid)
 }
 
 // MS-PST 2.4.5: a message's folder and size.
-void Messaging::checkMessage(std::uint32_t nid)
+void Messaging::checkMessage(std::uint32_t nid, const PropertyContext* p)
 {
     const NbtEntry* n = ndb_.node(nid);
     if (!n)
         return;
     if (!ndb_.node(n->nidParent) || nidType(n->nidParent) != kTypeFolder)
         r_.problem("message 0x%08x: nidParent 0x%08x is not an existing folder", nid, n->nidParent);
-    const PropertyContext* p = pc(nid);
     if (!p)
         return;
     for (const auto& [id, v] : p->props)
@@ -490,18 +518,33 @@ int runPstcheck(int argc, const char* const* argv, std::ostream& out, std::ostre
         err << "usage: pstcheck [--list] FILE.pst\n";
         return 2;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // The file is mapped, not read: a store of several gigabytes is checked in the page cache.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
         err << "pstcheck: cannot open " << path << '\n';
+        if (fd >= 0)
+            ::close(fd);
         return 2;
     }
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    void* map = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    ::close(fd);
+    if (size && map == MAP_FAILED) {
         err << "pstcheck: cannot read " << path << '\n';
         return 2;
     }
+    struct Unmap {
+        void* p;
+        std::uint64_t n;
+        ~Unmap()
+        {
+            if (p)
+                ::munmap(p, n);
+        }
+    } unmap{size ? map : nullptr, size};
     Report report;
-    Ndb ndb(std::move(bytes), report);
+    Ndb ndb(static_cast<const std::uint8_t*>(size ? map : nullptr), size, report);
     const bool readable = ndb.load();
     if (list) {
         if (!readable) {

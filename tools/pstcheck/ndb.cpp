@@ -37,13 +37,15 @@ bool allBytes(const std::uint8_t* p, std::size_t n, std::uint8_t value)
 
 }  // namespace
 
-Ndb::Ndb(Bytes file, Report& report) : file_(std::move(file)), r_(report) {}
+Ndb::Ndb(Bytes file, Report& report) : owned_(std::move(file)), data_(owned_.data()), size_(owned_.size()), r_(report) {}
+
+Ndb::Ndb(const std::uint8_t* data, std::uint64_t size, Report& report) : data_(data), size_(size), r_(report) {}
 
 const std::uint8_t* Ndb::fileAt(std::uint64_t ib, std::uint64_t size) const
 {
-    if (ib > file_.size() || size > file_.size() - ib)
+    if (ib > size_ || size > size_ - ib)
         return nullptr;
-    return file_.data() + ib;
+    return data_ + ib;
 }
 
 const NbtEntry* Ndb::node(std::uint32_t nid) const
@@ -68,7 +70,7 @@ bool Ndb::load()
 {
     if (!parseHeader())
         return false;
-    owner_.assign(file_.size() / 64 + 1, 0);
+    owner_.assign(size_ / 64 + 1, 0);
     ownerNames_.assign(1, std::string());
     checkMaps();
     walkBTree(true, header_.nbt, -1, std::nullopt, 0);
@@ -90,7 +92,7 @@ bool Ndb::parseHeader()
 {
     const std::uint8_t* h = fileAt(0, kHeaderSize);
     if (!h) {
-        r_.problem("HEADER: file is %llu bytes, shorter than a Unicode header (564)", ull(file_.size()));
+        r_.problem("HEADER: file is %llu bytes, shorter than a Unicode header (564)", ull(size_));
         return false;
     }
     if (std::memcmp(h, "!BDN", 4) != 0) {
@@ -152,17 +154,17 @@ bool Ndb::parseHeader()
                    "readers rebuild them, so they are not checked against the blocks");
     // A commit that did not finish may have grown the file by whole intervals before its header
     // was written: the store is what ibFileEof covers.
-    if (header_.ibFileEof < file_.size() && header_.ibFileEof >= kFirstAMap + kInterval
-        && (header_.ibFileEof - kFirstAMap) % kInterval == 0 && (file_.size() - kFirstAMap) % kInterval == 0) {
+    if (header_.ibFileEof < size_ && header_.ibFileEof >= kFirstAMap + kInterval
+        && (header_.ibFileEof - kFirstAMap) % kInterval == 0 && (size_ - kFirstAMap) % kInterval == 0) {
         r_.warning("the file is 0x%llx bytes longer than ROOT ibFileEof 0x%llx (space a commit that did not finish "
                    "added); only the store up to ibFileEof is checked",
-                   ull(file_.size() - header_.ibFileEof), ull(header_.ibFileEof));
-        file_.resize(header_.ibFileEof);
+                   ull(size_ - header_.ibFileEof), ull(header_.ibFileEof));
+        size_ = header_.ibFileEof;
     }
-    if (header_.ibFileEof != file_.size())
+    if (header_.ibFileEof != size_)
         r_.problem("ROOT ibFileEof 0x%llx differs from the file length 0x%llx", ull(header_.ibFileEof),
-                   ull(file_.size()));
-    const std::uint64_t size = file_.size();
+                   ull(size_));
+    const std::uint64_t size = size_;
     if (size < kFirstAMap + kInterval || (size - kFirstAMap) % kInterval != 0)
         r_.problem("file length 0x%llx is not 0x4400 + k * 0x3e000", ull(size));
     intervals_ = size > kFirstAMap ? (size - kFirstAMap) / kInterval : 0;
@@ -223,7 +225,7 @@ void Ndb::claim(std::uint64_t ib, std::uint64_t size, const std::string& what)
         r_.problem("%s at 0x%llx lies in the header region below 0x4400", what.c_str(), ull(ib));
         return;
     }
-    if (ib + size > file_.size())
+    if (ib + size > size_)
         return;  // reported by the caller
     ownerNames_.push_back(what);
     const auto id = static_cast<std::uint32_t>(ownerNames_.size() - 1);
@@ -251,8 +253,10 @@ void Ndb::checkMaps()
                 claim(amap + 0x200, kPageSize, strf("PMap page 0x%llx", ull(amap + 0x200)));
             if (i >= 128 && (i - 128) % 496 == 0)
                 claim(amap + 0x400, kPageSize, strf("FMap page 0x%llx", ull(amap + 0x400)));
-            if (i >= 8192 && (i - 8192) % 31744 == 0)
+            if (i >= 8192 && (i - 8192) % 31744 == 0) {
+                claim(amap + 0x400, kPageSize, strf("FPMap slot 0x%llx", ull(amap + 0x400)));
                 claim(amap + 0x600, kPageSize, strf("FPMap page 0x%llx", ull(amap + 0x600)));
+            }
         }
         return;
     }
@@ -284,6 +288,14 @@ void Ndb::checkMaps()
             const std::uint64_t fpmap = amap + 0x600;
             checkPage(fpmap, kPtypeFPMap, fpmap, "FPMap");
             claim(fpmap, kPageSize, strf("FPMap page 0x%llx", ull(fpmap)));
+            // Where the interval has no FMap, the slot at +0x400 may hold a copy of the FPMap for
+            // readers that count the pages before it; a copy must be a valid FPMap page.
+            const std::uint64_t copy = amap + 0x400;
+            const std::uint8_t* c = fileAt(copy, kPageSize);
+            if (c && c[kTrailer] == kPtypeFPMap) {
+                checkPage(copy, kPtypeFPMap, copy, "FPMap copy");
+                claim(copy, kPageSize, strf("FPMap copy 0x%llx", ull(copy)));
+            }
         }
     }
 }

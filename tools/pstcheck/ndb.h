@@ -66,6 +66,8 @@ inline std::uint32_t nidIndex(std::uint32_t nid) { return nid >> 5; }
 class Ndb {
 public:
     Ndb(Bytes file, Report& report);
+    // A file already in memory (a mapping) that outlives the Ndb.
+    Ndb(const std::uint8_t* data, std::uint64_t size, Report& report);
 
     // Reads and checks everything of the NDB layer. False when the store cannot be read at all
     // (no header, not Unicode, or no NBT).
@@ -103,7 +105,9 @@ private:
     bool collectSub(std::uint64_t bid, int wantLevel, SubnodeMap& out, int depth) const;
     std::uint64_t nodeSizeAt(std::uint64_t bidData, std::uint64_t bidSub, int depth) const;
 
-    Bytes file_;
+    Bytes owned_;
+    const std::uint8_t* data_ = nullptr;
+    std::uint64_t size_ = 0;
     Report& r_;
     Header header_;
     std::uint64_t intervals_ = 0;
