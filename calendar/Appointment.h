@@ -138,6 +138,7 @@ struct CalendarFile {
     int skippedTodos = 0;
     int skippedJournals = 0;
     std::vector<std::string> warnings;  // about the file as a whole
+    std::size_t notesLeftOut = 0;       // warnings past the most a file keeps, only counted
     std::string error;                  // set when nothing could be imported: the reason
 };
 

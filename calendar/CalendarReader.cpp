@@ -1,5 +1,6 @@
 #include "Appointment.h"
 #include "CalendarScan.h"
+#include "EventLimits.h"
 #include "EventMapper.h"
 #include "TextCodec.h"
 #include "TimeZones.h"
@@ -22,6 +23,7 @@ extern "C" {
 #include <optional>
 #include <unordered_set>
 #include <memory>
+#include <new>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -273,8 +275,11 @@ public:
             ++m_depth;
         }
         if (m_depth > 0) {
-            m_entry += line;
-            m_entry += "\r\n";
+            line += "\r\n";
+            if (m_limiter)
+                m_limiter->Add(line, m_entry);
+            else
+                m_entry += line;
             if (StartsWithNoCase(line, "END:") && --m_depth == 0)
                 EntryEnds();
         } else if (m_handlers.headerLine) {
@@ -290,6 +295,9 @@ public:
                 m_handlers.blockEnds(m_open.back());
     }
 
+    // Entries are cut down by `limiter` as they are read.
+    void Limit(EventLimiter* limiter) { m_limiter = limiter; }
+
 private:
     std::uint32_t Block() const { return m_open.empty() ? kOutside : m_open.back(); }
 
@@ -298,12 +306,15 @@ private:
         if (m_depth == 0 && m_entry.empty())
             return;
         m_depth = 0;
+        if (m_limiter)
+            m_limiter->Flush();
         if (m_handlers.entryDone)
             m_handlers.entryDone(Block(), m_entryLine, std::move(m_entry));
         m_entry.clear();
     }
 
     Handlers m_handlers;
+    EventLimiter* m_limiter = nullptr;
     std::vector<std::uint32_t> m_open;  // the blocks open, innermost last
     std::uint32_t m_next = 0;
     std::string m_entry;
@@ -717,17 +728,29 @@ void CleanNextLine(LineFeed& feed, std::string& out, std::vector<std::string>& w
         // is missing, so the value is decoded here and handed on quoted-printable; it ends
         // at the empty line or at the next line that names a property.
         std::string data = line.substr(colon + 1);
-        while (feed.More() && !feed.Ahead().empty() && !LooksLikePropertyLine(feed.Ahead()))
-            data += feed.Take();
+        while (feed.More() && !feed.Ahead().empty() && !LooksLikePropertyLine(feed.Ahead())) {
+            const std::string next = feed.Take();
+            if (data.size() < limits::kReadLineBytes)
+                data += next;
+        }
         if (feed.More() && feed.Ahead().empty())
             feed.Take();
         raw = DecodeBase64(data);
         tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(b64));
         qp = false;
     } else if (qp) {
-        // Quoted-printable lines ending in '=' go on in the next line.
-        while (!line.empty() && line.back() == '=' && feed.More())
-            line = line.substr(0, line.size() - 1) + feed.Take();
+        // Quoted-printable lines ending in '=' go on in the next line; past
+        // limits::kReadLineBytes the rest of the value is passed over.
+        while (!line.empty() && line.back() == '=' && feed.More()) {
+            line.pop_back();
+            const std::string next = feed.Take();
+            if (line.size() < limits::kReadLineBytes)
+                line += next;
+            else if (next.empty() || next.back() != '=')
+                break;
+            else
+                line += '=';
+        }
         raw = DecodeQuotedPrintable(line.substr(colon + 1));
     } else {
         raw = line.substr(colon + 1);
@@ -833,6 +856,24 @@ void Initialise()
         return true;
     }();
     (void)done;
+}
+
+// Adds a note about the file; past limits::kNotes of a kind only their number is kept, as a
+// file of a million events could otherwise bring a million notes.
+void AddNote(std::vector<std::string>& notes, std::string note, CalendarFile& result)
+{
+    if (notes.size() < limits::kNotes)
+        notes.push_back(std::move(note));
+    else
+        ++result.notesLeftOut;
+}
+
+// The count of the notes left out, as a note of its own.
+void CountNotesLeftOut(CalendarFile& result)
+{
+    if (result.notesLeftOut)
+        result.warnings.push_back(std::to_string(result.notesLeftOut) + " further notes were left out: a file keeps "
+                                  + std::to_string(limits::kNotes) + " of each kind");
 }
 
 // libical writes some complaints about what it reads (an END before any BEGIN, a component
@@ -962,7 +1003,7 @@ void Deliver(Appointment&& a, CalendarFile& result, std::vector<std::string>& no
         const auto* subject = std::get_if<std::string>(a.Get(PropertySet::Tag, tag::Subject, PropType::String));
         const std::string name = subject && !subject->empty() ? "the event \"" + *subject + "\": " : "an event without a title: ";
         for (const std::string& w : a.warnings)
-            notes.push_back(name + w);
+            AddNote(notes, name + w, result);
     }
     if (sink) {
         const LibraryMessages::Paused paused;
@@ -1021,6 +1062,17 @@ CalendarFile ReadWholeText(const std::string& raw, const AppointmentSink& sink)
     context.importTime = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 
     KeepLeadingBlanks(text);
+    {
+        // Events cut down to what an appointment keeps, as when the file is read a series at a
+        // time.
+        EventLimiter limiter;
+        std::string limited;
+        limiter.Add(text, limited);
+        limiter.Flush();
+        text = std::move(limited);
+        for (std::string& note : limiter.TakeNotes())
+            result.warnings.push_back("an event: " + note);
+    }
     std::vector<Component> roots = ParseICalendar(text, result);
     std::vector<icalcomponent*> calendars;
     for (const Component& root : roots)
@@ -1055,7 +1107,7 @@ CalendarFile ReadWholeText(const std::string& raw, const AppointmentSink& sink)
         for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
              ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
             if (!HasValidStart(ev)) {
-                result.warnings.push_back(NoValidStart(ev));
+                AddNote(result.warnings, NoValidStart(ev), result);
                 continue;
             }
             const char* uidText = icalcomponent_get_uid(ev);
@@ -1068,7 +1120,7 @@ CalendarFile ReadWholeText(const std::string& raw, const AppointmentSink& sink)
             if (added)
                 order.push_back(uid);
             if (!isOverride && it->second.master) {
-                result.warnings.push_back("two events share the UID " + uid + ": both were imported");
+                AddNote(result.warnings, "two events share the UID " + uid + ": both were imported", result);
                 const std::string again = uid + "\x01" + std::to_string(++unnamed);
                 series[again].master = ev;
                 order.push_back(again);
@@ -1169,6 +1221,68 @@ private:
         return true;
     }
 
+    // An event's text as Text gives it, cut down by the limiter to what an appointment keeps. A
+    // large event is read a block at a time, each line cut at limits::kReadLineBytes as it is
+    // read, so that it is never held whole.
+    bool LimitedText(std::uint64_t offset, std::uint64_t length, std::string& out)
+    {
+        constexpr std::size_t kBlock = 1u << 20;
+        if (length <= kBlock) {
+            std::string text;
+            if (!Text(offset, length, text))
+                return false;
+            m_limiter.Add(text, out);
+            m_limiter.Flush();
+            return true;
+        }
+        std::string block(kBlock, '\0');
+        std::string lines;          // whole lines read, from linesOffset on
+        std::uint64_t linesOffset = offset;
+        std::size_t lineStart = 0;  // where in `lines` the unfinished line starts
+        bool lineCut = false;
+        auto flush = [&](std::size_t upTo) {
+            m_limiter.Add(ComponentText(std::string_view(lines).substr(0, upTo), linesOffset, m_repair), out);
+            lines.erase(0, upTo);
+            linesOffset += upTo;
+            lineStart -= upTo;
+        };
+        const std::uint64_t end = offset + length;
+        for (std::uint64_t at = offset; at < end;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, end - at));
+            if (!m_source.Read(at, n, block.data()))
+                return false;
+            ForEachLine(std::string_view(block.data(), n), at, [&](std::string_view piece, std::uint64_t pieceAt) {
+                const bool ends = piece.back() == '\n';
+                if (lineCut) {
+                    linesOffset = pieceAt + piece.size();  // the rest of a cut line is passed over
+                } else if (lines.size() - lineStart + piece.size() > limits::kReadLineBytes) {
+                    // What is kept of an overlong line is read as a line of its own.
+                    flush(lineStart);
+                    lines.append(piece.substr(0, limits::kReadLineBytes - lines.size()));
+                    lines += '\n';
+                    m_limiter.Add(ComponentText(lines, linesOffset, m_repair), out);
+                    lines.clear();
+                    lineStart = 0;
+                    lineCut = true;
+                    linesOffset = pieceAt + piece.size();
+                } else {
+                    lines.append(piece);
+                }
+                if (ends) {
+                    lineCut = false;
+                    lineStart = lines.size();
+                    if (lines.size() >= kBlock)
+                        flush(lines.size());
+                }
+            });
+            at += n;
+        }
+        if (!lines.empty())
+            flush(lines.size());
+        m_limiter.Flush();
+        return true;
+    }
+
     // Each calendar block's time zones, in file order as the whole file loads them, and whether
     // its events are messages about events instead.
     bool LoadCalendars()
@@ -1193,7 +1307,7 @@ private:
                 std::vector<std::string> notes;
                 m_zones.LoadDefinitions(root.get(), &raw, &notes);
                 for (std::string& note : notes)
-                    m_placed.emplace_back(calendar.offset, std::move(note));
+                    Place(calendar.offset, std::move(note));
             }
             if (!calendar.methods.empty()) {
                 const std::string text = "BEGIN:VCALENDAR\r\n" + calendar.methods + "END:VCALENDAR\r\n";
@@ -1201,12 +1315,16 @@ private:
                 icalproperty* method = root ? icalcomponent_get_first_property(root.get(), ICAL_METHOD_PROPERTY) : nullptr;
                 const icalproperty_method m = method ? icalproperty_get_method(method) : ICAL_METHOD_NONE;
                 if (m == ICAL_METHOD_CANCEL || m == ICAL_METHOD_REPLY || m == ICAL_METHOD_COUNTER) {
-                    m_placed.emplace_back(calendar.offset, std::string("a ") + icalproperty_method_to_string(m)
+                    Place(calendar.offset, std::string("a ") + icalproperty_method_to_string(m)
                                                                + " message about an event, not an event, was skipped");
                     skipped[k] = true;
                 }
             }
         }
+        if (m_scan.zonesLeftOut)
+            Place(0, std::to_string(m_scan.zonesLeftOut) + " of the file's time zone definitions were left out: a file keeps the first "
+                                         + std::to_string(limits::kZones) + " that fit in " + std::to_string(limits::kZoneBytes >> 20)
+                                         + " MB; events in the others are placed by the zone's name where it is known");
         for (ScannedEvent& e : m_scan.events)
             if (skipped[e.calendar])
                 e.flags |= ScannedEvent::kSkipped;
@@ -1220,36 +1338,95 @@ private:
         icalcomponent* ev;
     };
 
-    // Parses the events `indexes` (in file order) together, adding them to `out`.
-    bool Parse(const std::vector<std::uint32_t>& indexes, std::vector<Component>& holders, std::vector<Parsed>& out)
+    // Parses the events `indexes` together, each cut down by the limiter, adding them to `out`
+    // and what the limiter left out to `notes`. Past the first event, events are taken only
+    // while their text fits in limits::kSeriesBytes; those that do not are left in `rest`.
+    bool Parse(const std::vector<std::uint32_t>& indexes, std::vector<Component>& holders, std::vector<Parsed>& out,
+               std::vector<std::string>& notes, std::vector<std::uint32_t>* rest = nullptr)
     {
         std::string text = "BEGIN:VCALENDAR\r\n";
+        std::vector<std::uint32_t> taken;
+        std::size_t cost = 0;
         for (std::uint32_t i : indexes) {
             const ScannedEvent& e = m_scan.events[i];
+            const std::size_t before = text.size();
             if (e.flags & ScannedEvent::kUnfinished) {
                 // Read with what it leaves open closed.
                 std::string event;
-                if (!Text(e.offset, e.length, event))
+                if (!LimitedText(e.offset, e.length, event))
                     return false;
                 text += Repaired(event);
-            } else if (!Text(e.offset, e.length, text)) {
+            } else if (!LimitedText(e.offset, e.length, text)) {
                 return false;
             }
+            const std::size_t c = m_limiter.TakeCost();
+            if (rest && !taken.empty() && cost + c > limits::kSeriesBytes) {
+                text.resize(before);
+                rest->push_back(i);
+                continue;
+            }
+            cost += c;
+            taken.push_back(i);
         }
+        for (std::string& note : m_limiter.TakeNotes())
+            notes.push_back(std::move(note));
         text += "END:VCALENDAR\r\n";
         holders.emplace_back(ParseText(text));
         icalcomponent* root = holders.back().get();
         std::size_t k = 0;
-        for (icalcomponent* c = root ? icalcomponent_get_first_component(root, ICAL_ANY_COMPONENT) : nullptr; c && k < indexes.size();
+        for (icalcomponent* c = root ? icalcomponent_get_first_component(root, ICAL_ANY_COMPONENT) : nullptr; c && k < taken.size();
              c = icalcomponent_get_next_component(root, ICAL_ANY_COMPONENT))
-            out.push_back({indexes[k++], c});
+            out.push_back({taken[k++], c});
         return true;
     }
 
-    void Map(icalcomponent* master, const std::vector<icalcomponent*>& overrides)
+    // Maps a series; `notes` (on what was left out of it) go with its first appointment.
+    void Map(icalcomponent* master, const std::vector<icalcomponent*>& overrides, std::vector<std::string>& notes)
     {
-        MapSeries(master, overrides, m_zones, m_context,
-                  [&](Appointment&& a) { Deliver(std::move(a), m_result, m_mapped, m_sink); });
+        MapSeries(master, overrides, m_zones, m_context, [&](Appointment&& a) {
+            a.warnings.insert(a.warnings.end(), std::make_move_iterator(notes.begin()), std::make_move_iterator(notes.end()));
+            notes.clear();
+            Deliver(std::move(a), m_result, m_mapped, m_sink);
+        });
+    }
+
+    // The changed occurrences of a series that is not in the file, each an appointment of its
+    // own: read a part at a time. False when the file could not be read again.
+    bool SweepOverridesOnly(std::uint32_t i, std::vector<std::uint32_t> part)
+    {
+        std::vector<ScannedEvent>& events = m_scan.events;
+        bool first = true;
+        while (!part.empty()) {
+            std::vector<Component> holders;
+            std::vector<Parsed> parsed;
+            std::vector<std::string> notes;
+            std::vector<std::uint32_t> rest;
+            const std::size_t take = std::min(part.size(), limits::kChangedOccurrences);
+            const std::vector<std::uint32_t> chunk(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(take));
+            if (!Parse(chunk, holders, parsed, notes, &rest))
+                return false;
+            rest.insert(rest.end(), part.begin() + static_cast<std::ptrdiff_t>(take), part.end());
+            part = std::move(rest);
+            std::sort(parsed.begin(), parsed.end(), [](const Parsed& a, const Parsed& b) { return a.index < b.index; });
+            std::vector<Parsed> valid;
+            for (const Parsed& p : parsed) {
+                if (HasValidStart(p.ev)) {
+                    valid.push_back(p);
+                } else {
+                    Place(events[p.index].offset, NoValidStart(p.ev));
+                    events[p.index].flags |= ScannedEvent::kDone;
+                }
+            }
+            // As in Sweep: the series is read where its first event with a valid start stands.
+            if (first && (valid.empty() || valid.front().index != i))
+                return true;
+            first = false;
+            for (const Parsed& p : valid) {
+                events[p.index].flags |= ScannedEvent::kDone;
+                Map(nullptr, {p.ev}, notes);
+            }
+        }
+        return true;
     }
 
     // Event `i` in file order: the series it starts, or nothing when it was read with an earlier one.
@@ -1261,27 +1438,28 @@ private:
             return true;
         std::vector<Component> holders;
         std::vector<Parsed> parsed;
+        std::vector<std::string> notes;
         if (e.uidHash == 0 || (e.flags & ScannedEvent::kLaterMaster)) {
             // An event without a UID, or one more event without RECURRENCE-ID after the master
             // of its UID: a series of its own.
             e.flags |= ScannedEvent::kDone;
-            if (!Parse({i}, holders, parsed))
+            if (!Parse({i}, holders, parsed, notes))
                 return false;
             if (parsed.empty())
                 return true;
             icalcomponent* ev = parsed[0].ev;
             if (!HasValidStart(ev)) {
-                m_placed.emplace_back(e.offset, NoValidStart(ev));
+                Place(e.offset, NoValidStart(ev));
                 return true;
             }
             const bool isOverride = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
             const char* uid = icalcomponent_get_uid(ev);
             if ((e.flags & ScannedEvent::kLaterMaster) && !isOverride && uid && *uid)
-                m_placed.emplace_back(e.offset, "two events share the UID " + std::string(uid) + ": both were imported");
+                Place(e.offset, "two events share the UID " + std::string(uid) + ": both were imported");
             if (isOverride)
-                Map(nullptr, {ev});
+                Map(nullptr, {ev}, notes);
             else
-                Map(ev, {});
+                Map(ev, {}, notes);
             return true;
         }
 
@@ -1302,7 +1480,18 @@ private:
             else if (nextMaster == members.size())
                 nextMaster = k;
         }
-        if (!Parse(part, holders, parsed))
+        if (!haveMaster && part.size() > 1)
+            return SweepOverridesOnly(i, std::move(part));
+        // The master first, then its changed occurrences as far as a series keeps them: the
+        // first kChangedOccurrences in file order that fit in kSeriesBytes together.
+        std::stable_partition(part.begin(), part.end(),
+                              [&](std::uint32_t j) { return !(events[j].flags & ScannedEvent::kOverride); });
+        std::vector<std::uint32_t> leftOut;
+        if (part.size() > limits::kChangedOccurrences + 1) {
+            leftOut.assign(part.begin() + limits::kChangedOccurrences + 1, part.end());
+            part.resize(limits::kChangedOccurrences + 1);
+        }
+        if (!Parse(part, holders, parsed, notes, &leftOut))
             return false;
         auto validMaster = [&] {
             return std::any_of(parsed.begin(), parsed.end(), [&](const Parsed& p) {
@@ -1310,7 +1499,7 @@ private:
             });
         };
         while (!validMaster() && nextMaster < members.size()) {
-            if (!Parse({members[nextMaster]}, holders, parsed))
+            if (!Parse({members[nextMaster]}, holders, parsed, notes))
                 return false;
             do
                 ++nextMaster;
@@ -1322,7 +1511,7 @@ private:
             if (HasValidStart(p.ev)) {
                 valid.push_back(p);
             } else {
-                m_placed.emplace_back(events[p.index].offset, NoValidStart(p.ev));
+                Place(events[p.index].offset, NoValidStart(p.ev));
                 events[p.index].flags |= ScannedEvent::kDone;
             }
         }
@@ -1332,6 +1521,15 @@ private:
             return true;
         for (const Parsed& p : valid)
             events[p.index].flags |= ScannedEvent::kDone;
+        for (std::uint32_t j : leftOut)
+            events[j].flags |= ScannedEvent::kDone;
+        const auto kept = std::count_if(parsed.begin(), parsed.end(),
+                                        [&](const Parsed& p) { return (events[p.index].flags & ScannedEvent::kOverride) != 0; });
+        if (!leftOut.empty())
+            notes.push_back(std::to_string(leftOut.size()) + " of its " + std::to_string(leftOut.size() + static_cast<std::size_t>(kept))
+                            + " changed occurrences were left out, and those occurrences keep the series' own times: a series keeps "
+                              "the first " + std::to_string(limits::kChangedOccurrences) + " that fit in "
+                            + std::to_string(limits::kSeriesBytes >> 20) + " MB of text");
         for (std::size_t k = nextMaster; k < members.size(); ++k)
             if (!(events[members[k]].flags & (ScannedEvent::kOverride | ScannedEvent::kDone)))
                 events[members[k]].flags |= ScannedEvent::kLaterMaster;
@@ -1353,7 +1551,7 @@ private:
             if (added)
                 order.push_back(uid);
             if (!isOverride && it->second.master) {
-                m_placed.emplace_back(events[p.index].offset, "two events share the UID " + uid + ": both were imported");
+                Place(events[p.index].offset, "two events share the UID " + uid + ": both were imported");
                 const std::string again = uid + "\x01" + std::to_string(++m_unnamed);
                 series[again].master = p.ev;
                 order.push_back(again);
@@ -1366,13 +1564,22 @@ private:
         for (const std::string& uid : order) {
             const Series& s = series[uid];
             if (s.master) {
-                Map(s.master, s.overrides);
+                Map(s.master, s.overrides, notes);
             } else {
                 for (icalcomponent* o : s.overrides)
-                    Map(nullptr, {o});
+                    Map(nullptr, {o}, notes);
             }
         }
         return true;
+    }
+
+    // A note on the file's structure, by where in the file it arose.
+    void Place(std::uint64_t offset, std::string note)
+    {
+        if (m_placed.size() < limits::kNotes)
+            m_placed.emplace_back(offset, std::move(note));
+        else
+            ++m_result.notesLeftOut;
     }
 
     const TextSource& m_source;
@@ -1384,6 +1591,7 @@ private:
     MappingContext m_context;
     bool m_repair = false;
     std::string m_buffer;
+    EventLimiter m_limiter;
     int m_unnamed = 0;
     std::vector<std::pair<std::uint64_t, std::string>> m_placed;  // by where in the file they arose
     std::vector<std::string> m_mapped;                            // about events, as mapped
@@ -1417,13 +1625,16 @@ public:
                 m_at += m_filled;
             }
             any = true;
+            // A line longer than kLongestLine is cut there.
             const char* from = m_buffer.data() + m_pos;
+            const std::size_t room = kLongestLine - std::min<std::size_t>(kLongestLine, line.size());
             if (const void* lf = std::memchr(from, '\n', m_filled - m_pos)) {
-                line.append(from, static_cast<const char*>(lf) - from);
-                m_pos += static_cast<std::size_t>(static_cast<const char*>(lf) - from) + 1;
+                const auto n = static_cast<std::size_t>(static_cast<const char*>(lf) - from);
+                line.append(from, std::min(n, room));
+                m_pos += n + 1;
                 break;
             }
-            line.append(from, m_filled - m_pos);
+            line.append(from, std::min(m_filled - m_pos, room));
             m_pos = m_filled;
         }
         if (!any)
@@ -1437,6 +1648,8 @@ public:
     std::size_t Count() const { return m_count; }  // the lines handed out so far
 
 private:
+    static constexpr std::size_t kLongestLine = limits::kWholeFileBytes;
+
     const TextSource& m_source;
     std::uint64_t m_at;
     std::string m_buffer;
@@ -1472,18 +1685,30 @@ public:
         m_zones.BeginFile();
         std::uint32_t partBlock = 0;
         std::vector<std::string> part;
+        std::size_t partCost = 0;
         auto readPart = [&] {
             if (!part.empty())
                 ReadPart(partBlock, part);
             part.clear();
+            partCost = 0;
         };
+        // Parts of a block's entries as many as libical's parser takes with the block's header,
+        // fewer when their text, cut down to the limits, passes limits::kSeriesBytes.
+        EventLimiter limiter(true);
         VCalendarSplitter second({{}, {}, [&](std::uint32_t block, std::size_t, std::string&& entry) {
-                                      if (!part.empty() && (block != partBlock || part.size() >= PartSize(block)))
+                                      for (std::string& note : limiter.TakeNotes())
+                                          AddNote(m_phaseNotes, EntryName(entry) + note, m_result);
+                                      const std::size_t cost = limiter.TakeCost();
+                                      if (!part.empty()
+                                          && (block != partBlock || part.size() >= PartSize(block)
+                                              || partCost + cost > limits::kSeriesBytes))
                                           readPart();
                                       partBlock = block;
+                                      partCost += cost;
                                       part.push_back(std::move(entry));
                                   },
                                   {}});
+        second.Limit(&limiter);
         if (!EachLine(nullptr, [&](std::string& line, std::size_t number) {
                 if (m_repair)
                     line = AsUtf8(line);
@@ -1539,20 +1764,24 @@ private:
         std::size_t stray = 0, multibyte = 0;
         std::map<std::string, std::vector<std::string>> exdates;
         std::map<std::string, std::uint32_t> headerIndex;  // the headers as the file has them
-        std::vector<std::string> pending;                  // the header lines of the blocks open, by block
+        std::vector<std::string> pending;                  // the header lines of the blocks open, innermost last
         std::string outsideHeader;
         auto intern = [&](std::string&& header) {
             const auto [it, added] = headerIndex.try_emplace(std::move(header), static_cast<std::uint32_t>(headerIndex.size()));
             return it->second;
         };
-        VCalendarSplitter first({[&](std::uint32_t block, std::size_t line) {
+        VCalendarSplitter first({[&](std::uint32_t, std::size_t line) {
                                      m_blocks.push_back({0, static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX)), 0, 0});
-                                     pending.resize(block + 1);
+                                     pending.emplace_back();
                                  },
                                  [&](std::uint32_t block, std::string&& line) {
-                                     std::string& header = block == VCalendarSplitter::kOutside ? outsideHeader : pending[block];
-                                     header += line;
-                                     header += "\r\n";
+                                     // Lines go to the innermost block open; past limits::kWholeFileBytes
+                                     // the rest of a header is left out.
+                                     std::string& header = block == VCalendarSplitter::kOutside ? outsideHeader : pending.back();
+                                     if (header.size() < limits::kWholeFileBytes) {
+                                         header += line;
+                                         header += "\r\n";
+                                     }
                                  },
                                  [&](std::uint32_t block, std::size_t line, std::string&& entry) {
                                      ++m_entries;
@@ -1564,9 +1793,12 @@ private:
                                          RawExdatesOf(entry, exdates);
                                  },
                                  [&](std::uint32_t block) {
-                                     m_blocks[block].header = intern(std::move(pending[block]));
-                                     std::string().swap(pending[block]);
+                                     m_blocks[block].header = intern(std::move(pending.back()));
+                                     pending.pop_back();
                                  }});
+        // Entries are cut down as in the second pass, so that one is never held whole.
+        EventLimiter firstLimiter(true);
+        first.Limit(&firstLimiter);
         std::vector<std::string> cleanNotes;
         const bool read = EachLine(&cleanNotes, [&](std::string& line, std::size_t number) {
             for (std::size_t i = 0; i < line.size();) {
@@ -1702,6 +1934,17 @@ private:
         return !lines.Failed();
     }
 
+    // How notes name an entry: by its summary when it is plain text.
+    static std::string EntryName(const std::string& entry)
+    {
+        const std::size_t at = entry.find("\nSUMMARY:");
+        if (at == std::string::npos)
+            return "an event without a title: ";
+        const std::size_t from = at + 9;
+        std::string summary = entry.substr(from, std::min<std::size_t>(entry.find_first_of("\r\n", from), from + 80) - from);
+        return "the event \"" + AsUtf8(summary) + "\": ";
+    }
+
     // The events of one calendar read from a part, as the whole file's are read.
     void Events(icalcomponent* calendar)
     {
@@ -1712,8 +1955,8 @@ private:
         if (icalproperty* method = icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY)) {
             const icalproperty_method m = icalproperty_get_method(method);
             if (m == ICAL_METHOD_CANCEL || m == ICAL_METHOD_REPLY || m == ICAL_METHOD_COUNTER) {
-                m_phaseNotes.push_back(std::string("a ") + icalproperty_method_to_string(m)
-                                       + " message about an event, not an event, was skipped");
+                AddNote(m_phaseNotes, std::string("a ") + icalproperty_method_to_string(m)
+                                          + " message about an event, not an event, was skipped", m_result);
                 return;
             }
         }
@@ -1721,14 +1964,14 @@ private:
         for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
              ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
             if (!HasValidStart(ev)) {
-                m_phaseNotes.push_back(NoValidStart(ev));
+                AddNote(m_phaseNotes, NoValidStart(ev), m_result);
                 continue;
             }
             const char* uidText = icalcomponent_get_uid(ev);
             const std::string uid = uidText ? uidText : "";
             const bool isOverride = icalcomponent_get_first_property(ev, ICAL_RECURRENCEID_PROPERTY) != nullptr;
             if (!uid.empty() && !isOverride && !m_masters.insert(uid).second)
-                m_phaseNotes.push_back("two events share the UID " + uid + ": both were imported");
+                AddNote(m_phaseNotes, "two events share the UID " + uid + ": both were imported", m_result);
             if (isOverride)
                 MapSeries(nullptr, {ev}, m_zones, m_context, emit);
             else
@@ -1899,6 +2142,10 @@ CalendarFile ReadText(const TextSource& source, int formatHint, const Appointmen
         vcalendar = false;
         result.warnings.push_back("the file says it is vCalendar 1.0 but is written in iCalendar 2.0; it was read as iCalendar");
     }
+    if (vcalendar && scan.tooLarge) {
+        result.error = MemoryBudgetReason("it holds more than " + std::to_string(limits::kFileEvents) + " events or calendar blocks");
+        return result;
+    }
     if (vcalendar) {
         VCalendarReader reader(source, scan, sink, result);
         if (!reader.Read()) {
@@ -1934,7 +2181,17 @@ CalendarFile ReadText(const TextSource& source, int formatHint, const Appointmen
             structure = &repairedScan;
         }
     }
+    if (!structure->readError && structure->tooLarge) {
+        result.error = MemoryBudgetReason("it holds more than " + std::to_string(limits::kFileEvents) + " events or calendar blocks");
+        return result;
+    }
     if (structure->readError || !structure->wellFormed) {
+        // Read whole, the file is held at some fifteen times its size while it is parsed.
+        if (text->Size() > limits::kWholeFileBytes) {
+            result.error = MemoryBudgetReason("it is larger than " + std::to_string(limits::kWholeFileBytes >> 20)
+                                              + " MB and can only be read whole, as its structure is broken");
+            return result;
+        }
         CalendarFile read = whole();
         read.warnings.insert(read.warnings.begin(), result.warnings.begin(), result.warnings.end());
         return read;
@@ -2030,15 +2287,23 @@ CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const App
         return result;
     }
     const FileSource source(fd, static_cast<std::uint64_t>(st.st_size));
-    result = ReadSource(source, formatHint, sink, [&] {
-        std::string text(static_cast<std::size_t>(st.st_size), '\0');
-        if (!source.Read(0, text.size(), text.data())) {
-            CalendarFile failed;
-            failed.error = Reason("the file cannot be read");
-            return failed;
-        }
-        return ReadWholeText(text, sink);
-    });
+    try {
+        result = ReadSource(source, formatHint, sink, [&] {
+            std::string text(static_cast<std::size_t>(st.st_size), '\0');
+            if (!source.Read(0, text.size(), text.data())) {
+                CalendarFile failed;
+                failed.error = Reason("the file cannot be read");
+                return failed;
+            }
+            return ReadWholeText(text, sink);
+        });
+        CountNotesLeftOut(result);
+    } catch (const std::bad_alloc&) {
+        // The limits keep a file well within the budget; a machine short of memory fails it
+        // with the same reason.
+        result = CalendarFile();
+        result.error = MemoryBudgetReason();
+    }
     ::close(fd);
     return result;
 }
@@ -2047,7 +2312,15 @@ CalendarFile ReadCalendarText(const std::string& text, int formatHint, const std
                               const AppointmentSink& sink)
 {
     (void)name;
-    return ReadSource(MemorySource(text), formatHint, sink, [&] { return ReadWholeText(text, sink); });
+    try {
+        CalendarFile result = ReadSource(MemorySource(text), formatHint, sink, [&] { return ReadWholeText(text, sink); });
+        CountNotesLeftOut(result);
+        return result;
+    } catch (const std::bad_alloc&) {
+        CalendarFile result;
+        result.error = MemoryBudgetReason();
+        return result;
+    }
 }
 
 }  // namespace cal

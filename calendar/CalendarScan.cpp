@@ -1,4 +1,5 @@
 #include "CalendarScan.h"
+#include "EventLimits.h"
 #include "TextCodec.h"
 
 #include <libical/ical.h>
@@ -113,8 +114,12 @@ public:
     {
     }
 
-    bool Next(std::string_view& line, std::uint64_t& offset)
+    // A line longer than kPiece comes in pieces of about that size (never splitting a UTF-8
+    // character); `*continued` tells that `line` goes on from the piece before.
+    bool Next(std::string_view& line, std::uint64_t& offset, bool* continued)
     {
+        *continued = m_midLine;
+        m_midLine = false;
         offset = m_bufferOffset + m_start;
         if (offset >= m_layout.end || m_error)
             return false;
@@ -140,6 +145,15 @@ public:
                 m_bufferOffset += m_start;
                 m_start = 0;
             }
+            if (m_filled - m_start >= kPiece) {
+                std::size_t cut = m_start + kPiece;
+                for (int back = 0; back < 3 && (static_cast<unsigned char>(m_buffer[cut]) & 0xC0) == 0x80; ++back)
+                    --cut;
+                line = std::string_view(m_buffer.data() + m_start, cut - m_start);
+                m_start = cut;
+                m_midLine = true;
+                return true;
+            }
             if (m_filled == m_buffer.size())
                 m_buffer.resize(m_buffer.size() * 2);
             const std::size_t n = static_cast<std::size_t>(
@@ -155,9 +169,12 @@ public:
     bool Failed() const { return m_error; }
 
 private:
+    static constexpr std::size_t kPiece = 4u << 20;
+
     const TextSource& m_source;
     const LineLayout& m_layout;
     std::string m_buffer;
+    bool m_midLine = false;
     std::uint64_t m_bufferOffset;  // file offset of m_buffer[0]
     std::uint64_t m_readAt;
     std::size_t m_start = 0, m_filled = 0;
@@ -171,13 +188,20 @@ public:
     {
     }
 
-    void Line(std::string_view line, std::uint64_t offset)
+    // `continued`: the line is a further piece of one longer than the reader hands out at once.
+    void Line(std::string_view line, std::uint64_t offset, bool continued)
     {
-        Checks(line);
+        Checks(line, continued);
+        if (continued) {
+            // Only the start of a line matters to the structure; a long value is not kept.
+            if (m_store && m_text.size() < kStoredLine)
+                m_text.append(Content(line));
+            return;
+        }
         const bool continuation = m_any && !line.empty() && (line[0] == ' ' || line[0] == '\t');
         m_any = true;
         if (continuation) {
-            if (m_store)
+            if (m_store && m_text.size() < kStoredLine)
                 m_text.append(Content(line).substr(1));
             return;
         }
@@ -209,7 +233,7 @@ private:
     };
 
     // What the reader's checks of the whole text ask; none of the words looked for holds a line end.
-    void Checks(std::string_view line)
+    void Checks(std::string_view line, bool continued)
     {
         if (m_scan.blank && line.find_first_not_of(" \t\r\n") != std::string_view::npos)
             m_scan.blank = false;
@@ -240,7 +264,7 @@ private:
         if (!m_scan.hasBase64)
             m_scan.hasBase64 = ContainsNoCase(line, "BASE64");
         // The file's VERSION before its first entry, read from the first 40 characters of each line.
-        if (!m_versionDone) {
+        if (!m_versionDone && !continued) {
             const std::string_view head = line.substr(0, std::min<std::size_t>(40, line.size() - (line.back() == '\n')));
             if (StartsNoCase(head, "VERSION:")) {
                 m_scan.versionSays = head.find("1.0") != std::string::npos ? 1 : 0;
@@ -262,11 +286,16 @@ private:
             }
             const std::size_t end = line.find("END:VTIMEZONE", pos);
             if (end == std::string_view::npos) {
-                m_zone.append(line.substr(pos));
+                if (m_zone.size() <= limits::kZoneBytes)
+                    m_zone.append(line.substr(pos));
                 break;
             }
             m_zone.append(line.substr(pos, end - pos));
-            AddRawZone(m_scan.rawZones, std::move(m_zone));
+            // As many zones as the file's calendar blocks read (see ChildEnds).
+            if (m_rawZoneBytes + m_zone.size() <= limits::kZoneBytes && m_scan.rawZones.size() < limits::kZones) {
+                m_rawZoneBytes += m_zone.size();
+                AddRawZone(m_scan.rawZones, std::move(m_zone));
+            }
             m_zone.clear();
             m_inZone = false;
             pos = end + 1;
@@ -356,8 +385,11 @@ private:
                     --keep;
                 if (keep < m_open.size())
                     CloseAbove(keep, m_lineOffset);
-                if (m_scan.calendars.size() >= kNone) {
-                    m_scan.wellFormed = false;  // far past any calendar: read whole
+                if (m_scan.calendars.size() >= limits::kFileEvents) {
+                    // More calendar blocks than the index may hold: read whole, which the size
+                    // of such a file refuses.
+                    m_scan.tooLarge = true;
+                    m_scan.wellFormed = false;
                     Push(std::move(name), kind, kNone);
                     break;
                 }
@@ -397,12 +429,16 @@ private:
             break;
         }
         case Name::Method:
-            m_scan.calendars[m_open.back().calendar].methods.append(text).append("\r\n");
+            // Only the first METHOD counts; a few are kept for the parser to pick it.
+            if (std::string& methods = m_scan.calendars[m_open.back().calendar].methods;
+                std::count(methods.begin(), methods.end(), '\n') < 8)
+                methods.append(text).append("\r\n");
             break;
         case Name::Uid:
             if (m_uidLines.empty())
                 m_uidClean = UidIsPlain(text, sep);
-            m_uidLines.append(text).append("\r\n");
+            if (m_uidLines.size() < kStoredLine)
+                m_uidLines.append(text).append("\r\n");
             break;
         case Name::RecurrenceId:
             m_override = true;
@@ -464,6 +500,10 @@ private:
                 m_scan.wellFormed = false;  // far past any calendar: read whole
                 break;
             }
+            if (m_scan.events.size() >= limits::kFileEvents) {
+                m_scan.tooLarge = true;  // more than the index may hold
+                break;
+            }
             ScannedEvent e;
             e.offset = child.offset;
             e.length = static_cast<std::uint32_t>(length);
@@ -474,7 +514,15 @@ private:
             break;
         }
         case ICAL_VTIMEZONE_COMPONENT:
-            calendar.zones.push_back({child.offset, length});
+            // libical holds a zone at some sixty times its text, and the zones of a calendar
+            // block are parsed together: past the limits they are left out.
+            if (m_zoneCount < limits::kZones && m_zoneBytes + length <= limits::kZoneBytes) {
+                ++m_zoneCount;
+                m_zoneBytes += length;
+                calendar.zones.push_back({child.offset, length});
+            } else {
+                ++m_scan.zonesLeftOut;
+            }
             break;
         case ICAL_VTODO_COMPONENT:
             ++calendar.todos;
@@ -514,10 +562,14 @@ private:
         return h == 0 ? 1 : h;
     }
 
+    static constexpr std::size_t kStoredLine = 1u << 16;
+
     CalendarScan& m_scan;
     bool m_any = false;
     bool m_inZone = false;
     std::string m_zone;
+    std::size_t m_rawZoneBytes = 0, m_zoneCount = 0;
+    std::uint64_t m_zoneBytes = 0;
     bool m_versionDone = false;
 
     // The logical line being read, kept only when it may matter.
@@ -586,8 +638,9 @@ CalendarScan ScanCalendar(const TextSource& source)
     LineReader reader(source, scan.layout);
     std::string_view line;
     std::uint64_t offset = 0;
-    while (reader.Next(line, offset))
-        scanner.Line(line, offset);
+    bool continued = false;
+    while (reader.Next(line, offset, &continued))
+        scanner.Line(line, offset, continued);
     if (reader.Failed()) {
         scan.readError = true;
         return scan;

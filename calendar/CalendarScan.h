@@ -125,6 +125,10 @@ struct CalendarScan {
     std::vector<ScannedCalendar> calendars;
     std::vector<ScannedEvent> events;
     int todos = 0, journals = 0;
+    // More events or calendar blocks than the index may hold (limits::kFileEvents), and the
+    // time zones left out past limits::kZones and kZoneBytes.
+    bool tooLarge = false;
+    std::size_t zonesLeftOut = 0;
     // Each VTIMEZONE's text as the file has it (BEGIN:VTIMEZONE up to END:VTIMEZONE, wherever
     // they stand), by lower-case TZID: the identity its zone is cached by.
     std::map<std::string, std::string> rawZones;

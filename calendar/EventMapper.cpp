@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <set>
 #include <unordered_map>
 #include <strings.h>
@@ -15,7 +16,8 @@ namespace cal {
 
 namespace {
 
-constexpr std::size_t kMaxShortText = 255;  // subject, location, category: UTF-16 units
+constexpr std::size_t kMaxShortText = 255;  // subject, location, category, a person's name: UTF-16 units
+constexpr std::size_t kMaxAddress = 320;    // an e-mail address, bytes
 constexpr int kMaxInstances = 999;          // the most occurrences a pattern may count
 constexpr int kExpansionSteps = 100000;     // hard stop for walking a rule
 // The most appointments one series Outlook cannot store as a pattern is written as.
@@ -500,16 +502,27 @@ std::string Address(const char* value)
     std::string v = value ? value : "";
     if (Lower(v.substr(0, 7)) == "mailto:")
         v.erase(0, 7);
+    // No address is longer than 320 characters (64 before the @, 255 after it); longer text is
+    // cut there, whole characters only.
+    if (v.size() > kMaxAddress) {
+        std::size_t cut = kMaxAddress;
+        while (cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80)
+            --cut;
+        v.resize(cut);
+    }
     return Trim(v);
 }
 
 std::string Param(icalproperty* p, icalparameter_kind kind)
 {
     icalparameter* param = icalproperty_get_first_parameter(p, kind);
-    const char* v = param ? icalparameter_as_ical_string(param) : nullptr;
+    // A copy of our own, freed at once: libical's ring of temporary buffers would keep its copy
+    // for thousands of calls more, some 60 KB for a long name.
+    char* v = param ? icalparameter_as_ical_string_r(param) : nullptr;
     if (!v)
         return {};
     std::string s = v;
+    free(v);
     const auto eq = s.find('=');
     s = eq == std::string::npos ? s : s.substr(eq + 1);
     if (s.size() >= 2 && s.front() == '"' && s.back() == '"')
@@ -536,7 +549,7 @@ People MapPeople(icalcomponent* ev, Appointment& a)
     if (icalproperty* org = icalcomponent_get_first_property(ev, ICAL_ORGANIZER_PROPERTY)) {
         Recipient r;
         r.email = Address(icalproperty_get_organizer(org));
-        r.displayName = Param(org, ICAL_CN_PARAMETER);
+        r.displayName = ShortText(Param(org, ICAL_CN_PARAMETER));
         if (r.displayName.empty())
             r.displayName = r.email;
         r.recipientFlags = 3;
@@ -552,7 +565,7 @@ People MapPeople(icalcomponent* ev, Appointment& a)
          p = icalcomponent_get_next_property(ev, ICAL_ATTENDEE_PROPERTY)) {
         Recipient r;
         r.email = Address(icalproperty_get_attendee(p));
-        r.displayName = Param(p, ICAL_CN_PARAMETER);
+        r.displayName = ShortText(Param(p, ICAL_CN_PARAMETER));
         if (r.displayName.empty())
             r.displayName = r.email;
         if (r.email.empty() && r.displayName.empty())
@@ -1479,18 +1492,41 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                 }
 
                 // Changed occurrences: their original day is deleted, their new day modified.
+                auto originalLocal = [&](const EventTime& rid) {
+                    return (rid.date || (!rid.utc && !rid.zone) || rid.zone == seriesZone) ? rid.wall
+                                                                                           : WallIn(UnixOf(rid), seriesZone, !seriesZone);
+                };
+                // One exception a day (MS-OXOCAL: one ExceptionInfo a modified instance): of several
+                // changes to one occurrence, the one of the highest SEQUENCE, the later in the file
+                // on a tie, as RFC 5545 3.8.7.4 has revisions.
+                std::map<std::uint32_t, std::size_t> latest;  // original day: index in `overrides`
+                for (std::size_t k = 0; k < overrides.size(); ++k) {
+                    std::vector<std::string> ignored;
+                    icalproperty* ridProp = icalcomponent_get_first_property(overrides[k], ICAL_RECURRENCEID_PROPERTY);
+                    const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, ignored);
+                    if (!rid.valid)
+                        continue;
+                    auto sequence = [](icalcomponent* o) {
+                        icalproperty* seq = icalcomponent_get_first_property(o, ICAL_SEQUENCE_PROPERTY);
+                        return seq ? icalproperty_get_sequence(seq) : 0;
+                    };
+                    auto [it, added] = latest.try_emplace(MidnightMinutes(originalLocal(rid)), k);
+                    if (!added && sequence(overrides[k]) >= sequence(overrides[it->second]))
+                        it->second = k;
+                }
                 std::vector<ExceptionInfo> infos;
-                for (icalcomponent* o : overrides) {
+                for (std::size_t k = 0; k < overrides.size(); ++k) {
+                    icalcomponent* o = overrides[k];
                     std::vector<std::string> ow;
                     icalproperty* ridProp = icalcomponent_get_first_property(o, ICAL_RECURRENCEID_PROPERTY);
                     const EventTime rid = ReadTime(ridProp, icalproperty_get_recurrenceid(ridProp), zones, ow);
                     if (!rid.valid)
                         continue;
-                    const struct icaltimetype origLocal = (rid.date || (!rid.utc && !rid.zone) || rid.zone == seriesZone)
-                                                              ? rid.wall
-                                                              : WallIn(UnixOf(rid), seriesZone, !seriesZone);
+                    const struct icaltimetype origLocal = originalLocal(rid);
                     const std::uint32_t origDay = MidnightMinutes(origLocal);
                     deleted.insert(origDay);
+                    if (latest.at(origDay) != k)
+                        continue;  // an earlier revision of the same change
                     icalproperty* status = icalcomponent_get_first_property(o, ICAL_STATUS_PROPERTY);
                     if (status && icalproperty_get_status(status) == ICAL_STATUS_CANCELLED)
                         continue;

@@ -1,6 +1,7 @@
 #include "ImportRun.h"
 
 #include "PathList.h"
+#include "calendar/EventLimits.h"
 #include "filelist/NativePath.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <new>
 
 namespace {
 
@@ -325,6 +327,10 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 }
                 session->Logoff();
                 return result;
+            } catch (const std::bad_alloc&) {
+                // Never the bare "std::bad_alloc": the file needed more memory than there was.
+                done.reason = FromUtf8(cal::MemoryBudgetReason().c_str());
+                done.saved = 0;
             } catch (const std::exception& e) {
                 done.reason = FromUtf8(e.what());
                 // The reader names the file itself; the list names it already.

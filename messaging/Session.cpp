@@ -3,6 +3,7 @@
 #include "AppointmentMessage.h"
 
 #include <algorithm>
+#include <new>
 
 namespace messaging {
 
@@ -124,6 +125,7 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
     // committed on the way, to bound what waits in memory for a commit.
     pst::MessageStore& store = m_store->Open();
     m_saved = 0;
+    struct StoreOutOfMemory {};
     try {
         pst::MessageContent& content = m_store->content;
         std::vector<std::string> notes;
@@ -135,25 +137,41 @@ void RDOAppointmentItem::Import(const std::string& path, int format)
                     break;
                 } catch (const pst::FolderFullError&) {
                     const std::string full = store.FolderName(m_folder);
-                    m_folder = ContinuationOf(store, m_folder);
+                    try {
+                        m_folder = ContinuationOf(store, m_folder);
+                    } catch (const std::bad_alloc&) {
+                        throw StoreOutOfMemory{};
+                    }
                     notes.push_back("the folder \"" + full + "\" cannot hold more items: "
                                     + (m_saved ? "appointments after the first " + std::to_string(m_saved)
                                                : std::string("the appointments"))
                                     + " went to the folder \"" + store.FolderName(m_folder) + "\" beside it");
+                } catch (const std::bad_alloc&) {
+                    // Not the reader's: it would take it for its own shortage.
+                    throw StoreOutOfMemory{};
                 }
             }
             if (++m_saved % kAppointmentsPerCommit == 0)
                 store.Commit();
         });
         m_result.warnings.insert(m_result.warnings.end(), notes.begin(), notes.end());
+    } catch (const StoreOutOfMemory&) {
+        // The store's own structures may be half updated: nothing more is written to it, and
+        // the file keeps its last commit.
+        m_store->attached = false;
+        m_store->store.reset();
+        throw StoreWriteError("the item could not be saved: there was not enough memory to write an appointment; the store "
+                              "keeps what was committed before");
     } catch (const pst::StoreError& e) {
         // A file of very many appointments may have had some committed on the way: say so.
         const int kept = m_saved / kAppointmentsPerCommit * kAppointmentsPerCommit;
         throw StoreWriteError(std::string("the item could not be saved: ") + e.what()
                               + (kept ? "; " + std::to_string(kept) + " of its appointments were written before" : ""));
     }
+    // A file that fails part of the way keeps the appointments written before: say how many.
     if (!m_result.error.empty())
-        throw Error(path + ": " + m_result.error);
+        throw Error(path + ": " + m_result.error
+                    + (m_saved ? "; " + std::to_string(m_saved) + " of its appointments were written before" : ""));
 }
 
 void RDOAppointmentItem::Save()

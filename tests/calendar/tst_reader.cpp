@@ -179,6 +179,26 @@ END:VEVENT
     EXPECT_EQ(Bytes(goid.begin() + 16, goid.begin() + 20), Hex("07 E8 01 19"));
 }
 
+// Several revisions of one changed occurrence make one exception: the one of the highest
+// SEQUENCE, the later on a tie. Each once became an exception of its own, for the same day.
+TEST(Series, RevisionsOfOneChangedOccurrenceMakeOneException)
+{
+    auto revision = [](const char* sequence, int hour) {
+        return std::string("BEGIN:VEVENT\nUID:weekly-berlin-1@example.com\n") + sequence
+               + "RECURRENCE-ID;TZID=\"W. Europe Standard Time\":20240125T100000\nSUMMARY:Moved to " + std::to_string(hour)
+               + "\nDTSTART;TZID=\"W. Europe Standard Time\":20240125T" + std::to_string(hour)
+               + "0000\nDTEND;TZID=\"W. Europe Standard Time\":20240125T" + std::to_string(hour) + "3000\nEND:VEVENT\n";
+    };
+    const CalendarFile file = Read(WeeklyBerlin({}, revision("SEQUENCE:2\n", 15) + revision("SEQUENCE:1\n", 14)
+                                                        + revision("", 16) + revision("SEQUENCE:2\n", 17)));
+    ASSERT_EQ(file.appointments.size(), 1u) << file.error;
+    const Appointment& a = file.appointments[0];
+    ASSERT_EQ(a.exceptions.size(), 1u);
+    const PropertyValue& start =
+        a.exceptions[0].message.at(PropertyKey{PropertySet::Appointment, lid::AppointmentStartWhole, {}, PropType::Time});
+    EXPECT_EQ(std::get<std::int64_t>(start), Utc(2024, 1, 25, 16));  // 17:00 in Berlin
+}
+
 TEST(Times, AllDayFloatingAndZones)
 {
     const CalendarFile file = Read(R"(BEGIN:VCALENDAR

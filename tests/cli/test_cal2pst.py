@@ -318,5 +318,125 @@ def tree_lines(store):
     return [l for l in tree(store).splitlines() if l]
 
 
+# The memory the README allows for reading one file, and what cal2pst's address space takes
+# before it reads one.
+BUDGET_MB = 256
+STARTUP_MB = 64
+
+
+def shape_event(uid, lines):
+    return ("BEGIN:VEVENT\r\nUID:%s\r\nDTSTART:20240301T090000Z\r\nDTEND:20240301T100000Z\r\nSUMMARY:Shape\r\n%s"
+            "END:VEVENT\r\n" % (uid, lines))
+
+
+def shape_calendar(inside):
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Varnel//Shapes//EN\r\n%sEND:VCALENDAR\r\n" % inside
+
+
+def day(n):
+    return "%04d%02d%02d" % (2024 + n // 336, 1 + n // 28 % 12, 1 + n % 28)
+
+
+def changed(n, uid="series"):
+    return "".join("BEGIN:VEVENT\r\nUID:%s\r\nRECURRENCE-ID:%sT090000Z\r\nDTSTART:%sT110000Z\r\nDTEND:%sT120000Z\r\n"
+                   "SUMMARY:Changed %d\r\nEND:VEVENT\r\n" % (uid, day(i), day(i), day(i), i) for i in range(n))
+
+
+ZONE = ("BEGIN:VTIMEZONE\r\nTZID:Zone %d\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\nTZOFFSETFROM:+0200\r\n"
+        "TZOFFSETTO:+0100\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n")
+TINY = "BEGIN:VEVENT\r\nDTSTART:20240301\r\nEND:VEVENT\r\n"
+
+# Each: a name, the file's extension and text, the appointments it gives, and a note on its line
+# or (refused) the reason. Each once took from 10 to 200 times its size in memory, more than the
+# cap below.
+MEMORY_SHAPES = [
+    ("100,000 attendees", "ics",
+     lambda: shape_calendar(shape_event("a", "".join("ATTENDEE:mailto:p%d@x.org\r\n" % i for i in range(100000)))),
+     1, "99000 of its attendees were left out"),
+    ("25,000 changed occurrences of one series", "ics",
+     lambda: shape_calendar(shape_event("series", "RRULE:FREQ=DAILY;COUNT=25000\r\n") + changed(25000)),
+     1, "23000 of its 25000 changed occurrences were left out"),
+    ("an event of a million properties", "ics",
+     lambda: shape_calendar(shape_event("p", "".join("EXDATE:%sT090000Z\r\nCATEGORIES:Category %d\r\nX-P-%d:%d\r\n"
+                                                     "X-Q:%d\r\n" % (day(i % 9000), i, i, i, i) for i in range(250000)))),
+     1, "249000 of its categories were left out"),
+    ("400,000 alarms", "ics",
+     lambda: shape_calendar(shape_event("al", "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n" * 400000)),
+     1, "399900 of the alarms and other entries inside it were left out"),
+    ("a description of 40 MB in one line", "ics",
+     lambda: shape_calendar(shape_event("d", "DESCRIPTION:" + "word " * (8 << 20) + "\r\n")),
+     1, "its description was cut to its first 4 MB"),
+    ("a description folded into 560,000 lines", "ics",
+     lambda: shape_calendar(shape_event("f", "DESCRIPTION:" + ("w" * 73 + "\r\n ") * 560000 + "end\r\n")),
+     1, "its description was cut to its first 4 MB"),
+    ("40,000 time zones", "ics",
+     lambda: shape_calendar("".join(ZONE % i for i in range(40000)) + shape_event("z", "")),
+     1, "39000 of the file's time zone definitions were left out"),
+    ("a vCalendar event of 100,000 attendees", "vcs",
+     lambda: "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nSUMMARY:Shape\r\n"
+             + "".join("ATTENDEE;ROLE=ATTENDEE:p%d@x.org\r\n" % i for i in range(100000)) + "END:VEVENT\r\nEND:VCALENDAR\r\n",
+     1, "99000 of its attendees were left out"),
+    # Joining its lines once took time growing with the square of their number: hours.
+    ("a vCalendar quoted-printable value of 1,000,000 lines", "vcs",
+     lambda: "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20240301T090000\r\nSUMMARY:Shape\r\n"
+             "DESCRIPTION;ENCODING=QUOTED-PRINTABLE:" + "abcdefgh=\r\n" * 1000000 + "end\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+     1, "its description was cut to its first 4 MB"),
+    ("12,000 changed occurrences of a series not in the file", "ics",
+     lambda: shape_calendar(changed(12000, "elsewhere")),
+     12000, "further notes were left out: a file keeps 1000 of each kind"),
+    ("a file of 9 MB whose structure is broken", "ics",
+     lambda: shape_event("top", "") * 100000 + shape_calendar(""),
+     0, "needs more memory than the import allows for one file (256 MB): it is larger than 8 MB"),
+    ("2,000,001 events", "ics",
+     lambda: shape_calendar(TINY * 2000001),
+     0, "needs more memory than the import allows for one file (256 MB): it holds more than 2000000 events"),
+]
+
+
+class MemoryBudget(unittest.TestCase):
+    """Files whose one series, or whose index, grows without bound: each is imported with a note
+    on what was left out, or refused with the reason, under a cap on cal2pst's address space of
+    the per-file budget and what the program takes to start. The file after it is imported, and
+    the store passes pstcheck."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="cal2pst-memory-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_each_shape_is_imported_with_a_note_or_refused_with_the_reason(self):
+        cap = (BUDGET_MB + STARTUP_MB) << 20
+
+        def capped():
+            resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
+
+        # AddressSanitizer reserves terabytes of address space for itself: such a build runs the
+        # shapes without the cap, for what the sanitizers find.
+        sanitized = "libasan" in subprocess.run(["ldd", CAL2PST], capture_output=True, text=True).stdout
+
+        after = os.path.join(self.dir, "after.ics")
+        one_event(after, "After")
+        for i, (name, ext, text, appointments, expected) in enumerate(MEMORY_SHAPES):
+            with self.subTest(name):
+                path = os.path.join(self.dir, "shape%d.%s" % (i, ext))
+                with open(path, "w", newline="") as f:
+                    f.write(text())
+                store = os.path.join(self.dir, "shape%d.pst" % i)
+                r = run("-o", store, path, after, preexec_fn=None if sanitized else capped)
+                os.remove(path)
+                self.assertNotIn("bad_alloc", r.stdout + r.stderr)
+                self.assertEqual(r.returncode, 0 if appointments else 1, r.stderr[-2000:])
+                lines = r.stderr.splitlines()
+                first = next(l for l in lines if l.startswith("[1/2] "))
+                self.assertIn(expected, first)
+                self.assertTrue(first.startswith("[1/2] %s %s" % ("imported" if appointments else "failed", path)), first[:300])
+                self.assertIn("[2/2] imported %s: 1 appointment(s)" % after, lines)
+                self.assertEqual(summary(r.stdout)[0]["appointments written"], str(appointments + 1))
+                check = subprocess.run([PSTCHECK, store], capture_output=True, text=True)
+                self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+                os.remove(store)
+
+
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0], "-v"])

@@ -6,6 +6,7 @@
 #include "tests/pst/PstTestSupport.h"
 
 #include "calendar/Appointment.h"
+#include "calendar/EventLimits.h"
 #include "messaging/Session.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,18 @@
 namespace {
 
 const std::string kExamples = VARNEL_EXAMPLES;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 // Scale of the large cases: 1 in the test suite, more in the long fault script.
 double Scale()
@@ -127,6 +140,20 @@ std::string Slurp(const std::string& path)
 }
 
 bool HasError(const cal::CalendarFile& f) { return f.imported == 0 && f.error.size() > 10; }
+
+// Caps the address space at what the process holds now and `extraKiB` more; false when it
+// cannot.
+bool CapAddressSpace(long extraKiB)
+{
+    std::ifstream status("/proc/self/status");
+    long vmKiB = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0)
+            vmKiB = std::atol(line.c_str() + 7);
+    const rlim_t cap = static_cast<rlim_t>(vmKiB + extraKiB) * 1024;
+    const rlimit limit{cap, cap};
+    return vmKiB != 0 && ::setrlimit(RLIMIT_AS, &limit) == 0;
+}
 
 TEST(HostileCalendar, EmptyBinaryAndNonCalendarFilesGiveAReason)
 {
@@ -679,14 +706,7 @@ TEST(HostileCalendar, LargeFilesAreReadInMemoryBoundedBySeries)
         const Bounded b = RunBounded(
             [&] {
                 // The cap: what the process holds now and 160 MiB more.
-                std::ifstream status("/proc/self/status");
-                long vmKiB = 0;
-                for (std::string line; std::getline(status, line);)
-                    if (line.rfind("VmSize:", 0) == 0)
-                        vmKiB = std::atol(line.c_str() + 7);
-                const rlim_t cap = static_cast<rlim_t>(vmKiB + 160 * 1024) * 1024;
-                const rlimit limit{cap, cap};
-                if (vmKiB == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+                if (!CapAddressSpace(160 * 1024))
                     return 2;
                 std::size_t count = 0, withExceptions = 0;
                 const cal::CalendarFile f = cal::ReadCalendarFile(path, c.format, [&](cal::Appointment&& a) {
@@ -705,6 +725,42 @@ TEST(HostileCalendar, LargeFilesAreReadInMemoryBoundedBySeries)
         EXPECT_TRUE(b.exited) << c.name << ": ended by signal " << b.status;
         EXPECT_EQ(b.exited ? b.status : -1, 0) << c.name << ": the file was not read within the cap";
     }
+}
+
+// Reading that runs out of memory all the same (here with 1 MiB to spare while a line of
+// 16 MiB is read) fails the file with the budget's reason: never "std::bad_alloc", never a crash.
+TEST(HostileCalendar, RunningOutOfMemoryGivesTheBudgetReason)
+{
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer's allocator ends the program when memory runs out";
+    pst::test::TempDir dir;
+    const std::string path = dir.path + "/long.ics";
+    std::ofstream(path, std::ios::binary) << Calendar(Event("DESCRIPTION:" + std::string(16u << 20, 'L') + "\r\n"));
+    const Bounded b = RunBounded(
+        [&] {
+            // The memory the process has freed but still holds counts for nothing: it is taken
+            // first, up to the cap, and 1 MiB of it given back.
+            if (!CapAddressSpace(64 * 1024))
+                return 2;
+            std::vector<std::pair<void*, std::size_t>> held;
+            held.reserve(1u << 16);
+            for (std::size_t size : {std::size_t{1} << 20, std::size_t{1} << 12})
+                while (held.size() < held.capacity())
+                    if (void* p = std::malloc(size))
+                        held.emplace_back(p, size);
+                    else
+                        break;
+            for (std::size_t freed = 0; freed < (1u << 20) && !held.empty(); held.pop_back()) {
+                freed += held.back().second;
+                std::free(held.back().first);
+            }
+            const cal::CalendarFile f = cal::ReadCalendarFile(path, cal::kFormatICalendar);
+            std::printf("    out of memory: %d appointments, error: %s\n", f.imported, f.error.c_str());
+            return f.imported == 0 && f.error == cal::MemoryBudgetReason() ? 0 : 1;
+        },
+        60);
+    EXPECT_TRUE(b.exited) << "ended by signal " << b.status;
+    EXPECT_EQ(b.exited ? b.status : -1, 0) << "no budget reason";
 }
 
 // Between the listing and the import a file may vanish, lose its permissions, or turn into
