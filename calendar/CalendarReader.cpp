@@ -1614,8 +1614,10 @@ public:
             if (m_pos == m_filled) {
                 if (m_at >= m_source.Size())
                     break;
-                m_buffer.resize(1u << 20);
-                m_filled = static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), m_source.Size() - m_at));
+                // A megabyte at a time, but no more than what is left of a small file.
+                m_filled = static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, m_source.Size() - m_at));
+                if (m_buffer.size() < m_filled)
+                    m_buffer.resize(m_filled);
                 m_pos = 0;
                 if (!m_source.Read(m_at, m_filled, m_buffer.data())) {
                     m_failed = true;
@@ -2081,7 +2083,7 @@ TempFile NormalisedCopy(const TextSource& source, const TextShape& shape, std::v
     const bool utf16 = shape.encoding != TextShape::Encoding::Utf8;
     Utf16Decoder decoder(shape.encoding == TextShape::Encoding::Utf16BigEndian);
     LineEnds ends;
-    std::string in(1u << 20, '\0'), decoded, out;
+    std::string in(static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, source.Size())), '\0'), decoded, out;
     auto write = [&](std::string_view text) {
         out.clear();
         ends.Feed(text, out);

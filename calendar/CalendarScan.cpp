@@ -599,7 +599,7 @@ TextShape ShapeOf(const TextSource& source)
         if (shape.encoding != TextShape::Encoding::Utf8)
             return shape;
     }
-    std::string block(1u << 20, '\0');
+    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, size)), '\0');
     bool crBefore = false;  // the previous block ended in a carriage return
     for (std::uint64_t at = 0; at < size;) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at));

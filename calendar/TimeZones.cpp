@@ -307,6 +307,51 @@ bool SameRule(const TimeZoneRule& a, const TimeZoneRule& b)
            && same(a.standardDate, b.standardDate) && same(a.daylightDate, b.daylightDate);
 }
 
+// The last year libical expands a zone's switches to (2582 where time_t has 64 bits, 2037 where
+// it has 32). Past it a zone keeps the offset of its last switch; but libical expands the zone
+// again from its first observance on every lookup of such a year, so a year's 400 lookups of a
+// zone defined from 1601 cost seconds. Found once, from a zone that switches every year.
+int LastExpandedYear()
+{
+    static const int year = [] {
+        icalcomponent* definition = icalparser_parse_string(
+            "BEGIN:VTIMEZONE\r\nTZID:probe\r\n"
+            "BEGIN:STANDARD\r\nDTSTART:20001029T030000\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\n"
+            "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0000\r\nEND:STANDARD\r\n"
+            "BEGIN:DAYLIGHT\r\nDTSTART:20000326T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\n"
+            "TZOFFSETFROM:+0000\r\nTZOFFSETTO:+0100\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n");
+        icaltimezone* zone = definition ? icaltimezone_new() : nullptr;
+        if (!zone || !icaltimezone_set_component(zone, definition)) {
+            if (zone)
+                icaltimezone_free(zone, 1);
+            else if (definition)
+                icalcomponent_free(definition);
+            return 9999;
+        }
+        // Summer time in July of every year libical expanded, none after: the last such year.
+        auto summer = [&](int y) {
+            struct icaltimetype t = icaltime_null_time();
+            t.year = y;
+            t.month = 7;
+            t.day = 1;
+            t.hour = 12;
+            t.zone = icaltimezone_get_utc_timezone();
+            int daylight = 0;
+            return icaltimezone_get_utc_offset_of_utc_time(zone, &t, &daylight) == 3600;
+        };
+        int lo = 2001, hi = 10000;  // summer in lo; none in hi
+        if (!summer(lo))
+            lo = hi = 2000;
+        while (hi - lo > 1) {
+            const int mid = lo + (hi - lo) / 2;
+            (summer(mid) ? lo : hi) = mid;
+        }
+        icaltimezone_free(zone, 1);
+        return lo;
+    }();
+    return year;
+}
+
 }  // namespace
 
 // The year's rule read from the zone's own offsets, as libical applies them to the file's times:
@@ -326,7 +371,9 @@ TimeZoneRule RuleOf(icaltimezone* zone, int year)
     std::vector<Switch> switches;
     int previous = OffsetAt(zone, yearStart);
     const int first = previous;
-    for (int day = 1; day <= 366; ++day) {
+    // Past the years libical expands, the offset never changes (and each lookup is slow).
+    const int lastDay = year > LastExpandedYear() ? 0 : 366;
+    for (int day = 1; day <= lastDay; ++day) {
         const std::int64_t probe = yearStart + day * 86400LL;
         const int now = OffsetAt(zone, probe);
         if (now == previous)

@@ -4,7 +4,7 @@
 # left in BUILD/fuzz-artifacts/.
 #
 #   fault/fuzz.sh [--seconds N] [--build DIR] [--jobs N]
-#     --seconds N   fuzzing time per target (default 600; CI passes 25; 0 replays the seeds only)
+#     --seconds N   fuzzing time per target (default 3600, an hour; CI passes 25; 0 replays the seeds only)
 #     --build DIR   build folder (default build/fuzz)
 #     --jobs N      build jobs (default 1)
 #     --fresh       start from the seeds alone, forgetting inputs earlier runs found
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=600
+seconds=3600
 build=build/fuzz
 jobs=1
 fresh=0

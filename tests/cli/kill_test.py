@@ -42,6 +42,11 @@ def main():
     rng = random.Random(SEED)
     work = tempfile.mkdtemp(prefix="kill-test-")
     problems = []
+
+    def problem(text):
+        # Told at once too, so that a long run stopped early still shows what it found.
+        print("PROBLEM:", text, flush=True)
+        problems.append(text)
     try:
         tree = os.path.join(work, "tree")
         subprocess.run([sys.executable, MAKE_CALENDARS, "tree", tree, str(FILES)], check=True)
@@ -66,31 +71,31 @@ def main():
             if not os.path.exists(store):
                 # Killed before the new store was complete: it never appears, and nothing was saved.
                 if reported:
-                    problems.append("kill %d: %d files reported imported, but there is no store" % (k, reported))
+                    problem("kill %d: %d files reported imported, but there is no store" % (k, reported))
                 continue
             stores += 1
             check = subprocess.run([PSTCHECK, store], capture_output=True, text=True)
             if check.returncode != 0:
-                problems.append("kill %d: pstcheck: %s" % (k, check.stdout[-2000:]))
+                problem("kill %d: pstcheck: %s" % (k, check.stdout[-2000:]))
             info = subprocess.run(["pffinfo", store], capture_output=True, text=True)
             if info.returncode != 0:
-                problems.append("kill %d: pffinfo failed: %s" % (k, info.stderr[-500:]))
+                problem("kill %d: pffinfo failed: %s" % (k, info.stderr[-500:]))
             out = os.path.join(work, "readpst%d" % k)
             os.mkdir(out)
             rp = subprocess.run(["readpst", "-j", "0", "-q", "-o", out, store], capture_output=True, text=True)
             if rp.returncode != 0:
-                problems.append("kill %d: readpst failed: %s" % (k, rp.stderr[-500:]))
+                problem("kill %d: readpst failed: %s" % (k, rp.stderr[-500:]))
             shutil.rmtree(out)
             held = appointments(store)
             if held < reported:
-                problems.append("kill %d: %d files reported imported, the store holds %d appointments" % (k, reported, held))
+                problem("kill %d: %d files reported imported, the store holds %d appointments" % (k, reported, held))
             print("kill %d: %d reported, %d held" % (k, reported, held), flush=True)
             os.remove(store)
         print("%d runs, %d killed, %d stores checked, %d files a run, seed %d" % (KILLS, kills, stores, FILES, SEED))
     finally:
         shutil.rmtree(work)
-    for p in problems:
-        print("PROBLEM:", p)
+    if problems:
+        print("%d problem(s), each told above" % len(problems))
     sys.exit(1 if problems else 0)
 
 
