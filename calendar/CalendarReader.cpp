@@ -1392,6 +1392,23 @@ private:
 
     // The changed occurrences of a series that is not in the file, each an appointment of its
     // own: read a part at a time. False when the file could not be read again.
+    // The parsed events with a valid start, in file order; the others are told and done with.
+    std::vector<Parsed> ValidInFileOrder(std::vector<Parsed>& parsed)
+    {
+        std::vector<ScannedEvent>& events = m_scan.events;
+        std::sort(parsed.begin(), parsed.end(), [](const Parsed& a, const Parsed& b) { return a.index < b.index; });
+        std::vector<Parsed> valid;
+        for (const Parsed& p : parsed) {
+            if (HasValidStart(p.ev)) {
+                valid.push_back(p);
+            } else {
+                Place(events[p.index].offset, NoValidStart(p.ev));
+                events[p.index].flags |= ScannedEvent::kDone;
+            }
+        }
+        return valid;
+    }
+
     bool SweepOverridesOnly(std::uint32_t i, std::vector<std::uint32_t> part)
     {
         std::vector<ScannedEvent>& events = m_scan.events;
@@ -1407,16 +1424,7 @@ private:
                 return false;
             rest.insert(rest.end(), part.begin() + static_cast<std::ptrdiff_t>(take), part.end());
             part = std::move(rest);
-            std::sort(parsed.begin(), parsed.end(), [](const Parsed& a, const Parsed& b) { return a.index < b.index; });
-            std::vector<Parsed> valid;
-            for (const Parsed& p : parsed) {
-                if (HasValidStart(p.ev)) {
-                    valid.push_back(p);
-                } else {
-                    Place(events[p.index].offset, NoValidStart(p.ev));
-                    events[p.index].flags |= ScannedEvent::kDone;
-                }
-            }
+            std::vector<Parsed> valid = ValidInFileOrder(parsed);
             // As in Sweep: the series is read where its first event with a valid start stands.
             if (first && (valid.empty() || valid.front().index != i))
                 return true;
@@ -1505,16 +1513,7 @@ private:
                 ++nextMaster;
             while (nextMaster < members.size() && (events[members[nextMaster]].flags & ScannedEvent::kOverride));
         }
-        std::sort(parsed.begin(), parsed.end(), [](const Parsed& a, const Parsed& b) { return a.index < b.index; });
-        std::vector<Parsed> valid;
-        for (const Parsed& p : parsed) {
-            if (HasValidStart(p.ev)) {
-                valid.push_back(p);
-            } else {
-                Place(events[p.index].offset, NoValidStart(p.ev));
-                events[p.index].flags |= ScannedEvent::kDone;
-            }
-        }
+        std::vector<Parsed> valid = ValidInFileOrder(parsed);
         // A series stands where its first event with a valid start does: when that is further on,
         // the series is read there.
         if (valid.empty() || valid.front().index != i)

@@ -268,6 +268,17 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
             tell(d);
         }
     };
+    // Ends the run once the store cannot be written: the files after `r` are told, the store is
+    // detached keeping its last commit.
+    auto stopAfter = [&](int r) {
+        notReached(r + 1);
+        try {
+            store->Remove();
+        } catch (const std::exception&) {
+        }
+        session->Logoff();
+        return result;
+    };
     auto commit = [&]() -> bool {
         try {
             store->Commit();
@@ -320,13 +331,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 done.saved = 0;
                 waiting.push_back(done);
                 storeFailed(done.reason);
-                notReached(r + 1);
-                try {
-                    store->Remove();
-                } catch (const std::exception&) {
-                }
-                session->Logoff();
-                return result;
+                return stopAfter(r);
             } catch (const std::bad_alloc&) {
                 // Never the bare "std::bad_alloc": the file needed more memory than there was.
                 done.reason = FromUtf8(cal::MemoryBudgetReason().c_str());
@@ -347,15 +352,8 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         }
         waiting.push_back(std::move(done));
         if (std::chrono::steady_clock::now() - lastCommit >= options.commitInterval || waitingAppointments >= kCommitBudget) {
-            if (!commit()) {
-                notReached(r + 1);
-                try {
-                    store->Remove();
-                } catch (const std::exception&) {
-                }
-                session->Logoff();
-                return result;
-            }
+            if (!commit())
+                return stopAfter(r);
         }
     }
 
