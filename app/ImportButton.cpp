@@ -3,6 +3,7 @@
 #include "frmStep1.h"
 
 #include "filelist/FlexGrid.h"
+#include "filelist/QtText.h"
 #include "filelist/UserPrompts.h"
 #include "import/ImportRun.h"
 
@@ -41,11 +42,11 @@ public:
         }
     }
 
-    void FileDone(int index, int total, const QString&, const QString& folder, int, const QString&) override
+    void FileDone(int index, int total, const Text&, const Text& folder, int, const Text&) override
     {
         m_window.CmdExtractDBX->setEnabled(false);
-        m_window.FrameConversion->setTitle(ImportingCaption(index + 1, m_window.grdFiles1->Rows()));
-        m_window.LblCurrentDBX->setText(CurrentFolderCaption(folder));
+        m_window.FrameConversion->setTitle(ToQString(ImportingCaption(index + 1, m_window.grdFiles1->Rows())));
+        m_window.LblCurrentDBX->setText(ToQString(CurrentFolderCaption(folder)));
         const float percent = static_cast<float>(index + 1) / static_cast<float>(total) * 100.0f;
         m_window.ProgressBar1->setValue(qRound(percent));
     }
@@ -59,7 +60,7 @@ QString CompletionText(const ImportResult& result)
     QString text = QStringLiteral("The calendars have been imported into Outlook.\n\n%1 file(s) imported, %2 appointment(s) written to\n%3")
                        .arg(result.filesImported)
                        .arg(result.appointments)
-                       .arg(QDir::toNativeSeparators(result.storePath));
+                       .arg(QDir::toNativeSeparators(ToQString(result.storePath)));
     if (result.itemsSkipped > 0)
         text += QStringLiteral("\n\n%1 task(s) and journal entries were skipped: they are not appointments.").arg(result.itemsSkipped);
     if (!result.failed.empty())
@@ -74,34 +75,34 @@ QString CompletionDetails(const ImportResult& result)
     if (!result.failed.empty()) {
         lines << QStringLiteral("Files not imported:");
         for (const FailedFile& f : result.failed)
-            lines << f.path + QStringLiteral(": ") + f.reason;
+            lines << ToQString(f.path + u": " + f.reason);
     }
-    if (!result.warnings.isEmpty()) {
+    if (!result.warnings.empty()) {
         if (!lines.isEmpty())
             lines << QString();
         lines << QStringLiteral("Imported with remarks:");
-        lines << result.warnings;
+        lines << ToQStringList(result.warnings);
     }
     return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace
 
-std::shared_ptr<messaging::RDOFolder> frmStep1::OpenMAPIFolder(const QString& path) { return ::OpenMAPIFolder(path); }
+std::shared_ptr<messaging::RDOFolder> frmStep1::OpenMAPIFolder(const QString& path) { return ::OpenMAPIFolder(ToText(path)); }
 
 void frmStep1::CmdExtractDBX_Click()
 {
     // The window handles input while a run yields; a second run cannot start inside the first.
     if (m_importRunning)
         return;
-    QStringList files;
+    TextList files;
     for (int r = 0; r < grdFiles1->Rows(); ++r) {
         grdFiles1->setRow(r);
         grdFiles1->setCol(0);
         if (!grdFiles1->Text().trimmed().isEmpty())
-            files << grdFiles1->Text();
+            files.push_back(ToText(grdFiles1->Text()));
     }
-    if (files.isEmpty()) {
+    if (files.empty()) {
         m_prompts.MsgBox(QStringLiteral("There are no calendar files in the list to import. Add files or a folder first."),
                          MsgBoxStyle::OkOnly + MsgBoxStyle::Information, kCompletionTitle);
         return;
@@ -124,26 +125,33 @@ void frmStep1::CmdExtractDBX_Click()
     QCoreApplication::processEvents();
 
     ImportOptions options;
-    options.saveFolder = saveFolder;
-    options.clock = m_clock;
+    options.saveFolder = ToText(saveFolder);
+    if (m_clock) {
+        options.clock = [this] {
+            const QDateTime when = m_clock();
+            const QDate d = when.date();
+            const QTime t = when.time();
+            return LocalTime{d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+        };
+    }
     WindowProgress progress(*this);
     const ImportResult result = RunImport(files, options, progress);
-    storeDisplayName = result.displayName;
+    storeDisplayName = ToQString(result.displayName);
     folderList = result.folders;
-    lastStorePath = result.storePath;
+    lastStorePath = ToQString(result.storePath);
 
     switch (result.status) {
     case ImportResult::Status::NothingToImport:
         break;
     case ImportResult::Status::StoreFailed:
-        if (result.storePath.isEmpty()) {
+        if (result.storePath.empty()) {
             // The store could not be set up at all.
             m_prompts.MsgBoxWithDetails(kOutlookError, MsgBoxStyle::OkOnly + MsgBoxStyle::Information,
-                                        kOutlookErrorTitle, result.error);
+                                        kOutlookErrorTitle, ToQString(result.error));
         } else {
             // Writing stopped part-way: what was saved before is in the store.
             m_prompts.MsgBoxWithDetails(
-                result.error + QStringLiteral("\n\nThe import was stopped. The store holds the %1 file(s) imported before.")
+                ToQString(result.error) + QStringLiteral("\n\nThe import was stopped. The store holds the %1 file(s) imported before.")
                                    .arg(result.filesImported),
                 MsgBoxStyle::OkOnly + MsgBoxStyle::Critical, kCompletionTitle, CompletionDetails(result));
         }

@@ -2,6 +2,7 @@
 // into the grid at two sizes. Prints a table; asserts nothing.
 //   addfolder_bench TREE     TREE made by bench/make_tree.py
 #include "app/frmStep1.h"
+#include "filelist/QtText.h"
 #include "filelist/AddHandlers.h"
 #include "filelist/FlexGrid.h"
 #include "filelist/UserPrompts.h"
@@ -31,14 +32,14 @@ public:
     explicit ManyFiles(int count)
     {
         for (int i = 0; i < count; ++i)
-            m_files << QStringLiteral("event-%1.ics").arg(i, 6, 10, QLatin1Char('0'));
+            m_files.push_back(ToText(QStringLiteral("event-%1.ics").arg(i, 6, 10, QLatin1Char('0'))));
     }
-    bool FolderExists(const QString&) override { return true; }
-    QStringList SubFolders(const QString&) override { return {}; }
-    QStringList Files(const QString&) override { return m_files; }
+    bool FolderExists(const Text&) override { return true; }
+    TextList SubFolders(const Text&) override { return {}; }
+    TextList Files(const Text&) override { return m_files; }
 
 private:
-    QStringList m_files;
+    TextList m_files;
 };
 
 double Median(std::vector<double> v)
@@ -53,7 +54,7 @@ double TimeWalk(const QString& root, qsizetype* files)
     t.start();
     pathLogger walker;
     walker.PathLogInit();
-    walker.LogPath(root);
+    walker.LogPath(ToText(root));
     *files = walker.fullFileNames()->Count();
     walker.Terminate();
     return t.nsecsElapsed() / 1e9;

@@ -3,16 +3,14 @@
 // any list rather than only that nothing crashes.
 #include "import/PathList.h"
 
-#include <QStringList>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    const Text text = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+    const TextList lines = Split(text, u'\n');
     PathArray list(lines.begin(), lines.end());
 
     // A range inside the list, taken from the first byte.
@@ -26,31 +24,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SortPaths(list, 0, n - 1);
     if (!std::is_sorted(list.begin(), list.end()))
         std::abort();
-    const bool anyText = std::any_of(list.begin(), list.end(), [](const QString& s) { return !s.isEmpty(); });
+    const bool anyText = std::any_of(list.begin(), list.end(), [](const Text& s) { return !s.empty(); });
     try {
         RemoveDuplicatePaths(list);
         for (std::size_t i = 0; i < list.size(); ++i)
-            if (list[i].isEmpty() || (i > 0 && !(list[i - 1] < list[i])))
+            if (list[i].empty() || (i > 0 && !(list[i - 1] < list[i])))
                 std::abort();
     } catch (const PathListError&) {
         if (anyText)
             std::abort();
     }
 
-    for (const QString& line : lines) {
+    for (const Text& line : lines) {
         try {
-            const QString parent = ParentFolderOf(line);
-            if (!line.startsWith(parent))
+            const Text parent = ParentFolderOf(line);
+            if (!line.starts_with(parent))
                 std::abort();
         } catch (const PathListError&) {
-            if (!line.isEmpty())
+            if (!line.empty())
                 std::abort();
         }
         try {
-            const QString folder = RelativeFolderOf(line);
+            const Text folder = RelativeFolderOf(line);
             // A store folder path: components joined by single backslashes, none empty.
-            if (folder.isEmpty() || folder.startsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('\\'))
-                || folder.contains(QLatin1String("\\\\")))
+            if (folder.empty() || folder.starts_with(u'\\') || folder.ends_with(u'\\')
+                || folder.find(u"\\\\") != Text::npos)
                 std::abort();
         } catch (const PathListError&) {
         }

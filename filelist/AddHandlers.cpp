@@ -1,5 +1,6 @@
 #include "AddHandlers.h"
 #include "CalendarFiles.h"
+#include "QtText.h"
 
 #include "SourceFileList.h"
 #include "UserPrompts.h"
@@ -47,11 +48,12 @@ void AddPickedFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
 void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importButton,
                     const FolderListingFactory& listing)
 {
-    QString folder = prompts.BrowseForFolder(kSourceFolderTitle);
-    if (folder.isEmpty())
+    QString picked = prompts.BrowseForFolder(kSourceFolderTitle);
+    if (picked.isEmpty())
         return;
-    if (!folder.endsWith(QDir::separator()))
-        folder += QDir::separator();
+    Text folder = ToText(picked);
+    if (!folder.ends_with(kPathSeparator))
+        folder += kPathSeparator;
 
     int added = 0;
     {
@@ -63,22 +65,22 @@ void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
             // Without the whole tree the add would silently miss files: nothing is added, and the
             // user learns which folder stopped the walk and why.
             prompts.MsgBox(QStringLiteral("The folder \"%1\" could not be read: %2\r\nNo files were added.")
-                               .arg(e.folder(), e.reason()),
+                               .arg(ToQString(e.folder()), ToQString(e.reason())),
                            MsgBoxStyle::Exclamation, kApplicationTitle);
             return;
         } catch (const std::exception& e) {
             prompts.MsgBox(QStringLiteral("The folder \"%1\" could not be walked: %2\r\nNo files were added.")
-                               .arg(folder, QString::fromLocal8Bit(e.what())),
+                               .arg(ToQString(folder), QString::fromLocal8Bit(e.what())),
                            MsgBoxStyle::Exclamation, kApplicationTitle);
             return;
         }
 
         for (int i = 1; i <= gathered->Count(); ++i) {
             QCoreApplication::processEvents();
-            const QString& path = gathered->Item(i);
+            const Text& path = gathered->Item(i);
             if (IsCalendarFileName(path)) {
                 QCoreApplication::processEvents();
-                list.AddFileToList(path);
+                list.AddFileToList(ToQString(path));
                 ++added;
             }
         }

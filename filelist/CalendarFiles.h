@@ -5,13 +5,11 @@
 #include "FolderListing.h"
 #include "pathLogger.h"
 
-#include <QString>
-
 #include <memory>
 
 // True when `path`, lower-cased and without blanks around it, ends in ".vcs" or ".ics".
-bool IsCalendarFileName(const QString& path);
+bool IsCalendarFileName(const Text& path);
 
 // Every file below `folder` (which ends in a separator), breadth-first, each folder's entries
 // sorted by name. Throws ListingError when a folder of the tree cannot be read.
-std::shared_ptr<pathLogger::TextList> FilesBelow(const QString& folder, const FolderListingFactory& listing);
+std::shared_ptr<pathLogger::TextList> FilesBelow(const Text& folder, const FolderListingFactory& listing);

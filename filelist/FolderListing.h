@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include "import/Text.h"
 
 #include <functional>
 #include <memory>
@@ -10,18 +9,18 @@
 // Raised when a folder cannot be listed: names the folder and says why.
 class ListingError : public std::runtime_error {
 public:
-    ListingError(const QString& folder, const QString& reason)
-        : std::runtime_error((folder + QStringLiteral(": ") + reason).toStdString())
+    ListingError(const Text& folder, const Text& reason)
+        : std::runtime_error(Utf8(folder + u": " + reason))
         , m_folder(folder)
         , m_reason(reason)
     {
     }
-    const QString& folder() const { return m_folder; }
-    const QString& reason() const { return m_reason; }
+    const Text& folder() const { return m_folder; }
+    const Text& reason() const { return m_reason; }
 
 private:
-    QString m_folder;
-    QString m_reason;
+    Text m_folder;
+    Text m_reason;
 };
 
 // What the folder walker reads folders through: whether a folder exists, and the names of a
@@ -30,16 +29,17 @@ class FolderListing {
 public:
     virtual ~FolderListing() = default;
 
-    virtual bool FolderExists(const QString& path) = 0;
+    virtual bool FolderExists(const Text& path) = 0;
     // Both throw ListingError when the folder cannot be listed.
-    virtual QStringList SubFolders(const QString& folder) = 0;
-    virtual QStringList Files(const QString& folder) = 0;
+    virtual TextList SubFolders(const Text& folder) = 0;
+    virtual TextList Files(const Text& folder) = 0;
 };
 
 using FolderListingFactory = std::function<std::unique_ptr<FolderListing>()>;
 
 // The file system, through std::filesystem. Each folder's entries come sorted by name (byte
-// order), so the order a user sees does not depend on the file system's. Files are regular files,
-// links to them included. Links to folders are not followed, and a folder reached a second time
-// (through a bind mount, say) is listed as empty, so no folder tree makes a walk endless.
+// order; UTF-16 code unit order on Windows), so the order a user sees does not depend on the file
+// system's. Files are regular files, links to them included. Links (and junctions) to folders are
+// not followed, and a folder reached a second time (through a bind mount, say) is listed as empty,
+// so no folder tree makes a walk endless.
 std::unique_ptr<FolderListing> DiskFolderListing();

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QHash>
-#include <QString>
+#include "import/Text.h"
+
+#include <unordered_map>
 
 #include <stdexcept>
 #include <utility>
@@ -13,17 +14,16 @@ template <typename T>
 class KeyedList {
 public:
     struct DuplicateKey : std::runtime_error {
-        explicit DuplicateKey(const QString& key)
-            : std::runtime_error("the key " + key.toStdString() + " is already in the list")
+        explicit DuplicateKey(const Text& key)
+            : std::runtime_error("the key " + Utf8(key) + " is already in the list")
         {
         }
     };
 
-    void Add(T value, const QString& key)
+    void Add(T value, const Text& key)
     {
-        if (m_index.contains(key))
+        if (!m_index.emplace(key, m_entries.size()).second)
             throw DuplicateKey(key);
-        m_index.insert(key, m_entries.size());
         m_entries.emplace_back(key, std::move(value));
     }
 
@@ -32,9 +32,13 @@ public:
 
     // Entry `position`, counted from 1.
     const T& Item(int position) const { return m_entries.at(static_cast<size_t>(position - 1)).second; }
-    const QString& Key(int position) const { return m_entries.at(static_cast<size_t>(position - 1)).first; }
-    bool Contains(const QString& key) const { return m_index.contains(key); }
-    const T& Item(const QString& key) const { return m_entries.at(m_index.value(key, m_entries.size())).second; }
+    const Text& Key(int position) const { return m_entries.at(static_cast<size_t>(position - 1)).first; }
+    bool Contains(const Text& key) const { return m_index.contains(key); }
+    const T& Item(const Text& key) const
+    {
+        const auto found = m_index.find(key);
+        return m_entries.at(found == m_index.end() ? m_entries.size() : found->second).second;
+    }
 
     std::vector<T> Values() const
     {
@@ -46,6 +50,6 @@ public:
     }
 
 private:
-    std::vector<std::pair<QString, T>> m_entries;
-    QHash<QString, size_t> m_index;
+    std::vector<std::pair<Text, T>> m_entries;
+    std::unordered_map<Text, size_t> m_index;
 };

@@ -39,36 +39,94 @@ std::size_t Utf8SequenceAt(const std::string& s, std::size_t at)
 
 }  // namespace
 
-QString TextFromNativePath(const std::string& bytes)
+#ifdef _WIN32
+
+// UTF-8 where a lone surrogate is written as the three bytes its code would take.
+Text TextFromNativePath(const std::string& bytes)
 {
-    QString text;
-    text.reserve(static_cast<qsizetype>(bytes.size()));
+    Text text;
+    text.reserve(bytes.size());
     std::size_t at = 0;
     while (at < bytes.size()) {
+        const auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+        if (b(at) == 0xED && at + 2 < bytes.size() && b(at + 1) >= 0xA0 && b(at + 1) <= 0xBF && (b(at + 2) & 0xC0) == 0x80) {
+            text += static_cast<char16_t>(0xD000 | ((b(at + 1) & 0x3F) << 6) | (b(at + 2) & 0x3F));
+            at += 3;
+            continue;
+        }
         const std::size_t length = Utf8SequenceAt(bytes, at);
         if (length == 0) {
-            text += QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[at])));
+            text += u'\xFFFD';
             ++at;
         } else {
-            text += QString::fromUtf8(bytes.data() + at, static_cast<qsizetype>(length));
+            text += FromUtf8(std::string_view(bytes).substr(at, length));
             at += length;
         }
     }
     return text;
 }
 
-std::string NativePathFromText(const QString& text)
+std::string NativePathFromText(const Text& text)
 {
     std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(text.size()));
-    qsizetype from = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            bytes += Utf8(std::u16string_view(text).substr(i, 2));
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            bytes += static_cast<char>(0xE0 | (unit >> 12));
+            bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (unit & 0x3F));
+        } else {
+            bytes += Utf8(std::u16string_view(text).substr(i, 1));
+        }
+    }
+    return bytes;
+}
+
+std::filesystem::path FileSystemPath(const Text& text) { return std::filesystem::path(std::wstring(text.begin(), text.end())); }
+
+Text TextFromFileSystemPath(const std::filesystem::path& path)
+{
+    const std::wstring& wide = path.native();
+    return Text(wide.begin(), wide.end());
+}
+
+#else
+
+Text TextFromNativePath(const std::string& bytes)
+{
+    Text text;
+    text.reserve(bytes.size());
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t length = Utf8SequenceAt(bytes, at);
+        if (length == 0) {
+            text += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[at]));
+            ++at;
+        } else {
+            text += FromUtf8(std::string_view(bytes).substr(at, length));
+            at += length;
+        }
+    }
+    return text;
+}
+
+std::string NativePathFromText(const Text& text)
+{
+    std::string bytes;
+    bytes.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
         const bool end = i == text.size();
-        const char16_t unit = end ? 0 : text[i].unicode();
-        const bool preceded = i > 0 && QChar::isHighSurrogate(text[i - 1].unicode());
+        const char16_t unit = end ? 0 : text[i];
+        const bool preceded = i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
         const bool stray = !end && unit >= 0xDC80 && unit <= 0xDCFF && !preceded;
         if (end || stray) {
-            bytes += text.mid(from, i - from).toStdString();
+            bytes += Utf8(std::u16string_view(text).substr(from, i - from));
             if (stray)
                 bytes += static_cast<char>(unit - 0xDC00);
             from = i + 1;
@@ -76,3 +134,9 @@ std::string NativePathFromText(const QString& text)
     }
     return bytes;
 }
+
+std::filesystem::path FileSystemPath(const Text& text) { return std::filesystem::path(NativePathFromText(text)); }
+
+Text TextFromFileSystemPath(const std::filesystem::path& path) { return TextFromNativePath(path.native()); }
+
+#endif

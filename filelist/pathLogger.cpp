@@ -1,14 +1,12 @@
 #include "pathLogger.h"
 
-#include <QDir>
-
 #include <limits>
 
 namespace {
 
-QString Key(std::int32_t n)
+Text Key(std::int32_t n)
 {
-    return QStringLiteral("K") + QString::number(n);
+    return u"K" + Number(n);
 }
 
 }  // namespace
@@ -25,10 +23,9 @@ void pathLogger::Increment(std::int32_t& counter)
     ++counter;
 }
 
-QString pathLogger::AddBackslash(const QString& path)
+Text pathLogger::AddBackslash(const Text& path)
 {
-    const QChar separator = QDir::separator();
-    return path.endsWith(separator) ? path : path + separator;
+    return path.ends_with(kPathSeparator) ? path : path + kPathSeparator;
 }
 
 void pathLogger::PathLogInit()
@@ -41,7 +38,7 @@ void pathLogger::PathLogInit()
     m_fullFileNames.reset();
 }
 
-void pathLogger::LogPath(const QString& path)
+void pathLogger::LogPath(const Text& path)
 {
     if (!m_fso)
         throw Error("the folder walker was not prepared (PathLogInit) before the walk");
@@ -52,28 +49,28 @@ void pathLogger::LogPath(const QString& path)
     std::int32_t position = 1;
     m_count = 1;
     auto folderList = pathNames();
-    folderList->Add(AddBackslash(path), QStringLiteral("K0"));
+    folderList->Add(AddBackslash(path), u"K0");
     auto fullNames = fullFileNames();
 
     do {
-        const QString folder = folderList->Item(position);
+        const Text folder = folderList->Item(position);
         m_currentSubFolders = m_fso->SubFolders(folder);
-        for (const QString& name : m_currentSubFolders) {
+        for (const Text& name : m_currentSubFolders) {
             Increment(folders);
-            folderList->Add(folder + name + QDir::separator(), Key(folders));
+            folderList->Add(folder + name + kPathSeparator, Key(folders));
         }
 
         m_currentFiles = m_fso->Files(folder);
         if (m_fullFileNamesOnly) {
-            for (const QString& name : m_currentFiles) {
+            for (const Text& name : m_currentFiles) {
                 fullNames->Add(folder + name, Key(m_count));
                 Increment(m_count);
             }
         } else {
             auto names = fileNames();
             auto pointers = pathPointers();
-            for (const QString& name : m_currentFiles) {
-                const QString key = Key(m_count);
+            for (const Text& name : m_currentFiles) {
+                const Text key = Key(m_count);
                 names->Add(name, key);
                 fullNames->Add(folder + name, key);
                 pointers->Add(position, key);

@@ -3,9 +3,6 @@
 #include "FolderListing.h"
 #include "KeyedList.h"
 
-#include <QString>
-#include <QStringList>
-
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -25,13 +22,13 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    using TextList = KeyedList<QString>;
+    using TextList = KeyedList<Text>;
     using NumberList = KeyedList<std::int32_t>;
 
     explicit pathLogger(FolderListingFactory listing = DiskFolderListing);
 
     void PathLogInit();
-    void LogPath(const QString& path);
+    void LogPath(const Text& path);
     std::int32_t Count() const { return m_count; }
     void Terminate();
 
@@ -55,13 +52,13 @@ private:
         return list;
     }
 
-    static QString AddBackslash(const QString& path);
+    static Text AddBackslash(const Text& path);
 
     FolderListingFactory m_makeListing;
     std::unique_ptr<FolderListing> m_fso;
     // The walk's iteration state: the last folder's listings.
-    QStringList m_currentFiles;
-    QStringList m_currentSubFolders;
+    ::TextList m_currentFiles;
+    ::TextList m_currentSubFolders;
     std::int32_t m_count = 0;
     std::shared_ptr<TextList> m_fileNames;
     std::shared_ptr<NumberList> m_pathPointers;

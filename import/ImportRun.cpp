@@ -4,40 +4,39 @@
 #include "calendar/EventLimits.h"
 #include "filelist/NativePath.h"
 
-#include <QDir>
-
 #include <chrono>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <new>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
-const QString kStoreBaseName = QStringLiteral("VarnelCalendars");
-const QString kDisplayNamePrefix = QStringLiteral("Varnel Calendars : Created - ");
+const Text kStoreBaseName = u"VarnelCalendars";
+const Text kDisplayNamePrefix = u"Varnel Calendars : Created - ";
 
-std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
-QString FromUtf8(const char* text) { return QString::fromUtf8(text); }
-
-QDateTime Now(const ImportOptions& options) { return options.clock ? options.clock() : QDateTime::currentDateTime(); }
+LocalTime Now(const ImportOptions& options) { return options.clock ? options.clock() : LocalNow(); }
 
 // Every leading run of a folder path's components: "a\b\c" gives "a", "a\b" and "a\b\c".
-void AppendLeadingPaths(PathArray& list, const QString& path)
+void AppendLeadingPaths(PathArray& list, const Text& path)
 {
-    const QStringList parts = path.split(QLatin1Char('\\'));
-    QString joined;
-    for (const QString& part : parts) {
-        joined = joined.isEmpty() ? part : joined + QLatin1Char('\\') + part;
+    Text joined;
+    for (const Text& part : Split(path, u'\\')) {
+        joined = joined.empty() ? part : joined + u'\\' + part;
         list.push_back(joined);
     }
 }
 
 // The store folder paths the files need, each once, parents before their children.
-PathArray FolderList(const std::vector<QString>& relativeFolders, ImportObserver& observer)
+PathArray FolderList(const std::vector<Text>& relativeFolders, ImportObserver& observer)
 {
     PathArray list;
-    for (const QString& folder : relativeFolders)
-        if (!folder.isEmpty())
+    for (const Text& folder : relativeFolders)
+        if (!folder.empty())
             list.push_back(folder);
     if (list.empty())
         return list;
@@ -46,7 +45,7 @@ PathArray FolderList(const std::vector<QString>& relativeFolders, ImportObserver
     RemoveDuplicatePaths(list);
     const std::size_t distinct = list.size();
     for (std::size_t i = 0; i < distinct; ++i)
-        AppendLeadingPaths(list, QString(list[i]));
+        AppendLeadingPaths(list, Text(list[i]));
     observer.Yield();
     SortPaths(list, 0, static_cast<std::ptrdiff_t>(list.size()) - 1);
     observer.Yield();
@@ -56,13 +55,13 @@ PathArray FolderList(const std::vector<QString>& relativeFolders, ImportObserver
 
 // Creates the folders of the list; one that cannot be created is passed over (the files meant
 // for it then fail with the reason).
-void CreateFolders(messaging::RDOSession& session, const std::string& storeEntryId, const QString& displayName,
+void CreateFolders(messaging::RDOSession& session, const std::string& storeEntryId, const Text& displayName,
                    const PathArray& folders, ImportObserver& observer)
 {
-    for (const QString& path : folders) {
+    for (const Text& path : folders) {
         try {
-            const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
-            if (slash < 0) {
+            const std::size_t slash = path.rfind(u'\\');
+            if (slash == Text::npos) {
                 auto store = session.Stores().GetStoreFromID(storeEntryId);
                 auto root = store->IPMRootFolder();
                 bool exists = false;
@@ -73,10 +72,10 @@ void CreateFolders(messaging::RDOSession& session, const std::string& storeEntry
                     root->Folders().Add(Utf8(path), messaging::olFolderCalendar);
                 observer.Yield();
             } else {
-                auto parent = OpenMAPIFolder(QLatin1Char('\\') + displayName + QLatin1Char('\\') + path.left(slash));
+                auto parent = OpenMAPIFolder(u'\\' + displayName + u'\\' + path.substr(0, slash));
                 observer.Yield();
                 if (parent)
-                    parent->Folders().Add(Utf8(path.mid(slash + 1)), messaging::olFolderCalendar);
+                    parent->Folders().Add(Utf8(path.substr(slash + 1)), messaging::olFolderCalendar);
                 observer.Yield();
             }
         } catch (const messaging::Error&) {
@@ -86,31 +85,53 @@ void CreateFolders(messaging::RDOSession& session, const std::string& storeEntry
 }
 
 // The import format a file's name asks for: 7 vCalendar, 8 iCalendar, 0 neither.
-int ImportFormat(const QString& path)
+int ImportFormat(const Text& path)
 {
-    const QString ending = TrimSpaces(path).right(3).toLower();
-    if (ending == QLatin1String("vcs"))
+    const Text trimmed = TrimSpaces(path);
+    const Text ending = AsciiLower(trimmed.substr(trimmed.size() < 3 ? 0 : trimmed.size() - 3));
+    if (ending == u"vcs")
         return cal::kFormatVCalendar;
-    if (ending == QLatin1String("ics"))
+    if (ending == u"ics")
         return cal::kFormatICalendar;
     return 0;
 }
 
 }  // namespace
 
-QString TimeStamp(const QDateTime& when) { return when.toString(QStringLiteral("d.M.yy H.m.ss")); }
-
-QString ImportingCaption(int done, int total)
+LocalTime LocalNow()
 {
-    return QStringLiteral("Details : Importing - (%1 of %2) file(s)").arg(done).arg(total);
+    LocalTime now;
+#ifdef _WIN32
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    now = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+#else
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    now = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+#endif
+    return now;
 }
 
-QString CurrentFolderCaption(const QString& relativeFolder)
+Text TimeStamp(const LocalTime& when)
 {
-    return QStringLiteral("Importing Calendars... from (") + relativeFolder + QLatin1Char(')');
+    const Text seconds = (when.second < 10 ? u"0" : u"") + Number(when.second);
+    return Number(when.day) + u'.' + Number(when.month) + u'.' + (when.year % 100 < 10 ? u"0" : u"") + Number(when.year % 100)
+           + u' ' + Number(when.hour) + u'.' + Number(when.minute) + u'.' + seconds;
 }
 
-std::shared_ptr<messaging::RDOFolder> OpenMAPIFolder(const QString& path)
+Text ImportingCaption(int done, int total)
+{
+    return u"Details : Importing - (" + Number(done) + u" of " + Number(total) + u") file(s)";
+}
+
+Text CurrentFolderCaption(const Text& relativeFolder)
+{
+    return u"Importing Calendars... from (" + relativeFolder + u')';
+}
+
+std::shared_ptr<messaging::RDOFolder> OpenMAPIFolder(const Text& path)
 {
     std::shared_ptr<messaging::RDOFolder> current;
     std::shared_ptr<messaging::OutlookApplication> application;
@@ -118,11 +139,11 @@ std::shared_ptr<messaging::RDOFolder> OpenMAPIFolder(const QString& path)
         application = std::get<std::shared_ptr<messaging::OutlookApplication>>(messaging::CreateObject("Outlook.Application"));
     } catch (const std::exception&) {
     }
-    QString rest = path.mid(1);
-    while (!rest.isEmpty()) {
-        const qsizetype slash = rest.indexOf(QLatin1Char('\\'));
-        const QString name = slash < 0 ? rest : rest.left(slash);
-        rest = slash < 0 ? QString() : rest.mid(slash + 1);
+    Text rest = path.substr(path.empty() ? 0 : 1);
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find(u'\\');
+        const Text name = slash == Text::npos ? rest : rest.substr(0, slash);
+        rest = slash == Text::npos ? Text() : rest.substr(slash + 1);
         try {
             if (!current) {
                 if (application)
@@ -144,14 +165,14 @@ constexpr int kCommitBudget = 20000;
 
 }  // namespace
 
-ImportResult RunImport(const QStringList& files, const ImportOptions& options, ImportObserver& observer)
+ImportResult RunImport(const TextList& files, const ImportOptions& options, ImportObserver& observer)
 {
     ImportResult result;
-    std::vector<QString> paths;
+    std::vector<Text> paths;
     // Blanks around a name only matter for recognising its ending: the file opened is the one
     // listed, byte for byte ("a.ics " is not "a.ics").
-    for (const QString& file : files)
-        if (!TrimSpaces(file).isEmpty())
+    for (const Text& file : files)
+        if (!TrimSpaces(file).empty())
             paths.push_back(file);
     if (paths.empty()) {
         result.status = ImportResult::Status::NothingToImport;
@@ -166,27 +187,28 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
     try {
         session = std::get<std::shared_ptr<messaging::RDOSession>>(messaging::CreateObject("Redemption.RDOSession"));
         session->Logon();
-        QString storePath = options.storePath;
+        Text storePath = options.storePath;
         bool numbered = false;
-        if (storePath.isEmpty()) {
-            QString folder = options.saveFolder;
-            if (!folder.endsWith(QDir::separator()) && !folder.endsWith(QLatin1Char('/')))
-                folder += QDir::separator();
-            storePath = folder + kStoreBaseName + TimeStamp(Now(options)) + QStringLiteral(".pst");
+        if (storePath.empty()) {
+            Text folder = options.saveFolder;
+            if (!folder.ends_with(kPathSeparator) && !folder.ends_with(u'/'))
+                folder += kPathSeparator;
+            storePath = folder + kStoreBaseName + TimeStamp(Now(options)) + u".pst";
             numbered = true;
         }
-        result.displayName = options.displayName.isEmpty() ? kDisplayNamePrefix + TimeStamp(Now(options)) : options.displayName;
+        result.displayName = options.displayName.empty() ? kDisplayNamePrefix + TimeStamp(Now(options)) : options.displayName;
         // A store made in the same second by an earlier run keeps its file: this one takes the
         // next free number.
-        const QString stem = storePath.chopped(4);
+        const Text stem = storePath.substr(0, storePath.size() < 4 ? 0 : storePath.size() - 4);
         for (int n = 2;; ++n) {
             try {
                 store = session->Stores().AddPSTStore(NativePathFromText(storePath), messaging::olStoreUnicode, Utf8(result.displayName));
                 break;
             } catch (const messaging::Error&) {
-                if (!numbered || !std::filesystem::exists(NativePathFromText(storePath)) || n > 1000)
+                std::error_code ec;
+                if (!numbered || !std::filesystem::exists(FileSystemPath(storePath), ec) || n > 1000)
                     throw;
-                storePath = stem + QStringLiteral(" (%1).pst").arg(n);
+                storePath = stem + u" (" + Number(n) + u").pst";
             }
         }
         result.storePath = storePath;
@@ -199,12 +221,12 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
     observer.StoreCreated(result.storePath, result.displayName);
 
     // Where each file goes, and the folders that takes.
-    std::vector<QString> relativeFolders(paths.size());
-    std::vector<QString> placeErrors(paths.size());
+    std::vector<Text> relativeFolders(paths.size());
+    std::vector<Text> placeErrors(paths.size());
     for (std::size_t r = 0; r < paths.size(); ++r) {
         try {
             // Files of one folder come together: they share one copy of its name.
-            QString folder = RelativeFolderOf(paths[r]);
+            Text folder = RelativeFolderOf(paths[r]);
             relativeFolders[r] = r > 0 && folder == relativeFolders[r - 1] ? relativeFolders[r - 1] : std::move(folder);
         } catch (const PathListError& e) {
             placeErrors[r] = FromUtf8(e.what());
@@ -219,22 +241,22 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
     // it reported imported, and the disk is flushed once a second instead of once a file.
     struct Done {
         int index = 0;
-        QString path, relative, reason;
+        Text path, relative, reason;
         int saved = 0;
         int skipped = 0;
-        QStringList notes;
+        TextList notes;
     };
     std::vector<Done> waiting;
     int waitingAppointments = 0;
     auto lastCommit = std::chrono::steady_clock::now();
     auto tell = [&](const Done& d) {
-        if (d.reason.isEmpty()) {
+        if (d.reason.empty()) {
             ++result.filesImported;
             result.appointments += d.saved;
             result.itemsSkipped += d.skipped;
-            for (const QString& note : d.notes)
-                result.warnings << d.path + QStringLiteral(": ") + note;
-            if (!d.notes.isEmpty())
+            for (const Text& note : d.notes)
+                result.warnings.push_back(d.path + u": " + note);
+            if (!d.notes.empty())
                 observer.FileNotes(d.index, total, d.path, d.notes);
         } else {
             result.failed.push_back({d.path, d.reason});
@@ -243,11 +265,11 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
     };
     // What was saved since the last commit is lost with a store that cannot be written: those
     // files are told failed with the reason, and the run ends.
-    auto storeFailed = [&](const QString& reason) {
+    auto storeFailed = [&](const Text& reason) {
         result.status = ImportResult::Status::StoreFailed;
-        result.error = QStringLiteral("The store %1 could not be written: %2").arg(result.storePath, reason);
+        result.error = u"The store " + result.storePath + u" could not be written: " + reason;
         for (Done& d : waiting) {
-            if (d.reason.isEmpty()) {
+            if (d.reason.empty()) {
                 d.reason = reason;
                 d.saved = 0;
                 d.notes.clear();
@@ -264,7 +286,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
             d.index = k;
             d.path = paths[k];
             d.relative = relativeFolders[k];
-            d.reason = QStringLiteral("not imported: the import stopped when the store could not be written");
+            d.reason = u"not imported: the import stopped when the store could not be written";
             tell(d);
         }
     };
@@ -294,24 +316,24 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
         return true;
     };
 
-    QString openFolderPath;
+    Text openFolderPath;
     std::shared_ptr<messaging::RDOFolder> openFolder;
     for (int r = 0; r < total; ++r) {
         Done done;
         done.index = r;
         done.path = paths[r];
         done.relative = relativeFolders[r];
-        const QString& path = done.path;
-        const QString& relative = done.relative;
+        const Text& path = done.path;
+        const Text& relative = done.relative;
         observer.FileStarting(r, total);
         observer.Yield();
         done.reason = placeErrors[r];
-        if (done.reason.isEmpty()) {
+        if (done.reason.empty()) {
             try {
                 if (!openFolder || openFolderPath != relative) {
                     openFolder.reset();
                     openFolder = session->GetFolderFromPath(
-                        Utf8(QStringLiteral("\\\\") + result.displayName + QLatin1Char('\\') + relative));
+                        Utf8(u"\\\\" + result.displayName + u'\\' + relative));
                     openFolderPath = relative;
                 }
                 auto item = openFolder->Items().Add(messaging::olAppointmentItem);
@@ -324,7 +346,7 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 const cal::CalendarFile& read = item->ImportResult();
                 done.skipped = read.skippedTodos + read.skippedJournals;
                 for (const std::string& warning : read.warnings)
-                    done.notes << FromUtf8(warning.c_str());
+                    done.notes.push_back(FromUtf8(warning));
             } catch (const messaging::StoreWriteError& e) {
                 // Nothing more can be written: the store keeps what the last commit held.
                 done.reason = FromUtf8(e.what());
@@ -334,19 +356,19 @@ ImportResult RunImport(const QStringList& files, const ImportOptions& options, I
                 return stopAfter(r);
             } catch (const std::bad_alloc&) {
                 // Never the bare "std::bad_alloc": the file needed more memory than there was.
-                done.reason = FromUtf8(cal::MemoryBudgetReason().c_str());
+                done.reason = FromUtf8(cal::MemoryBudgetReason());
                 done.saved = 0;
             } catch (const std::exception& e) {
                 done.reason = FromUtf8(e.what());
                 // The reader names the file itself; the list names it already.
-                const QString prefix = path + QStringLiteral(": ");
-                if (done.reason.startsWith(prefix))
-                    done.reason = done.reason.mid(prefix.size());
+                const Text prefix = path + u": ";
+                if (done.reason.starts_with(prefix))
+                    done.reason = done.reason.substr(prefix.size());
                 done.saved = 0;
             }
         }
         waitingAppointments += done.saved;
-        if (waiting.empty() && !done.reason.isEmpty()) {
+        if (waiting.empty() && !done.reason.empty()) {
             tell(done);  // nothing of it waits for a commit
             continue;
         }

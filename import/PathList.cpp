@@ -2,29 +2,32 @@
 
 #include "filelist/NativePath.h"
 
-#include <QDir>
-#include <QStringList>
-
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
 namespace {
 
 // Where files lying directly in a root folder go: a root has no name of its own to mirror.
-const QString kRootFilesFolder = QStringLiteral("Calendar");
+const Text kRootFilesFolder = u"Calendar";
+
+// A POSIX path as a tidy list of names: no empty names, no ".", and ".." taking away the name
+// before it (at the root it stays, as there is nothing to take away).
+TextList CleanPathNames(const Text& path)
+{
+    TextList names;
+    for (Text& name : Split(path, u'/', true)) {
+        if (name == u".")
+            continue;
+        if (name == u".." && !names.empty() && names.back() != u"..")
+            names.pop_back();
+        else
+            names.push_back(std::move(name));
+    }
+    return names;
+}
 
 }  // namespace
-
-QString TrimSpaces(const QString& text)
-{
-    qsizetype from = 0;
-    qsizetype to = text.size();
-    while (from < to && text[from] == QLatin1Char(' '))
-        ++from;
-    while (to > from && text[to - 1] == QLatin1Char(' '))
-        --to;
-    return text.mid(from, to - from);
-}
 
 namespace {
 
@@ -47,7 +50,7 @@ void SortPaths(PathArray& list, std::ptrdiff_t first, std::ptrdiff_t last)
     while (first < last) {
         std::ptrdiff_t i = first;
         std::ptrdiff_t j = last;
-        const QString pivot = list[MiddleIndex(first, last)];
+        const Text pivot = list[MiddleIndex(first, last)];
         do {
             while (list[i] < pivot && i < last)
                 ++i;
@@ -80,7 +83,7 @@ void RemoveDuplicatePaths(PathArray& list)
     while (j <= n) {
         if (j + d > n)
             break;
-        if (list[j].isEmpty()) {
+        if (list[j].empty()) {
             ++j;
         } else if (list[j + d] == list[j]) {
             list[j + d].clear();
@@ -92,7 +95,7 @@ void RemoveDuplicatePaths(PathArray& list)
     }
     std::size_t k = 0;
     for (std::size_t at = 0; at < list.size(); ++at) {
-        if (list[at].isEmpty())
+        if (list[at].empty())
             continue;
         if (at != k)
             list[k] = std::move(list[at]);
@@ -103,59 +106,59 @@ void RemoveDuplicatePaths(PathArray& list)
     list.resize(k);
 }
 
-QString ParentFolderOf(const QString& path)
+Text ParentFolderOf(const Text& path)
 {
-    if (path.isEmpty())
+    if (path.empty())
         throw PathListError("an empty path has no folder");
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
-    return slash < 0 ? QString() : path.left(slash + 1);
+    const std::size_t slash = path.rfind(u'\\');
+    return slash == Text::npos ? Text() : path.substr(0, slash + 1);
 }
 
-QString RelativeFolderOf(const QString& listedPath)
+Text RelativeFolderOf(const Text& listedPath)
 {
-    const QString text = TrimSpaces(listedPath);
-    if (text.isEmpty())
+    const Text text = TrimSpaces(listedPath);
+    if (text.empty())
         throw PathListError("the entry is empty");
-    QStringList parts;
-    if (text.startsWith(QLatin1Char('/'))) {
+    TextList parts;
+    if (text.starts_with(u'/')) {
         // A POSIX path: its folders below "/". A backslash is an ordinary character there, but
         // separates folders in the store, so it is replaced.
-        if (text.endsWith(QLatin1Char('/')))
+        if (text.ends_with(u'/'))
             throw PathListError("the path names a folder, not a file");
         // "." and ".." name no folder of their own. ".." is the parent of where the kernel is
         // after the folder before it, a link's target's parent for a link: the folder is the real
         // one where it exists, and only read as text where it does not.
-        const QString name = text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
-        if (name == QLatin1String(".") || name == QLatin1String(".."))
+        const std::size_t lastSlash = text.rfind(u'/');
+        const Text name = text.substr(lastSlash + 1);
+        if (name == u"." || name == u"..")
             throw PathListError("the path names a folder, not a file");
-        QString folderText = text.left(text.lastIndexOf(QLatin1Char('/')) + 1);
-        if (folderText.split(QLatin1Char('/')).contains(QStringLiteral(".."))) {
+        Text folderText = text.substr(0, lastSlash + 1);
+        const TextList written = Split(folderText, u'/');
+        if (std::find(written.begin(), written.end(), Text(u"..")) != written.end()) {
             std::error_code ec;
-            const std::filesystem::path real = std::filesystem::canonical(NativePathFromText(folderText), ec);
+            const std::filesystem::path real = std::filesystem::canonical(FileSystemPath(folderText), ec);
             if (!ec)
-                folderText = TextFromNativePath(real.string()) + QLatin1Char('/');
+                folderText = TextFromFileSystemPath(real) + u'/';
         }
-        parts = QDir::cleanPath(folderText + QStringLiteral("x")).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        if (parts.isEmpty())
-            throw PathListError("the path names a folder, not a file");
-        parts.removeLast();
-        for (QString& part : parts)
-            part.replace(QLatin1Char('\\'), QLatin1Char('_'));
+        parts = CleanPathNames(folderText);
+        for (Text& part : parts)
+            std::replace(part.begin(), part.end(), u'\\', u'_');
     } else {
-        QString folder;
-        if (text.size() >= 2 && text[1] == QLatin1Char(':')) {
+        Text folder;
+        if (text.size() >= 2 && text[1] == u':') {
             // A drive path: the folder below the drive's root.
-            const QString piece = TrimSpaces(text.split(QLatin1Char(':')).value(1));
-            folder = ParentFolderOf(piece.mid(1));
-        } else if (text.startsWith(QLatin1String("\\\\"))) {
+            const TextList pieces = Split(text, u':');
+            const Text piece = TrimSpaces(pieces[1]);
+            folder = ParentFolderOf(piece.size() > 1 ? piece.substr(1) : Text());
+        } else if (text.starts_with(u"\\\\")) {
             // A network path: the server, the share and the folders below it.
-            folder = ParentFolderOf(text.mid(2));
+            folder = ParentFolderOf(text.substr(2));
         } else {
             throw PathListError("the path is not a full path");
         }
-        parts = folder.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+        parts = Split(folder, u'\\', true);
     }
-    if (parts.isEmpty())
+    if (parts.empty())
         return kRootFilesFolder;
-    return parts.join(QLatin1Char('\\'));
+    return Join(parts, u'\\');
 }

@@ -3,20 +3,17 @@
 // The routines that turn listed file paths into the set of folders an import creates. Texts are
 // compared ordinally, UTF-16 code unit by code unit and case-sensitively; the empty text sorts
 // first.
-#include <QString>
+#include "Text.h"
 
 #include <stdexcept>
 #include <vector>
 
-using PathArray = std::vector<QString>;
+using PathArray = std::vector<Text>;
 
 class PathListError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// The text without the space characters before and after it (tabs and line breaks are kept).
-QString TrimSpaces(const QString& text);
 
 // Sorts the entries first..last (both included) in ascending order, in place: a quicksort with a
 // middle pivot (half indices rounded to the even neighbour). A range of one entry or none is left
@@ -29,9 +26,9 @@ void RemoveDuplicatePaths(PathArray& list);
 
 // The folder part of a backslash path, trailing backslash included ("a\b\c.ics" gives "a\b\",
 // "c.ics" gives ""). An empty path is an error.
-QString ParentFolderOf(const QString& path);
+Text ParentFolderOf(const Text& path);
 
 // The store folder path (components joined by "\") of the folder holding a listed file: the path
 // below the root, without drive letter or server. Files directly in a root folder go into the
 // folder "Calendar". Fails (PathListError) for a path that names no folder it can place.
-QString RelativeFolderOf(const QString& listedPath);
+Text RelativeFolderOf(const Text& listedPath);

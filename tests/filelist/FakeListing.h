@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filelist/FolderListing.h"
+#include "filelist/QtText.h"
 
 #include <QHash>
 #include <functional>
@@ -29,21 +30,29 @@ struct FakeTree {
             : m_tree(tree)
         {
         }
-        bool FolderExists(const QString& path) override
+        bool FolderExists(const Text& text) override
         {
+            const QString path = ToQString(text);
             m_tree.existsAsked << path;
             return m_tree.folders.contains(path) || m_tree.folders.contains(path + QLatin1Char('/'));
         }
-        QStringList SubFolders(const QString& folder) override { return find(folder).subFolders; }
-        QStringList Files(const QString& folder) override { return find(folder).files; }
+        TextList SubFolders(const Text& folder) override { return Names(find(ToQString(folder)).subFolders); }
+        TextList Files(const Text& folder) override { return Names(find(ToQString(folder)).files); }
 
     private:
+        static TextList Names(const QStringList& names)
+        {
+            TextList out;
+            for (const QString& name : names)
+                out.push_back(ToText(name));
+            return out;
+        }
         const Folder& find(const QString& folder)
         {
             if (m_tree.onList)
                 m_tree.onList(folder);
             if (folder == m_tree.failing)
-                throw ListingError(folder, QStringLiteral("Permission denied"));
+                throw ListingError(ToText(folder), u"Permission denied");
             static const Folder none;
             auto it = m_tree.folders.constFind(folder);
             return it == m_tree.folders.constEnd() ? none : *it;

@@ -21,17 +21,11 @@ QStringList Keys(const List& list)
 {
     QStringList keys;
     for (int i = 1; i <= list.Count(); ++i)
-        keys << list.Key(i);
+        keys << ToQString(list.Key(i));
     return keys;
 }
 
-QStringList Texts(const pathLogger::TextList& list)
-{
-    QStringList texts;
-    for (const QString& t : list.Values())
-        texts << t;
-    return texts;
-}
+QStringList Texts(const pathLogger::TextList& list) { return ToQStringList(list.Values()); }
 
 QList<int> Numbers(const pathLogger::NumberList& list)
 {
@@ -70,7 +64,7 @@ private slots:
         pathLogger walker(tree.factory());
         walker.PathLogInit();
         walker.setFullFileNamesOnly(false);
-        walker.LogPath(QStringLiteral("/data/"));
+        walker.LogPath(u"/data/");
 
         QCOMPARE(Texts(*walker.pathNames()), QStringList({"/data/", "/data/X/", "/data/Y/", "/data/Y/Z/"}));
         QCOMPARE(Keys(*walker.pathNames()), QStringList({"K0", "K2", "K3", "K4"}));
@@ -91,7 +85,7 @@ private slots:
         QVERIFY(!walker.fullFileNamesOnly());
         walker.PathLogInit();
         QVERIFY(walker.fullFileNamesOnly());
-        walker.LogPath(QStringLiteral("/data"));
+        walker.LogPath(u"/data");
         QCOMPARE(Texts(*walker.pathNames()), QStringList({"/data/", "/data/X/", "/data/Y/", "/data/Y/Z/"}));
         QCOMPARE(walker.fullFileNames()->Count(), 4);
         QVERIFY(walker.fileNames()->isEmpty());
@@ -107,7 +101,7 @@ private slots:
         for (const char* root : {"/data", "/data/"}) {
             pathLogger walker(tree.factory());
             walker.PathLogInit();
-            walker.LogPath(QString::fromLatin1(root));
+            walker.LogPath(ToText(QString::fromLatin1(root)));
             seen[i++] = Texts(*walker.pathNames()) + Texts(*walker.fullFileNames());
         }
         QCOMPARE(seen[0], seen[1]);
@@ -120,14 +114,14 @@ private slots:
         tree.folders[QStringLiteral("/empty/")] = {};
         pathLogger walker(tree.factory());
         walker.PathLogInit();
-        walker.LogPath(QStringLiteral("/nowhere/"));
+        walker.LogPath(u"/nowhere/");
         QCOMPARE(walker.Count(), 0);
         QVERIFY(walker.pathNames()->isEmpty());
         QVERIFY(walker.fullFileNames()->isEmpty());
 
         pathLogger second(tree.factory());
         second.PathLogInit();
-        second.LogPath(QStringLiteral("/empty/"));
+        second.LogPath(u"/empty/");
         QCOMPARE(Texts(*second.pathNames()), QStringList({"/empty/"}));
         QVERIFY(second.fullFileNames()->isEmpty());
         QCOMPARE(second.Count(), 1);
@@ -140,7 +134,7 @@ private slots:
         {
             pathLogger walker(tree.factory());
             walker.PathLogInit();
-            walker.LogPath(QStringLiteral("/data/"));
+            walker.LogPath(u"/data/");
             kept = walker.fullFileNames();
             walker.Terminate();
             QCOMPARE(kept->Count(), 4);
@@ -157,19 +151,19 @@ private slots:
     {
         FakeTree tree = DataTree();
         pathLogger fresh(tree.factory());
-        QVERIFY_THROWS_EXCEPTION(pathLogger::Error, fresh.LogPath(QStringLiteral("/data/")));
+        QVERIFY_THROWS_EXCEPTION(pathLogger::Error, fresh.LogPath(u"/data/"));
 
         pathLogger walker(tree.factory());
         walker.PathLogInit();
-        walker.LogPath(QStringLiteral("/data/"));
+        walker.LogPath(u"/data/");
         walker.Terminate();
-        QVERIFY_THROWS_EXCEPTION(pathLogger::Error, walker.LogPath(QStringLiteral("/data/")));
+        QVERIFY_THROWS_EXCEPTION(pathLogger::Error, walker.LogPath(u"/data/"));
 
         // A second walk without PathLogInit stops at the root's key, keeping the first walk.
         pathLogger twice(tree.factory());
         twice.PathLogInit();
-        twice.LogPath(QStringLiteral("/data/"));
-        QVERIFY_THROWS_EXCEPTION(pathLogger::TextList::DuplicateKey, twice.LogPath(QStringLiteral("/data/X/")));
+        twice.LogPath(u"/data/");
+        QVERIFY_THROWS_EXCEPTION(pathLogger::TextList::DuplicateKey, twice.LogPath(u"/data/X/"));
         QCOMPARE(twice.Count(), 1);
         QCOMPARE(twice.pathNames()->Count(), 4);
         QCOMPARE(twice.fullFileNames()->Count(), 4);
@@ -191,11 +185,11 @@ private slots:
         pathLogger walker(tree.factory());
         walker.PathLogInit();
         try {
-            walker.LogPath(QStringLiteral("/data/"));
+            walker.LogPath(u"/data/");
             QFAIL("the walk went on past a folder it could not list");
         } catch (const ListingError& e) {
-            QCOMPARE(e.folder(), QStringLiteral("/data/Y/"));
-            QCOMPARE(e.reason(), QStringLiteral("Permission denied"));
+            QCOMPARE(ToQString(e.folder()), QStringLiteral("/data/Y/"));
+            QCOMPARE(ToQString(e.reason()), QStringLiteral("Permission denied"));
         }
         QCOMPARE(Texts(*walker.fullFileNames()), QStringList({"/data/a.ics", "/data/b.txt", "/data/X/c.vcs"}));
         QCOMPARE(walker.Count(), 4);
@@ -214,7 +208,7 @@ private slots:
         pathLogger walker;
         walker.PathLogInit();
         walker.setFullFileNamesOnly(false);
-        walker.LogPath(root);
+        walker.LogPath(ToText(root));
         QCOMPARE(Texts(*walker.pathNames()), QStringList({root, root + "X/", root + "Y/", root + "Y/Z/"}));
         QCOMPARE(Texts(*walker.fileNames()), QStringList({"B.ICS", "a.ics", "b.txt", "c.vcs", "d.ics"}));
         QCOMPARE(Numbers(*walker.pathPointers()), QList<int>({1, 1, 1, 2, 4}));
@@ -228,7 +222,7 @@ private slots:
         MakeFile(file);
         pathLogger walker;
         walker.PathLogInit();
-        walker.LogPath(file);
+        walker.LogPath(ToText(file));
         QCOMPARE(walker.Count(), 0);
         QVERIFY(walker.pathNames()->isEmpty());
     }
@@ -246,7 +240,7 @@ private slots:
 
         pathLogger walker;
         walker.PathLogInit();
-        walker.LogPath(root + QStringLiteral("cal"));
+        walker.LogPath(ToText(root + QStringLiteral("cal")));
         QCOMPARE(Texts(*walker.pathNames()), QStringList({root + "cal/", root + "cal/sub/"}));
         QCOMPARE(Texts(*walker.fullFileNames()), QStringList({root + "cal/linked.ics", root + "cal/sub/e.ics"}));
     }
@@ -255,11 +249,11 @@ private slots:
     {
         // Bytes that are not UTF-8 come through as lone surrogates and go back unchanged.
         const std::string bytes = "caf\xC3\xA9 a\xFF" "b \xED\xA0\x80 \xC0\xAF \xF0\x9F\x93\x85 z\xE2\x82";
-        const QString text = TextFromNativePath(bytes);
+        const QString text = ToQString(TextFromNativePath(bytes));
         QVERIFY(text.startsWith(QStringLiteral("caf\u00E9 a") + QChar(char16_t(0xDCFF)) + QLatin1Char('b')));
         QVERIFY(text.contains(QString::fromUtf8("\xF0\x9F\x93\x85")));
-        QCOMPARE(NativePathFromText(text), bytes);
-        QCOMPARE(TextFromNativePath("plain/a.ics"), QStringLiteral("plain/a.ics"));
+        QCOMPARE(NativePathFromText(ToText(text)), bytes);
+        QCOMPARE(ToQString(TextFromNativePath("plain/a.ics")), QStringLiteral("plain/a.ics"));
 
         // A folder whose name is not UTF-8 is walked, and the file found in it opens.
         QTemporaryDir dir;
@@ -269,9 +263,9 @@ private slots:
         { std::ofstream(odd + "/x\xFE.ics") << "BEGIN:VCALENDAR"; }
         pathLogger walker;
         walker.PathLogInit();
-        walker.LogPath(dir.path() + QLatin1Char('/'));
+        walker.LogPath(ToText(dir.path() + QLatin1Char('/')));
         QCOMPARE(walker.fullFileNames()->Count(), 1);
-        const QString found = walker.fullFileNames()->Item(1);
+        const Text found = walker.fullFileNames()->Item(1);
         QCOMPARE(NativePathFromText(found), odd + "/x\xFE.ics");
         QVERIFY(std::ifstream(NativePathFromText(found)).good());
     }
@@ -287,11 +281,11 @@ private slots:
         pathLogger walker;
         walker.PathLogInit();
         try {
-            walker.LogPath(root);
+            walker.LogPath(ToText(root));
             QFAIL("an unreadable folder was walked");
         } catch (const ListingError& e) {
-            QCOMPARE(e.folder(), root + QStringLiteral("locked/"));
-            QVERIFY(!e.reason().isEmpty());
+            QCOMPARE(ToQString(e.folder()), root + QStringLiteral("locked/"));
+            QVERIFY(!e.reason().empty());
         }
         QFile::setPermissions(root + QStringLiteral("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                                    | QFileDevice::ExeOwner);

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -18,13 +16,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A temporary folder, with paths below it as QStrings.
+// A temporary folder, with paths below it as the import run's text.
 struct TempFolder : TempDir {
     TempFolder()
         : TempDir("importrun")
     {
     }
-    QString q(const std::string& below = {}) const { return QString::fromStdString(below.empty() ? path : path + "/" + below); }
+    Text q(const std::string& below = {}) const { return FromUtf8(below.empty() ? path : path + "/" + below); }
 };
 
 void Copy(const std::string& example, const std::string& to)
@@ -40,32 +38,33 @@ void Write(const std::string& to, const std::string& text)
 }
 
 // The store's folders as libpff reads them, and pstcheck's verdict.
-std::string Tree(const QString& store)
+std::string Tree(const Text& store)
 {
     std::string out;
-    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + store.toStdString() + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + Utf8(store) + "'", &out), 0) << out;
     out.clear();
-    EXPECT_EQ(RunCommand("/usr/bin/python3 " STORE_TREE " '" + store.toStdString() + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand("/usr/bin/python3 " STORE_TREE " '" + Utf8(store) + "'", &out), 0) << out;
     return out;
 }
 
 // Records what the run reports.
 struct Recorder : ImportObserver {
     void Yield() override { ++yields; }
-    void StoreCreated(const QString& path, const QString&) override { created = path; }
-    void FileStarting(int index, int total) override { events << QStringLiteral("start %1/%2").arg(index).arg(total); }
-    void FileDone(int index, int, const QString&, const QString& folder, int appointments, const QString& reason) override
+    void StoreCreated(const Text& path, const Text&) override { created = path; }
+    void FileStarting(int index, int total) override { events.push_back("start " + std::to_string(index) + "/" + std::to_string(total)); }
+    void FileDone(int index, int, const Text&, const Text& folder, int appointments, const Text& reason) override
     {
-        events << QStringLiteral("done %1 %2 %3 %4").arg(index).arg(folder).arg(appointments).arg(reason.isEmpty() ? "ok" : "failed");
+        events.push_back("done " + std::to_string(index) + " " + Utf8(folder) + " " + std::to_string(appointments)
+                         + (reason.empty() ? " ok" : " failed"));
     }
     int yields = 0;
-    QString created;
-    QStringList events;
+    Text created;
+    std::vector<std::string> events;
 };
 
-const QDateTime kWhen(QDate(2026, 12, 7), QTime(9, 5, 7));
+const LocalTime kWhen{2026, 12, 7, 9, 5, 7};
 
-ImportOptions Into(const QString& folder)
+ImportOptions Into(const Text& folder)
 {
     ImportOptions options;
     options.saveFolder = folder;
@@ -84,15 +83,15 @@ TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
     Copy("home/birthdays.ics", src.path + "/cal/home/C.ICS");
     Write(src.path + "/cal/bad.ics", "this is not a calendar\n");
     Write(src.path + "/cal/notes.txt", "BEGIN:VCALENDAR\n");
-    const QStringList files{src.q("cal/job/a.ics"), src.q("cal/home/b.vcs"), src.q("cal/home/C.ICS"),
-                            src.q("cal/bad.ics"),    src.q("cal/gone.ics"),   src.q("cal/notes.txt"),
-                            QStringLiteral("relative.ics")};
+    const TextList files{src.q("cal/job/a.ics"), src.q("cal/home/b.vcs"), src.q("cal/home/C.ICS"),
+                         src.q("cal/bad.ics"),    src.q("cal/gone.ics"),   src.q("cal/notes.txt"),
+                         u"relative.ics"};
     Recorder recorder;
     const ImportResult result = RunImport(files, Into(out.q()), recorder);
 
-    ASSERT_EQ(result.status, ImportResult::Status::Done) << result.error.toStdString();
+    ASSERT_EQ(result.status, ImportResult::Status::Done) << Utf8(result.error);
     EXPECT_EQ(result.storePath, out.q("VarnelCalendars7.12.26 9.5.07.pst"));
-    EXPECT_EQ(result.displayName, QStringLiteral("Varnel Calendars : Created - 7.12.26 9.5.07"));
+    EXPECT_EQ(result.displayName, u"Varnel Calendars : Created - 7.12.26 9.5.07");
     EXPECT_EQ(recorder.created, result.storePath);
     EXPECT_EQ(result.filesImported, 3);
     // birthdays.ics holds two series; the review starts off its rule's pattern, so its start is
@@ -100,20 +99,21 @@ TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
     EXPECT_EQ(result.appointments, 5);
     ASSERT_EQ(result.failed.size(), 4u);
     for (const FailedFile& f : result.failed)
-        EXPECT_FALSE(f.reason.isEmpty()) << f.path.toStdString();
-    EXPECT_EQ(result.failed[3].path, QStringLiteral("relative.ics"));
-    EXPECT_TRUE(result.failed[2].reason.contains(QStringLiteral(".vcs"))) << result.failed[2].reason.toStdString();
+        EXPECT_FALSE(f.reason.empty()) << Utf8(f.path);
+    EXPECT_EQ(result.failed[3].path, u"relative.ics");
+    EXPECT_NE(result.failed[2].reason.find(u".vcs"), Text::npos) << Utf8(result.failed[2].reason);
     EXPECT_GT(recorder.yields, 7);
-    ASSERT_EQ(recorder.events.size(), 14);
-    EXPECT_EQ(recorder.events[0], QStringLiteral("start 0/7"));
+    ASSERT_EQ(recorder.events.size(), 14u);
+    EXPECT_EQ(recorder.events[0], "start 0/7");
 
     // The folder path below "/" of each file, parents first; every folder once.
-    const QString base = src.q().mid(1).replace(QLatin1Char('/'), QLatin1Char('\\'));
-    EXPECT_EQ(result.folders.back(), base + QStringLiteral("\\cal\\job"));
+    Text base = src.q().substr(1);
+    std::replace(base.begin(), base.end(), u'/', u'\\');
+    EXPECT_EQ(result.folders.back(), base + u"\\cal\\job");
     EXPECT_TRUE(std::is_sorted(result.folders.begin(), result.folders.end()));
 
     const std::string tree = Tree(result.storePath);
-    const std::string cal = base.toStdString() + "\\cal";
+    const std::string cal = Utf8(base) + "\\cal";
     EXPECT_NE(tree.find(cal + "\tIPF.Appointment\t0\t\n"), std::string::npos) << tree;
     EXPECT_NE(tree.find(cal + "\\home\tIPF.Appointment\t4\t"), std::string::npos) << tree;
     EXPECT_NE(tree.find(cal + "\\job\tIPF.Appointment\t1\tTeam sync\n"), std::string::npos) << tree;
@@ -123,12 +123,11 @@ TEST(ImportRun, DrivePathsShareFoldersAcrossDrives)
 {
     // Files that do not exist here: the folders are still made, the files fail with a reason.
     TempFolder out;
-    const QStringList files{QStringLiteral("C:\\cal\\work\\a.ics"), QStringLiteral("D:\\cal\\home\\b.vcs"),
-                            QStringLiteral("E:\\cal\\home\\c.ics")};
+    const TextList files{u"C:\\cal\\work\\a.ics", u"D:\\cal\\home\\b.vcs", u"E:\\cal\\home\\c.ics"};
     Recorder recorder;
     const ImportResult result = RunImport(files, Into(out.q()), recorder);
     ASSERT_EQ(result.status, ImportResult::Status::Done);
-    EXPECT_EQ(result.folders, (std::vector<QString>{"cal", "cal\\home", "cal\\work"}));
+    EXPECT_EQ(result.folders, (std::vector<Text>{u"cal", u"cal\\home", u"cal\\work"}));
     EXPECT_EQ(result.failed.size(), 3u);
     EXPECT_EQ(Tree(result.storePath), "cal\tIPF.Appointment\t0\t\ncal\\home\tIPF.Appointment\t0\t\n"
                                       "cal\\work\tIPF.Appointment\t0\t\n");
@@ -143,27 +142,27 @@ TEST(ImportRun, NeverOverwritesAndSaysWhyNoStoreWasWritten)
 
     // Nothing listed: no store.
     EXPECT_EQ(RunImport({}, Into(out.q()), recorder).status, ImportResult::Status::NothingToImport);
-    EXPECT_EQ(RunImport({QStringLiteral("   ")}, Into(out.q()), recorder).status, ImportResult::Status::NothingToImport);
+    EXPECT_EQ(RunImport({u"   "}, Into(out.q()), recorder).status, ImportResult::Status::NothingToImport);
     EXPECT_TRUE(fs::is_empty(out.path));
 
     // Two runs in the same second: the second store takes the next number.
     const ImportResult first = RunImport({src.q("a/team.ics")}, Into(out.q()), recorder);
-    const auto firstSize = fs::file_size(first.storePath.toStdString());
-    const ImportResult second = RunImport({src.q("a/team.ics")}, Into(out.q() + QLatin1Char('/')), recorder);
-    ASSERT_EQ(second.status, ImportResult::Status::Done) << second.error.toStdString();
+    const auto firstSize = fs::file_size(Utf8(first.storePath));
+    const ImportResult second = RunImport({src.q("a/team.ics")}, Into(out.q() + u'/'), recorder);
+    ASSERT_EQ(second.status, ImportResult::Status::Done) << Utf8(second.error);
     EXPECT_EQ(second.storePath, out.q("VarnelCalendars7.12.26 9.5.07 (2).pst"));
-    EXPECT_EQ(fs::file_size(first.storePath.toStdString()), firstSize);
+    EXPECT_EQ(fs::file_size(Utf8(first.storePath)), firstSize);
 
     // A store path given outright is never replaced.
     ImportOptions exact = Into(out.q());
     exact.storePath = first.storePath;
     const ImportResult taken = RunImport({src.q("a/team.ics")}, exact, recorder);
     EXPECT_EQ(taken.status, ImportResult::Status::StoreFailed);
-    EXPECT_FALSE(taken.error.isEmpty());
-    EXPECT_EQ(fs::file_size(first.storePath.toStdString()), firstSize);
+    EXPECT_FALSE(taken.error.empty());
+    EXPECT_EQ(fs::file_size(Utf8(first.storePath)), firstSize);
 
     // A destination that does not exist.
     const ImportResult nowhere = RunImport({src.q("a/team.ics")}, Into(out.q("missing")), recorder);
     EXPECT_EQ(nowhere.status, ImportResult::Status::StoreFailed);
-    EXPECT_TRUE(nowhere.error.contains(out.q("missing"))) << nowhere.error.toStdString();
+    EXPECT_NE(nowhere.error.find(out.q("missing")), Text::npos) << Utf8(nowhere.error);
 }

@@ -17,7 +17,7 @@ PathArray List(std::initializer_list<const char*> texts)
 {
     PathArray list;
     for (const char* t : texts)
-        list.push_back(QString::fromUtf8(t));
+        list.push_back(FromUtf8(t));
     return list;
 }
 
@@ -49,11 +49,11 @@ TEST(SortPaths, OrdinalCaseSensitiveAndPrefixesFirst)
 
     // Code units, not letters: "Z" < "a" < "\u00e9"; a surrogate pair sorts by its high unit, above
     // every character below U+D800 and below U+E000 and up.
-    PathArray wide{QString::fromUtf8("\xEE\x80\x80"), QString::fromUtf8("\xF0\x9F\x93\x85"), QStringLiteral("a"),
-                   QString::fromUtf8("\xC3\xA9"), QStringLiteral("Z"), QString()};
+    PathArray wide{FromUtf8("\xEE\x80\x80"), FromUtf8("\xF0\x9F\x93\x85"), Text(u"a"),
+                   FromUtf8("\xC3\xA9"), Text(u"Z"), Text()};
     SortAll(wide);
-    EXPECT_EQ(wide, (PathArray{QString(), QStringLiteral("Z"), QStringLiteral("a"), QString::fromUtf8("\xC3\xA9"),
-                               QString::fromUtf8("\xF0\x9F\x93\x85"), QString::fromUtf8("\xEE\x80\x80")}));
+    EXPECT_EQ(wide, (PathArray{Text(), Text(u"Z"), Text(u"a"), FromUtf8("\xC3\xA9"),
+                               FromUtf8("\xF0\x9F\x93\x85"), FromUtf8("\xEE\x80\x80")}));
 }
 
 TEST(SortPaths, RangesLeaveTheRestAlone)
@@ -78,13 +78,16 @@ TEST(SortPaths, LargeListsInAnyOrderSortWithoutDeepNesting)
     std::vector<PathArray> cases(6);
     std::mt19937 random(7);
     for (int i = 0; i < n; ++i) {
-        const QString key = QStringLiteral("f\\%1").arg(i, 6, 10, QLatin1Char('0'));
-        cases[0].push_back(key);
-        cases[2].push_back(QStringLiteral("same"));
-        cases[3].push_back(QStringLiteral("v%1").arg(i % 3));
-        cases[4].push_back(QStringLiteral("r%1").arg(random()));
+        const auto padded = [](int k) {
+            const Text digits = Number(k);
+            return u"f\\" + Text(6 - digits.size(), u'0') + digits;
+        };
+        cases[0].push_back(padded(i));
+        cases[2].push_back(u"same");
+        cases[3].push_back(u"v" + Number(i % 3));
+        cases[4].push_back(u"r" + Number(random()));
         if (i < 10000)
-            cases[5].push_back(QStringLiteral("f\\%1").arg(i < 5000 ? i : 10000 - i, 6, 10, QLatin1Char('0')));
+            cases[5].push_back(padded(i < 5000 ? i : 10000 - i));
     }
     cases[1] = PathArray(cases[0].rbegin(), cases[0].rend());
     for (PathArray& list : cases) {
@@ -121,28 +124,28 @@ TEST(RemoveDuplicatePaths, KeepsEachDistinctEntryOnce)
 
 TEST(ParentFolderOf, KeepsTheTrailingBackslash)
 {
-    EXPECT_EQ(ParentFolderOf(QStringLiteral("Users\\ann\\team.ics")), QStringLiteral("Users\\ann\\"));
-    EXPECT_EQ(ParentFolderOf(QStringLiteral("team.ics")), QString());
-    EXPECT_EQ(ParentFolderOf(QStringLiteral("Users\\ann\\")), QStringLiteral("Users\\ann\\"));
-    EXPECT_EQ(ParentFolderOf(QStringLiteral("\\")), QStringLiteral("\\"));
-    EXPECT_THROW(ParentFolderOf(QString()), PathListError);
+    EXPECT_EQ(ParentFolderOf(Text(u"Users\\ann\\team.ics")), Text(u"Users\\ann\\"));
+    EXPECT_EQ(ParentFolderOf(Text(u"team.ics")), Text());
+    EXPECT_EQ(ParentFolderOf(Text(u"Users\\ann\\")), Text(u"Users\\ann\\"));
+    EXPECT_EQ(ParentFolderOf(Text(u"\\")), Text(u"\\"));
+    EXPECT_THROW(ParentFolderOf(Text()), PathListError);
 }
 
 TEST(RelativeFolder, DrivePosixAndNetworkPaths)
 {
-    auto rel = [](const char* path) { return RelativeFolderOf(QString::fromUtf8(path)); };
-    EXPECT_EQ(rel("C:\\Users\\ann\\cal\\team.ics"), QStringLiteral("Users\\ann\\cal"));
-    EXPECT_EQ(rel("  D:\\cal\\home\\b.vcs  "), QStringLiteral("cal\\home"));
-    EXPECT_EQ(rel("/home/ann/cal/team.ics"), QStringLiteral("home\\ann\\cal"));
-    EXPECT_EQ(rel("/home//ann/./x/../x.ics"), QStringLiteral("home\\ann"));
+    auto rel = [](const char* path) { return RelativeFolderOf(FromUtf8(path)); };
+    EXPECT_EQ(rel("C:\\Users\\ann\\cal\\team.ics"), Text(u"Users\\ann\\cal"));
+    EXPECT_EQ(rel("  D:\\cal\\home\\b.vcs  "), Text(u"cal\\home"));
+    EXPECT_EQ(rel("/home/ann/cal/team.ics"), Text(u"home\\ann\\cal"));
+    EXPECT_EQ(rel("/home//ann/./x/../x.ics"), Text(u"home\\ann"));
     // A backslash inside a POSIX folder name would split it in the store.
-    EXPECT_EQ(rel("/data/a\\b/x.ics"), QStringLiteral("data\\a_b"));
-    EXPECT_EQ(rel("/data/line\nbreak/x.ics"), QStringLiteral("data\\line\nbreak"));
-    EXPECT_EQ(rel("\\\\server\\share\\cal\\x.ics"), QStringLiteral("server\\share\\cal"));
+    EXPECT_EQ(rel("/data/a\\b/x.ics"), Text(u"data\\a_b"));
+    EXPECT_EQ(rel("/data/line\nbreak/x.ics"), Text(u"data\\line\nbreak"));
+    EXPECT_EQ(rel("\\\\server\\share\\cal\\x.ics"), Text(u"server\\share\\cal"));
     // Files directly in a root folder have no folder to mirror.
-    EXPECT_EQ(rel("C:\\team.ics"), QStringLiteral("Calendar"));
-    EXPECT_EQ(rel("/team.ics"), QStringLiteral("Calendar"));
-    EXPECT_EQ(rel("C:\\a\\\\b\\x.ics"), QStringLiteral("a\\b"));
+    EXPECT_EQ(rel("C:\\team.ics"), Text(u"Calendar"));
+    EXPECT_EQ(rel("/team.ics"), Text(u"Calendar"));
+    EXPECT_EQ(rel("C:\\a\\\\b\\x.ics"), Text(u"a\\b"));
 
     EXPECT_THROW(rel(""), PathListError);
     EXPECT_THROW(rel("   "), PathListError);
@@ -155,9 +158,10 @@ TEST(RelativeFolder, DrivePosixAndNetworkPaths)
 
 TEST(Captions, StampsAndProgressTexts)
 {
-    EXPECT_EQ(TimeStamp(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 7))), QStringLiteral("7.12.26 9.5.07"));
-    EXPECT_EQ(TimeStamp(QDateTime(QDate(2031, 1, 30), QTime(23, 59, 0))), QStringLiteral("30.1.31 23.59.00"));
-    EXPECT_EQ(ImportingCaption(3, 12), QStringLiteral("Details : Importing - (3 of 12) file(s)"));
-    EXPECT_EQ(CurrentFolderCaption(QStringLiteral("Users\\ann\\cal")),
-              QStringLiteral("Importing Calendars... from (Users\\ann\\cal)"));
+    EXPECT_EQ(TimeStamp({2026, 12, 7, 9, 5, 7}), u"7.12.26 9.5.07");
+    EXPECT_EQ(TimeStamp({2031, 1, 30, 23, 59, 0}), u"30.1.31 23.59.00");
+    EXPECT_EQ(TimeStamp({2105, 3, 4, 0, 0, 9}), u"4.3.05 0.0.09");
+    EXPECT_EQ(ImportingCaption(3, 12), Text(u"Details : Importing - (3 of 12) file(s)"));
+    EXPECT_EQ(CurrentFolderCaption(Text(u"Users\\ann\\cal")),
+              Text(u"Importing Calendars... from (Users\\ann\\cal)"));
 }
