@@ -70,7 +70,13 @@ int UsageError(const Text& message)
     return kExitUsage;
 }
 
-std::string TwoDigits(long n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+std::string TwoDigits(long n)
+{
+    std::string text = std::to_string(n);
+    if (text.size() < 2)
+        text.insert(text.begin(), '0');
+    return text;
+}
 
 std::string Duration(double seconds)
 {

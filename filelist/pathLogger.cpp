@@ -6,7 +6,9 @@ namespace {
 
 Text Key(std::int32_t n)
 {
-    return u"K" + Number(n);
+    Text key = u"K";
+    key += Number(n);
+    return key;
 }
 
 }  // namespace

@@ -116,14 +116,34 @@ LocalTime LocalNow()
 
 Text TimeStamp(const LocalTime& when)
 {
-    const Text seconds = (when.second < 10 ? u"0" : u"") + Number(when.second);
-    return Number(when.day) + u'.' + Number(when.month) + u'.' + (when.year % 100 < 10 ? u"0" : u"") + Number(when.year % 100)
-           + u' ' + Number(when.hour) + u'.' + Number(when.minute) + u'.' + seconds;
+    const auto twoDigits = [](int n) {
+        Text text = Number(n);
+        if (text.size() < 2)
+            text.insert(text.begin(), u'0');
+        return text;
+    };
+    Text stamp = Number(when.day);
+    stamp += u'.';
+    stamp += Number(when.month);
+    stamp += u'.';
+    stamp += twoDigits(when.year % 100);
+    stamp += u' ';
+    stamp += Number(when.hour);
+    stamp += u'.';
+    stamp += Number(when.minute);
+    stamp += u'.';
+    stamp += twoDigits(when.second);
+    return stamp;
 }
 
 Text ImportingCaption(int done, int total)
 {
-    return u"Details : Importing - (" + Number(done) + u" of " + Number(total) + u") file(s)";
+    Text caption = u"Details : Importing - (";
+    caption += Number(done);
+    caption += u" of ";
+    caption += Number(total);
+    caption += u") file(s)";
+    return caption;
 }
 
 Text CurrentFolderCaption(const Text& relativeFolder)
