@@ -1,5 +1,12 @@
 // cal2pst: imports calendar files into a new personal-folders file from the command line, with
 // the same import run as the window.
+#ifdef _WIN32
+#include <windows.h>
+// After <windows.h>:
+#include <io.h>
+#include <shellapi.h>
+#endif
+
 #include "filelist/CalendarFiles.h"
 #include "filelist/NativePath.h"
 #include "filelist/StandardDescriptors.h"
@@ -13,11 +20,7 @@
 #include <optional>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#include <shellapi.h>
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "ImportRun.h"
 
 #include "PathList.h"
@@ -9,10 +13,6 @@
 #include <exception>
 #include <filesystem>
 #include <new>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 

@@ -11,6 +11,12 @@
 #include <memory>
 #include <vector>
 
+// Windows' <winbase.h> has an old macro Yield(), which would take the observer's member below:
+// files that need <windows.h> include it before this header.
+#ifdef Yield
+#undef Yield
+#endif
+
 // A date and time on the machine's clock, as its user reads it.
 struct LocalTime {
     int year = 0, month = 0, day = 0;  // month and day from 1
