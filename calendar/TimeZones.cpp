@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -91,6 +92,31 @@ struct icaltimetype WallInZone(std::int64_t unix, icaltimezone* zone)
 }
 
 #ifdef _WIN32
+namespace {
+std::wstring& ShippedZoneFolder()
+{
+    static std::wstring folder;
+    return folder;
+}
+}  // namespace
+
+icaltimezone* BuiltinZone(const std::string& name)
+{
+    if (name == "UTC" || name == "GMT")
+        return icaltimezone_get_utc_timezone();
+    // libical looks a name its zones do not have up among the build machine's own zone files
+    // (/usr/share/zoneinfo, which wine reaches through drive Z:): only the zones shipped with
+    // the program are asked for, so that what works here works on Windows.
+    const std::wstring& folder = ShippedZoneFolder();
+    if (folder.empty() || name.find("..") != std::string::npos)
+        return nullptr;
+    std::wstring file = folder + L"\\" + platform::WideFromUtf8(name) + L".ics";
+    std::replace(file.begin(), file.end(), L'/', L'\\');
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return nullptr;
+    return icaltimezone_get_builtin_timezone(name.c_str());
+}
+
 const std::string& MachineZoneName()
 {
     // The zone Windows is set to, read once: its key name ("W. Europe Standard Time") is the
@@ -136,6 +162,7 @@ void UseShippedZones()
         if (path.empty())
             return false;
         set_zone_directory(path.c_str());
+        ShippedZoneFolder() = folder;
         return true;
     }();
     (void)done;
@@ -172,6 +199,8 @@ const std::string& MachineZoneName()
 }
 
 void UseShippedZones() {}
+
+icaltimezone* BuiltinZone(const std::string& name) { return icaltimezone_get_builtin_timezone(name.c_str()); }
 #endif
 
 namespace {
@@ -237,6 +266,27 @@ ZoneResolver::~ZoneResolver()
 {
     for (auto& [key, z] : m_byDefinition)
         icaltimezone_free(z->zone, 1);
+    for (icaltimezone* zone : m_fixed)
+        icaltimezone_free(zone, 1);
+}
+
+icaltimezone* ZoneResolver::FixedZone(const std::string& tzid, int hoursEast)
+{
+    char offset[8];
+    std::snprintf(offset, sizeof offset, "%c%02d00", hoursEast < 0 ? '-' : '+', hoursEast < 0 ? -hoursEast : hoursEast);
+    const std::string text = "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\nBEGIN:STANDARD\r\nDTSTART:16010101T000000\r\n"
+                             "TZOFFSETFROM:" + offset + "\r\nTZOFFSETTO:" + offset + "\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n";
+    icalcomponent* component = icalparser_parse_string(text.c_str());
+    if (!component)
+        return nullptr;
+    icaltimezone* zone = icaltimezone_new();
+    if (!icaltimezone_set_component(zone, component)) {
+        icalcomponent_free(component);
+        icaltimezone_free(zone, 1);
+        return nullptr;
+    }
+    m_fixed.push_back(zone);
+    return zone;
 }
 
 ZoneResolver& ZoneResolver::Shared()
@@ -384,12 +434,12 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
 
     std::string iana = StripPrefix(tzid);
     std::string windows = WindowsZoneForIana(iana);
-    icaltimezone* zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+    icaltimezone* zone = iana.empty() ? nullptr : BuiltinZone(iana);
     if (!zone) {
         // A Windows id written without its VTIMEZONE.
         iana = IanaForWindowsZone(tzid);
         windows = tzid;
-        zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+        zone = iana.empty() ? nullptr : BuiltinZone(iana);
     }
     if (!zone) {
         // Old Outlook display names: "(GMT+01.00) Sarajevo/Warsaw/Zagreb", "(UTC-05:00) Eastern ...".
@@ -402,7 +452,9 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
             const int hours = std::stoi(tzid.substr(open + 5, 2));
             // Etc/GMT zones count the other way round: Etc/GMT-1 is one hour east of Greenwich.
             iana = hours == 0 ? "Etc/UTC" : std::string("Etc/GMT") + (tzid[open + 4] == '+' ? "-" : "+") + std::to_string(hours);
-            zone = icaltimezone_get_builtin_timezone(iana.c_str());
+            zone = BuiltinZone(iana);
+            if (!zone)
+                zone = FixedZone(iana, (tzid[open + 4] == '+' ? 1 : -1) * hours);
             windows = WindowsZoneForIana(iana);
         }
     }

@@ -32,6 +32,10 @@ const std::string& MachineZoneName();
 // POSIX, where the system's zones are used. Done once, before the first zone is looked up.
 void UseShippedZones();
 
+// libical's zone of an IANA name (UTC and GMT too); on Windows only the zones shipped beside the
+// program.
+icaltimezone* BuiltinZone(const std::string& name);
+
 // CLDR's mapping between Windows zone ids and IANA ids.
 std::string IanaForWindowsZone(const std::string& windowsId);
 std::string WindowsZoneForIana(const std::string& iana);
@@ -86,6 +90,8 @@ private:
     std::map<std::string, std::unique_ptr<ResolvedZone>> m_byDefinition;  // VTIMEZONE text
     std::map<std::string, const ResolvedZone*> m_current;                  // this file's TZIDs
     std::map<std::string, std::unique_ptr<ResolvedZone>> m_builtin;        // by TZID
+    icaltimezone* FixedZone(const std::string& tzid, int hoursEast);
+    std::vector<icaltimezone*> m_fixed;  // whole-hour offsets libical has no zone for, owned
 };
 
 

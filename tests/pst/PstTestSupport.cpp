@@ -104,7 +104,10 @@ std::optional<std::map<std::uint32_t, NodeInfo>> ReadNodeTree(const Bytes& file,
     return nodes;
 }
 
-int RunCommand(const std::string& command, std::string* output) { return testshell::RunCommand(command, output); }
+int RunCommand(const std::string& command, std::string* output, bool errors)
+{
+    return testshell::RunCommand(command, output, errors);
+}
 
 Bytes Pattern(std::size_t size, std::uint32_t seed)
 {

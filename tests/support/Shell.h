@@ -54,16 +54,17 @@ inline std::string MakeTempDir(const std::string& prefix)
     return {};
 }
 
-// Runs a command line; its standard output and error go to `output`. Returns the exit status,
-// -1 when it did not exit normally.
-inline int RunCommand(const std::string& command, std::string* output)
+// Runs a command line; its standard output and error (or only its output, without `errors`) go
+// to `output`. Returns the exit status, -1 when it did not exit normally.
+inline int RunCommand(const std::string& command, std::string* output, bool errors = true)
 {
+    const std::string line = command + (errors ? " 2>&1" : kNoErrors);
 #ifdef _WIN32
     // cmd.exe /c drops the first and the last quote of its line when there are more than two:
     // the whole line in one more pair keeps the quoted arguments whole.
-    FILE* pipe = ::_wpopen(platform::WideFromUtf8("\"" + command + " 2>&1\"").c_str(), L"rb");
+    FILE* pipe = ::_wpopen(platform::WideFromUtf8("\"" + line + "\"").c_str(), L"rb");
 #else
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    FILE* pipe = ::popen(line.c_str(), "r");
 #endif
     if (!pipe)
         return -1;
