@@ -272,8 +272,9 @@ ZoneResolver::~ZoneResolver()
 
 icaltimezone* ZoneResolver::FixedZone(const std::string& tzid, int hoursEast)
 {
-    char offset[8];
-    std::snprintf(offset, sizeof offset, "%c%02d00", hoursEast < 0 ? '-' : '+', hoursEast < 0 ? -hoursEast : hoursEast);
+    const int hours = std::clamp(hoursEast < 0 ? -hoursEast : hoursEast, 0, 23);
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "%c%02d00", hoursEast < 0 ? '-' : '+', hours);
     const std::string text = "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\nBEGIN:STANDARD\r\nDTSTART:16010101T000000\r\n"
                              "TZOFFSETFROM:" + offset + "\r\nTZOFFSETTO:" + offset + "\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n";
     icalcomponent* component = icalparser_parse_string(text.c_str());
