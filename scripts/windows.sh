@@ -124,6 +124,14 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+# The machine's zone: wine 8 takes the host's TZ (the tests set TZ=Europe/Berlin) and gives the
+# first Windows zone in its registry whose rules match, of four alike for central Europe:
+# "Central Europe Standard Time" (Budapest) before "W. Europe Standard Time". The three before it
+# are taken out of this prefix, so that a Windows program here sees the zone a German Windows has.
+zones_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Time Zones'
+for zone in "Central Europe Standard Time" "Central European Standard Time" "Romance Standard Time"; do
+  wine reg delete "$zones_key\\$zone" /f </dev/null >/dev/null 2>&1 || true
+done
 # The compiled-in libical zone folder (a path on this machine, reached by wine through drive Z:) is
 # hidden while the tests run, so that they read the zones shipped beside the .exe as on Windows.
 zones=$prefix/share/libical/zoneinfo
