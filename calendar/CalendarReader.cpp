@@ -4,6 +4,7 @@
 #include "EventMapper.h"
 #include "TextCodec.h"
 #include "TimeZones.h"
+#include "platform/Platform.h"
 
 #include <libical/ical.h>
 // icalvcal.h declares its functions without C linkage for C++.
@@ -13,7 +14,6 @@ extern "C" {
 #include <libical/vcc.h>
 
 #include <algorithm>
-#include <iconv.h>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -24,11 +24,17 @@ extern "C" {
 #include <unordered_set>
 #include <memory>
 #include <new>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <iconv.h>
+#endif
 
 namespace cal {
 
@@ -432,9 +438,8 @@ void ApplyVCalendarZone(icalcomponent* calendar, const VCalendarZone& zone)
                 for (const auto& d : zone.daylight)
                     if (icaltime_compare(t, d.start) >= 0 && icaltime_compare(t, d.end) < 0)
                         offset = d.offset;
-                t.zone = icaltimezone_get_utc_timezone();
-                const time_t utc = icaltime_as_timet(t) - offset * 60;
-                icalvalue_set_datetime(value, icaltime_from_timet_with_zone(utc, 0, icaltimezone_get_utc_timezone()));
+                const std::int64_t utc = UnixOfUtcFields(t) - offset * 60;
+                icalvalue_set_datetime(value, UtcFieldsOf(utc));
             }
         }
     }
@@ -551,6 +556,160 @@ std::string EncodeQuotedPrintable(const std::string& v)
     return out;
 }
 
+#ifdef _WIN32
+// Windows has no iconv: a character set's name is looked up as a code page, and the text is
+// decoded by MultiByteToWideChar, refusing what does not decode as iconv does. UTF-8, UTF-16 and
+// UTF-32 are checked and decoded here (MultiByteToWideChar takes neither UTF-16 nor UTF-32).
+
+// The name in lower case without '-', '_', ' ' and '.': "ISO_8859-1" and "iso88591" alike.
+std::string CharsetKey(const std::string& charset)
+{
+    std::string key;
+    for (char c : charset)
+        if (c != '-' && c != '_' && c != ' ' && c != '.')
+            key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
+unsigned CodePageOf(const std::string& key)
+{
+    static const std::map<std::string, unsigned> pages = {
+        {"usascii", 20127}, {"ascii", 20127}, {"ansix341968", 20127}, {"646", 20127},
+        {"iso88591", 28591}, {"latin1", 28591}, {"l1", 28591}, {"iso885911987", 28591},
+        {"iso88592", 28592}, {"latin2", 28592}, {"iso88593", 28593}, {"latin3", 28593},
+        {"iso88594", 28594}, {"latin4", 28594}, {"iso88595", 28595}, {"cyrillic", 28595},
+        {"iso88596", 28596}, {"arabic", 28596}, {"iso88597", 28597}, {"greek", 28597},
+        {"iso88598", 28598}, {"hebrew", 28598}, {"iso88598i", 38598}, {"iso88599", 28599}, {"latin5", 28599},
+        {"iso885913", 28603}, {"latin7", 28603}, {"iso885915", 28605}, {"latin9", 28605},
+        {"windows1250", 1250}, {"cp1250", 1250}, {"windows1251", 1251}, {"cp1251", 1251},
+        {"windows1252", 1252}, {"cp1252", 1252}, {"windows1253", 1253}, {"cp1253", 1253},
+        {"windows1254", 1254}, {"cp1254", 1254}, {"windows1255", 1255}, {"cp1255", 1255},
+        {"windows1256", 1256}, {"cp1256", 1256}, {"windows1257", 1257}, {"cp1257", 1257},
+        {"windows1258", 1258}, {"cp1258", 1258}, {"windows874", 874}, {"cp874", 874}, {"tis620", 874},
+        {"cp437", 437}, {"ibm437", 437}, {"cp850", 850}, {"ibm850", 850}, {"cp852", 852}, {"ibm852", 852},
+        {"cp866", 866}, {"ibm866", 866}, {"koi8r", 20866}, {"koi8u", 21866},
+        {"macintosh", 10000}, {"macroman", 10000}, {"mac", 10000},
+        {"shiftjis", 932}, {"sjis", 932}, {"mskanji", 932}, {"cp932", 932}, {"windows31j", 932},
+        {"eucjp", 20932}, {"iso2022jp", 50220},
+        {"gb2312", 936}, {"euccn", 936}, {"gbk", 936}, {"cp936", 936}, {"gb18030", 54936},
+        {"big5", 950}, {"cp950", 950}, {"big5hkscs", 950},
+        {"euckr", 949}, {"cp949", 949}, {"ksc56011987", 949}, {"uhc", 949},
+    };
+    const auto it = pages.find(key);
+    return it == pages.end() ? 0 : it->second;
+}
+
+// Strict UTF-8, as iconv reads it: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool ValidUtf8(std::string_view text)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = s[i];
+        std::size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (len == 0 || i + len > text.size())
+            return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+        if ((c == 0xE0 && s[i + 1] < 0xA0) || (c == 0xED && s[i + 1] >= 0xA0) || (c == 0xF0 && s[i + 1] < 0x90)
+            || (c == 0xF4 && s[i + 1] >= 0x90))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// UTF-16 (unit 2) or UTF-32 (unit 4) in the byte order given, or after a byte-order mark (big
+// endian without one, as iconv reads "UTF-16"); nothing for lone surrogates or stray bytes.
+std::optional<std::wstring> DecodeUtf16Or32(std::string_view text, std::size_t unit, int order)
+{
+    if (text.size() % unit)
+        return std::nullopt;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    auto at = [&](std::size_t i, bool big) -> std::uint32_t {
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < unit; ++k)
+            v |= static_cast<std::uint32_t>(s[i + (big ? unit - 1 - k : k)]) << (8 * k);
+        return v;
+    };
+    std::size_t i = 0;
+    bool big = order >= 0;
+    if (order == 0 && text.size() >= unit) {
+        if (at(0, true) == 0xFEFF)
+            i = unit;
+        else if (at(0, false) == 0xFEFF) {
+            big = false;
+            i = unit;
+        }
+    }
+    std::wstring out;
+    for (; i < text.size(); i += unit) {
+        std::uint32_t v = at(i, big);
+        if (unit == 2) {
+            if (v >= 0xDC00 && v <= 0xDFFF)
+                return std::nullopt;
+            if (v >= 0xD800 && v <= 0xDBFF) {
+                if (i + 2 >= text.size())
+                    return std::nullopt;
+                const std::uint32_t low = at(i + 2, big);
+                if (low < 0xDC00 || low > 0xDFFF)
+                    return std::nullopt;
+                out += static_cast<wchar_t>(v);
+                out += static_cast<wchar_t>(low);
+                i += 2;
+                continue;
+            }
+            out += static_cast<wchar_t>(v);
+        } else {
+            if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+                return std::nullopt;
+            if (v >= 0x10000) {
+                v -= 0x10000;
+                out += static_cast<wchar_t>(0xD800 + (v >> 10));
+                out += static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
+            } else {
+                out += static_cast<wchar_t>(v);
+            }
+        }
+    }
+    return out;
+}
+
+// Text in a named character set as UTF-8; empty when the set is unknown or the text does not
+// decode.
+std::optional<std::string> ToUtf8(const std::string& text, const std::string& charset)
+{
+    const std::string key = CharsetKey(charset);
+    if (key == "utf8")
+        return ValidUtf8(text) ? std::optional<std::string>(text) : std::nullopt;
+    std::optional<std::wstring> wide;
+    if (key == "utf16" || key == "ucs2" || key == "utf16le" || key == "utf16be" || key == "ucs2le" || key == "ucs2be")
+        wide = DecodeUtf16Or32(text, 2, key.ends_with("le") ? -1 : key.ends_with("be") ? 1 : 0);
+    else if (key == "utf32" || key == "ucs4" || key == "utf32le" || key == "utf32be")
+        wide = DecodeUtf16Or32(text, 4, key.ends_with("le") ? -1 : key.ends_with("be") ? 1 : 0);
+    else {
+        const unsigned page = CodePageOf(key);
+        if (page == 0)
+            return std::nullopt;
+        if (text.empty())
+            return std::string();
+        if (text.size() > 0x7FFFFFFF)
+            return std::nullopt;
+        // The ISO-2022 pages take no flags; the others refuse invalid input with this one.
+        const DWORD flags = page == 50220 ? 0 : MB_ERR_INVALID_CHARS;
+        const int n = MultiByteToWideChar(page, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        if (n <= 0)
+            return std::nullopt;
+        wide.emplace(static_cast<std::size_t>(n), L'\0');
+        if (MultiByteToWideChar(page, flags, text.data(), static_cast<int>(text.size()), wide->data(), n) != n)
+            return std::nullopt;
+    }
+    if (!wide)
+        return std::nullopt;
+    return platform::Utf8FromWide(*wide);
+}
+#else
 // Text in a named character set as UTF-8; empty when the set is unknown or the text does not
 // decode.
 std::optional<std::string> ToUtf8(const std::string& text, const std::string& charset)
@@ -571,6 +730,7 @@ std::optional<std::string> ToUtf8(const std::string& text, const std::string& ch
     out.resize(out.size() - dstLeft);
     return out;
 }
+#endif
 
 std::vector<std::string> Split(const std::string& text, char by)
 {
@@ -882,6 +1042,40 @@ void CountNotesLeftOut(CalendarFile& result)
 // handed on, and after, it is standard error again.
 class LibraryMessages {
 public:
+#ifdef _WIN32
+    // stderr cannot be replaced by a stream of ours on Windows: descriptor 2 itself is pointed
+    // at a temporary file of this reader's, read back when the file is done.
+    LibraryMessages()
+    {
+        if (s_active)
+            return;
+        static const int capture = [] {
+            std::FILE* file = platform::TemporaryFile();
+            return file ? _fileno(file) : -1;  // kept open for the life of the program
+        }();
+        if (capture < 0)
+            return;
+        std::fflush(stderr);
+        m_saved = _dup(2);
+        if (m_saved < 0)
+            return;
+        _chsize_s(capture, 0);
+        _lseeki64(capture, 0, SEEK_SET);
+        if (_dup2(capture, 2) != 0) {
+            _close(m_saved);
+            m_saved = -1;
+            return;
+        }
+        m_capture = capture;
+        s_active = this;
+    }
+    ~LibraryMessages()
+    {
+        Restore();
+        if (m_saved >= 0)
+            _close(m_saved);
+    }
+#else
     LibraryMessages()
     {
         const cookie_io_functions_t functions{nullptr, &LibraryMessages::Write, nullptr, nullptr};
@@ -899,6 +1093,7 @@ public:
         if (m_stream)
             std::fclose(m_stream);
     }
+#endif
     LibraryMessages(const LibraryMessages&) = delete;
     LibraryMessages& operator=(const LibraryMessages&) = delete;
 
@@ -923,12 +1118,12 @@ public:
             : m_messages(s_active)
         {
             if (m_messages)
-                stderr = m_messages->m_saved;
+                m_messages->Redirect(false);
         }
         ~Paused()
         {
             if (m_messages)
-                stderr = m_messages->m_stream;
+                m_messages->Redirect(true);
         }
         Paused(const Paused&) = delete;
         Paused& operator=(const Paused&) = delete;
@@ -940,6 +1135,42 @@ public:
 private:
     static constexpr std::size_t kKept = 20;      // distinct messages kept
     static constexpr std::size_t kLength = 300;  // characters kept of each
+
+#ifdef _WIN32
+    void Redirect(bool toCapture)
+    {
+        std::fflush(stderr);
+        _dup2(toCapture ? m_capture : m_saved, 2);
+    }
+
+    void Restore()
+    {
+        if (s_active != this)
+            return;
+        Redirect(false);
+        s_active = nullptr;
+        // What libical wrote, as the stream of the POSIX side would have taken it.
+        const long long size = _lseeki64(m_capture, 0, SEEK_END);
+        if (size <= 0)
+            return;
+        std::string text(static_cast<std::size_t>(std::min<long long>(size, 1 << 20)), '\0');
+        _lseeki64(m_capture, 0, SEEK_SET);
+        const int got = _read(m_capture, text.data(), static_cast<unsigned>(text.size()));
+        if (got > 0)
+            Write(this, text.data(), static_cast<std::size_t>(got));
+    }
+
+    static void Write(LibraryMessages* self, const char* data, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n')
+                self->Message(std::exchange(self->m_partial, {}));
+            else if (self->m_partial.size() < kLength)
+                self->m_partial += data[i];
+        }
+    }
+#else
+    void Redirect(bool toCapture) { stderr = toCapture ? m_stream : m_saved; }
 
     void Restore()
     {
@@ -960,6 +1191,7 @@ private:
         }
         return static_cast<ssize_t>(size);
     }
+#endif
 
     // One line libical wrote: "file.c:123: message", maybe after "function(), ".
     void Message(std::string line)
@@ -987,8 +1219,13 @@ private:
     }
 
     static inline LibraryMessages* s_active = nullptr;
+#ifdef _WIN32
+    int m_capture = -1;
+    int m_saved = -1;
+#else
     std::FILE* m_stream = nullptr;
     std::FILE* m_saved = nullptr;
+#endif
     std::string m_partial;
     std::vector<std::pair<std::string, std::size_t>> m_messages;
     std::size_t m_dropped = 0;
@@ -2041,6 +2278,12 @@ private:
     std::string m_after;
 };
 
+#ifdef _WIN32
+int FileNumber(std::FILE* f) { return _fileno(f); }
+#else
+int FileNumber(std::FILE* f) { return fileno(f); }
+#endif
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -2050,7 +2293,7 @@ using TempFile = std::unique_ptr<std::FILE, FileCloser>;
 // that it need not be held; nullptr when it cannot be written.
 TempFile RepairedCopy(const TextSource& source, std::uint64_t begin)
 {
-    TempFile file(std::tmpfile());
+    TempFile file(platform::TemporaryFile());
     if (!file)
         return nullptr;
     SourceLines lines(source, begin);
@@ -2076,7 +2319,7 @@ TempFile RepairedCopy(const TextSource& source, std::uint64_t begin)
 // nullptr when it cannot be read or written.
 TempFile NormalisedCopy(const TextSource& source, const TextShape& shape, std::vector<std::string>& notes)
 {
-    TempFile file(std::tmpfile());
+    TempFile file(platform::TemporaryFile());
     if (!file)
         return nullptr;
     const bool utf16 = shape.encoding != TextShape::Encoding::Utf8;
@@ -2176,7 +2419,7 @@ CalendarFile ReadText(const TextSource& source, int formatHint, const Appointmen
         repairedFile = RepairedCopy(*text, structure->layout.begin);
         if (repairedFile) {
             std::fseek(repairedFile.get(), 0, SEEK_END);
-            repaired.emplace(fileno(repairedFile.get()), static_cast<std::uint64_t>(std::ftell(repairedFile.get())));
+            repaired.emplace(FileNumber(repairedFile.get()), static_cast<std::uint64_t>(std::ftell(repairedFile.get())));
             repairedScan = ScanCalendar(*repaired);
             text = &*repaired;
             structure = &repairedScan;
@@ -2238,7 +2481,7 @@ CalendarFile ReadShaped(const TextSource& source, int formatHint, const Appointm
         return result;
     }
     std::fseek(copy.get(), 0, SEEK_END);
-    const FileSource normalised(fileno(copy.get()), static_cast<std::uint64_t>(std::ftell(copy.get())));
+    const FileSource normalised(FileNumber(copy.get()), static_cast<std::uint64_t>(std::ftell(copy.get())));
     result = ReadText(normalised, formatHint, sink, [&] {
         std::string text(static_cast<std::size_t>(normalised.Size()), '\0');
         if (!normalised.Read(0, text.size(), text.data())) {
@@ -2269,28 +2512,28 @@ CalendarFile ReadSource(const TextSource& source, int formatHint, const Appointm
 CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const AppointmentSink& sink)
 {
     CalendarFile result;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    platform::FileStatus st;
+    if (!platform::StatusOf(path, st)) {
         result.error = Reason("the file cannot be opened");
         return result;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!st.regular) {
         result.error = "it is not a regular file";
         return result;
     }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+    if (st.size > kMaxFileSize) {
         result.error = "the file is larger than 512 MB, more than any calendar holds";
         return result;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = platform::OpenForReading(path);
     if (fd < 0) {
         result.error = Reason("the file cannot be opened");
         return result;
     }
-    const FileSource source(fd, static_cast<std::uint64_t>(st.st_size));
+    const FileSource source(fd, st.size);
     try {
         result = ReadSource(source, formatHint, sink, [&] {
-            std::string text(static_cast<std::size_t>(st.st_size), '\0');
+            std::string text(static_cast<std::size_t>(st.size), '\0');
             if (!source.Read(0, text.size(), text.data())) {
                 CalendarFile failed;
                 failed.error = Reason("the file cannot be read");
@@ -2305,7 +2548,7 @@ CalendarFile ReadCalendarFile(const std::string& path, int formatHint, const App
         result = CalendarFile();
         result.error = MemoryBudgetReason();
     }
-    ::close(fd);
+    platform::CloseFile(fd);
     return result;
 }
 

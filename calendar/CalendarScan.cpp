@@ -1,6 +1,7 @@
 #include "CalendarScan.h"
 #include "EventLimits.h"
 #include "TextCodec.h"
+#include "platform/Platform.h"
 
 #include <libical/ical.h>
 
@@ -12,7 +13,6 @@
 #include <memory>
 #include <strings.h>
 #include <unordered_map>
-#include <unistd.h>
 
 namespace cal {
 
@@ -26,17 +26,7 @@ bool MemorySource::Read(std::uint64_t offset, std::size_t n, char* out) const
 
 bool FileSource::Read(std::uint64_t offset, std::size_t n, char* out) const
 {
-    while (n > 0) {
-        const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        offset += static_cast<std::uint64_t>(got);
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return platform::ReadAt(m_fd, out, n, offset);
 }
 
 namespace {

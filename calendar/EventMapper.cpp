@@ -10,7 +10,6 @@
 #include <set>
 #include <unordered_map>
 #include <strings.h>
-#include <unistd.h>
 
 namespace cal {
 
@@ -130,17 +129,14 @@ struct EventTime {
     bool valid = false;
 };
 
-std::int64_t LocalToUnix(int y, int mo, int d, int h, int mi, int s)
+// The machine's zone as a zone of libical's (nullptr: not known, read as UTC), resolved by a
+// resolver of its own, so that a file's definitions never stand in for it.
+icaltimezone* MachineZone()
 {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&tm));
+    static ZoneResolver* const machine = new ZoneResolver;  // lives as long as the zones it gave
+    const std::string& name = MachineZoneName();
+    const ResolvedZone* zone = name.empty() ? nullptr : machine->Resolve(name);
+    return zone ? zone->zone : nullptr;
 }
 
 // Seconds since 1970 UTC of a wall-clock time in a zone. libical's conversion is the costly part
@@ -164,7 +160,7 @@ std::int64_t ZoneToUnix(const struct icaltimetype& wall, icaltimezone* zone)
         return it->second + wall.second;
     struct icaltimetype t = wall;
     t.second = 0;
-    const auto unix = static_cast<std::int64_t>(icaltime_as_timet_with_zone(t, zone));
+    const auto unix = UnixOfWallIn(t, zone);
     if (cache.size() > 200000)
         cache.clear();
     cache.emplace(key, unix);
@@ -176,9 +172,9 @@ std::int64_t ZoneToUnix(const struct icaltimetype& wall, icaltimezone* zone)
 std::int64_t UnixOf(const EventTime& t)
 {
     if (t.date || (!t.utc && !t.zone))
-        return LocalToUnix(t.wall.year, t.wall.month, t.wall.day, t.wall.hour, t.wall.minute, t.wall.second);
+        return ZoneToUnix(t.wall, MachineZone());
     if (t.utc)
-        return static_cast<std::int64_t>(icaltime_as_timet(t.wall));
+        return UnixOfUtcFields(t.wall);
     return ZoneToUnix(t.wall, t.zone->zone);
 }
 
@@ -188,19 +184,11 @@ std::int64_t FileTimeOf(const EventTime& t) { return FileTimeFromUnix(UnixOf(t))
 struct icaltimetype WallIn(std::int64_t unix, const ResolvedZone* zone, bool utc)
 {
     if (utc && !zone)
-        return icaltime_from_timet_with_zone(static_cast<time_t>(unix), 0, icaltimezone_get_utc_timezone());
+        return UtcFieldsOf(unix);
     if (zone)
-        return icaltime_from_timet_with_zone(static_cast<time_t>(unix), 0, zone->zone);
-    std::time_t tt = static_cast<std::time_t>(unix);
-    std::tm tm{};
-    localtime_r(&tt, &tm);
-    struct icaltimetype w = icaltime_null_time();
-    w.year = tm.tm_year + 1900;
-    w.month = tm.tm_mon + 1;
-    w.day = tm.tm_mday;
-    w.hour = tm.tm_hour;
-    w.minute = tm.tm_min;
-    w.second = tm.tm_sec;
+        return WallInZone(unix, zone->zone);
+    struct icaltimetype w = WallInZone(unix, MachineZone());
+    w.zone = nullptr;
     return w;
 }
 
@@ -209,7 +197,7 @@ struct icaltimetype WallIn(std::int64_t unix, const ResolvedZone* zone, bool utc
 struct icalrecurrencetype InSeriesClock(struct icalrecurrencetype r, const ResolvedZone* zone)
 {
     if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
-        r.until = WallIn(static_cast<std::int64_t>(icaltime_as_timet(r.until)), zone, !zone);
+        r.until = WallIn(UnixOfUtcFields(r.until), zone, !zone);
         r.until.zone = nullptr;
         r.until.is_date = 0;
     }
@@ -249,36 +237,10 @@ EventTime Start(icalcomponent* ev, ZoneResolver& zones, std::vector<std::string>
 // --- the series zone --------------------------------------------------------------------------
 
 // The zone the recurrence blob counts in: the start's zone, else the machine's zone (or UTC).
-const ResolvedZone* LocalZoneUncached(ZoneResolver& zones)
-{
-    const char* tz = std::getenv("TZ");
-    std::string name = tz && *tz ? tz : "";
-    if (!name.empty() && name[0] == ':')
-        name.erase(0, 1);
-    if (name.empty()) {
-        char buf[256] = {};
-        const ssize_t n = readlink("/etc/localtime", buf, sizeof buf - 1);
-        if (n > 0) {
-            name = buf;
-            const auto at = name.find("zoneinfo/");
-            name = at == std::string::npos ? std::string() : name.substr(at + 9);
-        }
-    }
-    return name.empty() ? nullptr : zones.Resolve(name);
-}
-
-// The machine's zone, looked up again only when TZ changes.
 const ResolvedZone* LocalZone(ZoneResolver& zones)
 {
-    static std::string lastTz = "\x01";
-    static const ResolvedZone* lastZone = nullptr;
-    const char* tz = std::getenv("TZ");
-    const std::string now = tz ? tz : "";
-    if (now != lastTz) {
-        lastTz = now;
-        lastZone = LocalZoneUncached(zones);
-    }
-    return lastZone;
+    const std::string& name = MachineZoneName();
+    return name.empty() ? nullptr : zones.Resolve(name);
 }
 
 void SetZoneProperties(Appointment& a, const ResolvedZone* startZone, const ResolvedZone* endZone,
@@ -706,7 +668,7 @@ std::int64_t ReminderDelta(icalcomponent* ev, const EventFields& f, bool* set, s
     if (!icaltime_is_null_time(t.time)) {
         // An alarm at a fixed time belongs to the first occurrence; one more than a year before
         // it is no reminder anyone meant (Apple writes 1976 for "none").
-        const std::int64_t at = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.time)));
+        const std::int64_t at = FileTimeFromUnix(UnixOfUtcFields(t.time));
         const std::int64_t minutes = (f.startFt - at) / kMinute;
         if (minutes > 366 * 1440) {
             warnings.push_back("its reminder was set for more than a year before the event and was left out");
@@ -826,12 +788,12 @@ void MapOwnFields(icalcomponent* ev, const EventFields& f, const MappingContext&
     if (icalproperty* c = icalcomponent_get_first_property(ev, ICAL_CREATED_PROPERTY)) {
         const struct icaltimetype t = icalproperty_get_created(c);
         if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t))
-            created = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet_with_zone(t, icaltimezone_get_utc_timezone())));
+            created = FileTimeFromUnix(UnixOfWallIn(t, icaltimezone_get_utc_timezone()));
     }
     if (icalproperty* m = icalcomponent_get_first_property(ev, ICAL_LASTMODIFIED_PROPERTY)) {
         const struct icaltimetype t = icalproperty_get_lastmodified(m);
         if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t))
-            modified = FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet_with_zone(t, icaltimezone_get_utc_timezone())));
+            modified = FileTimeFromUnix(UnixOfWallIn(t, icaltimezone_get_utc_timezone()));
     }
     a.Set(PropertySet::Tag, tag::CreationTime, PropType::Time, created);
     a.Set(PropertySet::Tag, tag::LastModificationTime, PropType::Time, std::max(created, modified));
@@ -983,8 +945,7 @@ void SetTimes(Appointment& a, const EventFields& f)
 std::uint32_t WallMinutes(const struct icaltimetype& t) { return LocalMinutes(t.year, t.month, t.day, t.hour, t.minute); }
 struct icaltimetype WallOfMinutes(std::uint32_t minutes)
 {
-    const auto unix = static_cast<time_t>(static_cast<std::int64_t>(minutes) * 60 - 11644473600LL);
-    struct icaltimetype t = icaltime_from_timet_with_zone(unix, 0, icaltimezone_get_utc_timezone());
+    struct icaltimetype t = UtcFieldsOf(static_cast<std::int64_t>(minutes) * 60 - 11644473600LL);
     t.zone = nullptr;
     return t;
 }
@@ -1454,8 +1415,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                 const auto durationMin = static_cast<std::uint32_t>((f.endFt - f.startFt) / kMinute);
                 rec.startTimeOffset = startOffset;
                 rec.endTimeOffset = startOffset + durationMin;
-                const std::time_t now = std::time(nullptr);
-                const int thisYear = icaltime_from_timet_with_zone(now, 0, icaltimezone_get_utc_timezone()).year;
+                const int thisYear = UtcFieldsOf(static_cast<std::int64_t>(std::time(nullptr))).year;
                 seriesLastYear = endless ? std::max(year, thisYear + 2) : last.year;
                 if (endless) {
                     rec.endType = EndType::Never;
@@ -1602,7 +1562,7 @@ void MapSeries(icalcomponent* master, const std::vector<icalcomponent*>& overrid
                     t.zone = seriesZone;
                     t.utc = !seriesZone;
                     t.valid = true;
-                    return seriesZone ? FileTimeOf(t) : FileTimeFromUnix(static_cast<std::int64_t>(icaltime_as_timet(t.wall)));
+                    return seriesZone ? FileTimeOf(t) : FileTimeFromUnix(UnixOfUtcFields(t.wall));
                 };
                 a.Set(PropertySet::Appointment, lid::ClipStart, PropType::Time, midnightFt(first));
                 // A series without end is clipped at 4500-08-31 23:59 local time (MS-OXOCAL

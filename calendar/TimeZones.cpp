@@ -1,11 +1,207 @@
 #include "TimeZones.h"
 
+#include "platform/Platform.h"
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace cal {
+
+namespace {
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar, and back.
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<std::int64_t>(y - era * 400);
+    const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(std::int64_t z, int& year, int& month, int& day)
+{
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yoe + era * 400 + (month <= 2));
+}
+
+// Floor division, for times before 1970.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+}  // namespace
+
+std::int64_t UnixOfUtcFields(const struct icaltimetype& t)
+{
+    if (icaltime_is_null_time(t))
+        return 0;
+    const std::int64_t days = DaysFromCivil(t.year, t.month, t.day);
+    if (t.is_date)
+        return days * 86400;
+    return days * 86400 + t.hour * 3600LL + t.minute * 60LL + t.second;
+}
+
+struct icaltimetype UtcFieldsOf(std::int64_t unix)
+{
+    struct icaltimetype t = icaltime_null_time();
+    const std::int64_t days = FloorDiv(unix, 86400);
+    const std::int64_t seconds = unix - days * 86400;
+    CivilFromDays(days, t.year, t.month, t.day);
+    t.hour = static_cast<int>(seconds / 3600);
+    t.minute = static_cast<int>(seconds / 60 % 60);
+    t.second = static_cast<int>(seconds % 60);
+    t.zone = icaltimezone_get_utc_timezone();
+    return t;
+}
+
+std::int64_t UnixOfWallIn(struct icaltimetype wall, icaltimezone* zone)
+{
+    if (icaltime_is_null_time(wall))
+        return 0;
+    wall.is_date = 0;
+    icaltimezone* utc = icaltimezone_get_utc_timezone();
+    if (zone && zone != utc)
+        icaltimezone_convert_time(&wall, zone, utc);
+    return UnixOfUtcFields(wall);
+}
+
+struct icaltimetype WallInZone(std::int64_t unix, icaltimezone* zone)
+{
+    struct icaltimetype t = UtcFieldsOf(unix);
+    icaltimezone* utc = icaltimezone_get_utc_timezone();
+    if (zone && zone != utc)
+        icaltimezone_convert_time(&t, utc, zone);
+    return t;
+}
+
+#ifdef _WIN32
+namespace {
+std::wstring& ShippedZoneFolder()
+{
+    static std::wstring folder;
+    return folder;
+}
+}  // namespace
+
+icaltimezone* BuiltinZone(const std::string& name)
+{
+    if (name == "UTC" || name == "GMT")
+        return icaltimezone_get_utc_timezone();
+    // libical looks a name its zones do not have up among the build machine's own zone files
+    // (/usr/share/zoneinfo, which wine reaches through drive Z:): only the zones shipped with
+    // the program are asked for, so that what works here works on Windows.
+    const std::wstring& folder = ShippedZoneFolder();
+    if (folder.empty() || name.find("..") != std::string::npos)
+        return nullptr;
+    std::wstring file = folder + L"\\" + platform::WideFromUtf8(name) + L".ics";
+    std::replace(file.begin(), file.end(), L'/', L'\\');
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return nullptr;
+    return icaltimezone_get_builtin_timezone(name.c_str());
+}
+
+const std::string& MachineZoneName()
+{
+    // The zone Windows is set to, read once: its key name ("W. Europe Standard Time") is the
+    // Windows id of CLDR's table.
+    static const std::string name = [] {
+        DYNAMIC_TIME_ZONE_INFORMATION info{};
+        if (GetDynamicTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID)
+            return std::string();
+        std::string key = platform::Utf8FromWide(info.TimeZoneKeyName);
+        if (key.empty())
+            key = platform::Utf8FromWide(info.StandardName);
+        return IanaForWindowsZone(key);
+    }();
+    return name;
+}
+
+void UseShippedZones()
+{
+    static const bool done = [] {
+        // libical opens its zone files with fopen, in the ANSI code page: a folder that code page
+        // cannot spell is given by its short (8.3) name.
+        const std::wstring folder = platform::WideFromUtf8(platform::ProgramFolder()) + L"\\share\\libical\\zoneinfo";
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return false;
+        auto ansi = [](const std::wstring& wide) -> std::string {
+            BOOL lossy = FALSE;
+            const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+            if (n <= 0 || lossy)
+                return {};
+            std::string out(static_cast<std::size_t>(n), '\0');
+            WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, out.data(), n, nullptr, &lossy);
+            out.resize(static_cast<std::size_t>(n - 1));
+            return lossy ? std::string() : out;
+        };
+        std::string path = ansi(folder);
+        if (path.empty()) {
+            wchar_t shortName[MAX_PATH];
+            const DWORD n = GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
+            if (n > 0 && n < MAX_PATH)
+                path = ansi(shortName);
+        }
+        if (path.empty())
+            return false;
+        set_zone_directory(path.c_str());
+        ShippedZoneFolder() = folder;
+        return true;
+    }();
+    (void)done;
+}
+
+namespace {
+// Before anything of the program looks up a zone.
+const bool s_zonesShipped = (UseShippedZones(), true);
+}  // namespace
+#else
+const std::string& MachineZoneName()
+{
+    // Looked up again only when TZ changes.
+    static std::string lastTz = "\x01";
+    static std::string name;
+    const char* tz = std::getenv("TZ");
+    const std::string now = tz ? tz : "";
+    if (now == lastTz)
+        return name;
+    lastTz = now;
+    name = now;
+    if (!name.empty() && name[0] == ':')
+        name.erase(0, 1);
+    if (name.empty()) {
+        char buf[256] = {};
+        const ssize_t n = readlink("/etc/localtime", buf, sizeof buf - 1);
+        if (n > 0) {
+            name = buf;
+            const auto at = name.find("zoneinfo/");
+            name = at == std::string::npos ? std::string() : name.substr(at + 9);
+        }
+    }
+    return name;
+}
+
+void UseShippedZones() {}
+
+icaltimezone* BuiltinZone(const std::string& name) { return icaltimezone_get_builtin_timezone(name.c_str()); }
+#endif
 
 namespace {
 
@@ -70,6 +266,28 @@ ZoneResolver::~ZoneResolver()
 {
     for (auto& [key, z] : m_byDefinition)
         icaltimezone_free(z->zone, 1);
+    for (icaltimezone* zone : m_fixed)
+        icaltimezone_free(zone, 1);
+}
+
+icaltimezone* ZoneResolver::FixedZone(const std::string& tzid, int hoursEast)
+{
+    const int hours = std::clamp(hoursEast < 0 ? -hoursEast : hoursEast, 0, 23);
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "%c%02d00", hoursEast < 0 ? '-' : '+', hours);
+    const std::string text = "BEGIN:VTIMEZONE\r\nTZID:" + tzid + "\r\nBEGIN:STANDARD\r\nDTSTART:16010101T000000\r\n"
+                             "TZOFFSETFROM:" + offset + "\r\nTZOFFSETTO:" + offset + "\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n";
+    icalcomponent* component = icalparser_parse_string(text.c_str());
+    if (!component)
+        return nullptr;
+    icaltimezone* zone = icaltimezone_new();
+    if (!icaltimezone_set_component(zone, component)) {
+        icalcomponent_free(component);
+        icaltimezone_free(zone, 1);
+        return nullptr;
+    }
+    m_fixed.push_back(zone);
+    return zone;
 }
 
 ZoneResolver& ZoneResolver::Shared()
@@ -217,12 +435,12 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
 
     std::string iana = StripPrefix(tzid);
     std::string windows = WindowsZoneForIana(iana);
-    icaltimezone* zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+    icaltimezone* zone = iana.empty() ? nullptr : BuiltinZone(iana);
     if (!zone) {
         // A Windows id written without its VTIMEZONE.
         iana = IanaForWindowsZone(tzid);
         windows = tzid;
-        zone = iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+        zone = iana.empty() ? nullptr : BuiltinZone(iana);
     }
     if (!zone) {
         // Old Outlook display names: "(GMT+01.00) Sarajevo/Warsaw/Zagreb", "(UTC-05:00) Eastern ...".
@@ -235,7 +453,9 @@ const ResolvedZone* ZoneResolver::Resolve(const std::string& tzid)
             const int hours = std::stoi(tzid.substr(open + 5, 2));
             // Etc/GMT zones count the other way round: Etc/GMT-1 is one hour east of Greenwich.
             iana = hours == 0 ? "Etc/UTC" : std::string("Etc/GMT") + (tzid[open + 4] == '+' ? "-" : "+") + std::to_string(hours);
-            zone = icaltimezone_get_builtin_timezone(iana.c_str());
+            zone = BuiltinZone(iana);
+            if (!zone)
+                zone = FixedZone(iana, (tzid[open + 4] == '+' ? 1 : -1) * hours);
             windows = WindowsZoneForIana(iana);
         }
     }
@@ -255,8 +475,7 @@ const Bytes& ResolvedZone::Definition(int year, bool recur, int lastYear) const
         // One rule for each span of years whose switches were the same; the one in force this
         // year is the effective one (MS-OXOCAL 2.2.1.41.1).
         const std::vector<TimeZoneRule> rules = RulesOf(zone, year, lastYear);
-        const std::time_t now = std::time(nullptr);
-        const int thisYear = icaltime_from_timet_with_zone(now, 0, icaltimezone_get_utc_timezone()).year;
+        const int thisYear = UtcFieldsOf(static_cast<std::int64_t>(std::time(nullptr))).year;
         std::size_t effective = 0;
         for (std::size_t i = 0; i < rules.size(); ++i)
             if (rules[i].year <= thisYear)
@@ -279,7 +498,7 @@ namespace {
 // The zone's offset from UTC, in seconds east, at a Unix time.
 int OffsetAt(icaltimezone* zone, std::int64_t unix)
 {
-    struct icaltimetype t = icaltime_from_timet_with_zone(static_cast<time_t>(unix), 0, icaltimezone_get_utc_timezone());
+    struct icaltimetype t = UtcFieldsOf(unix);
     int daylight = 0;
     return icaltimezone_get_utc_offset_of_utc_time(zone, &t, &daylight);
 }
@@ -288,7 +507,7 @@ int OffsetAt(icaltimezone* zone, std::int64_t unix)
 // at a local clock time.
 SystemTime SwitchOf(std::int64_t localUnix)
 {
-    const struct icaltimetype t = icaltime_from_timet_with_zone(static_cast<time_t>(localUnix), 0, icaltimezone_get_utc_timezone());
+    const struct icaltimetype t = UtcFieldsOf(localUnix);
     SystemTime st;
     st.month = static_cast<std::uint16_t>(t.month);
     st.dayOfWeek = static_cast<std::uint16_t>(icaltime_day_of_week(t) - 1);

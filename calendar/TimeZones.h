@@ -4,6 +4,7 @@
 
 #include <libical/ical.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,6 +12,29 @@
 #include <vector>
 
 namespace cal {
+
+// Times without the C runtime's time functions (msvcrt's refuse any time before 1970): the
+// calendar's own day arithmetic, and libical's zones for the offsets.
+// Seconds since 1970 of wall-clock fields read as UTC (a date at its midnight); 0 for the null time.
+std::int64_t UnixOfUtcFields(const struct icaltimetype& t);
+// The UTC fields of a Unix time, in libical's UTC zone.
+struct icaltimetype UtcFieldsOf(std::int64_t unix);
+// Seconds since 1970 of a wall-clock time in `zone` (nullptr: UTC), and back (the result is in `zone`).
+std::int64_t UnixOfWallIn(struct icaltimetype wall, icaltimezone* zone);
+struct icaltimetype WallInZone(std::int64_t unix, icaltimezone* zone);
+
+// The machine's zone as an IANA name: TZ, else /etc/localtime on POSIX; on Windows the zone the
+// system is set to (GetDynamicTimeZoneInformation) through CLDR's table. Empty when not known.
+const std::string& MachineZoneName();
+
+// Points libical at the zone files shipped beside the program (share\libical\zoneinfo below
+// the folder of the .exe) on Windows, where libical's own zones are read at run time; nothing on
+// POSIX, where the system's zones are used. Done once, before the first zone is looked up.
+void UseShippedZones();
+
+// libical's zone of an IANA name (UTC and GMT too); on Windows only the zones shipped beside the
+// program.
+icaltimezone* BuiltinZone(const std::string& name);
 
 // CLDR's mapping between Windows zone ids and IANA ids.
 std::string IanaForWindowsZone(const std::string& windowsId);
@@ -66,6 +90,8 @@ private:
     std::map<std::string, std::unique_ptr<ResolvedZone>> m_byDefinition;  // VTIMEZONE text
     std::map<std::string, const ResolvedZone*> m_current;                  // this file's TZIDs
     std::map<std::string, std::unique_ptr<ResolvedZone>> m_builtin;        // by TZID
+    icaltimezone* FixedZone(const std::string& tzid, int hoursEast);
+    std::vector<icaltimezone*> m_fixed;  // whole-hour offsets libical has no zone for, owned
 };
 
 

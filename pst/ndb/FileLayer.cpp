@@ -1,15 +1,96 @@
 #include "FileLayer.h"
 
+#include "platform/Platform.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace pst {
 
 namespace {
+
+// The system's side: a file opened exclusively, positioned reads and writes at 64-bit offsets,
+// a size, a flush to disk. Each returns false on failure, the reason in LastError().
+#ifdef _WIN32
+using Native = HANDLE;
+const Native kClosed = INVALID_HANDLE_VALUE;
+
+std::string LastError() { return platform::WindowsErrorText(GetLastError()); }
+
+Native CreateNew(const std::string& path)
+{
+    // Never an existing file (CREATE_NEW). Others may read it meanwhile, and it may be renamed
+    // while open: the finished store is moved to its name (MessageStore::Create).
+    return CreateFileW(platform::WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// At most 1 GiB a call: the counts are 32-bit.
+DWORD Chunk(std::size_t size) { return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30)); }
+
+long long WriteSome(Native file, const std::uint8_t* data, std::size_t size, std::uint64_t offset)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD done = 0;
+    return WriteFile(file, data, Chunk(size), &done, &at) ? static_cast<long long>(done) : -1;
+}
+
+long long ReadSome(Native file, std::uint8_t* data, std::size_t size, std::uint64_t offset)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD done = 0;
+    if (!ReadFile(file, data, Chunk(size), &done, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return static_cast<long long>(done);
+}
+
+bool SetSize(Native file, std::uint64_t size)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+bool FlushToDisk(Native file) { return FlushFileBuffers(file) != 0; }
+bool CloseNative(Native file) { return CloseHandle(file) != 0; }
+bool Interrupted() { return false; }
+#else
+using Native = int;
+constexpr Native kClosed = -1;
+
+std::string LastError() { return std::strerror(errno); }
+
+Native CreateNew(const std::string& path) { return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644); }
+
+long long WriteSome(Native fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset)
+{
+    return ::pwrite(fd, data, size, static_cast<off_t>(offset));
+}
+
+long long ReadSome(Native fd, std::uint8_t* data, std::size_t size, std::uint64_t offset)
+{
+    return ::pread(fd, data, size, static_cast<off_t>(offset));
+}
+
+bool SetSize(Native fd, std::uint64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
+// The data, and the file size when it changed; times and the like may wait.
+bool FlushToDisk(Native fd) { return ::fdatasync(fd) == 0; }
+bool CloseNative(Native fd) { return ::close(fd) == 0; }
+bool Interrupted() { return errno == EINTR; }
+#endif
 
 // Writes that continue where the one before ended are gathered and handed to the system
 // together: a store is written a block of a few hundred bytes at a time, mostly one after the
@@ -17,7 +98,7 @@ namespace {
 // before any Resize, Sync or Close returns, in the order it was written, and reads see it.
 class DiskFile : public FileLayer {
 public:
-    DiskFile(std::string path, int fd)
+    DiskFile(std::string path, Native fd)
         : m_path(std::move(path))
         , m_fd(fd)
     {
@@ -25,8 +106,8 @@ public:
     ~DiskFile() override
     {
         // Anything still gathered was written after the last Sync: no commit holds it.
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (m_fd != kClosed)
+            CloseNative(m_fd);
     }
 
     void Write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
@@ -67,34 +148,33 @@ public:
     void Resize(std::uint64_t size) override
     {
         Flush();
-        if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
+        if (!SetSize(m_fd, size))
             fail("could not extend");
     }
 
     void Sync() override
     {
         Flush();
-        // The data, and the file size when it changed; times and the like may wait.
-        if (::fdatasync(m_fd) != 0)
+        if (!FlushToDisk(m_fd))
             fail("could not flush");
     }
 
     void Close() override
     {
-        if (m_fd >= 0) {
+        if (m_fd != kClosed) {
             try {
                 Flush();
             } catch (...) {
-                ::close(m_fd);
-                m_fd = -1;
+                CloseNative(m_fd);
+                m_fd = kClosed;
                 throw;
             }
-            if (::close(m_fd) != 0) {
-                m_fd = -1;
+            if (!CloseNative(m_fd)) {
+                m_fd = kClosed;
                 fail("could not close");
             }
         }
-        m_fd = -1;
+        m_fd = kClosed;
     }
 
 private:
@@ -116,8 +196,8 @@ private:
     void WriteNow(std::uint64_t offset, const std::uint8_t* data, std::size_t size)
     {
         while (size > 0) {
-            const ssize_t n = ::pwrite(m_fd, data, size, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
+            const long long n = WriteSome(m_fd, data, size, offset);
+            if (n < 0 && Interrupted())
                 continue;
             if (n <= 0)
                 fail("could not write to");
@@ -130,8 +210,8 @@ private:
     void ReadNow(std::uint64_t offset, std::uint8_t* data, std::size_t size)
     {
         while (size > 0) {
-            const ssize_t n = ::pread(m_fd, data, size, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
+            const long long n = ReadSome(m_fd, data, size, offset);
+            if (n < 0 && Interrupted())
                 continue;
             if (n <= 0)
                 fail("could not read from");
@@ -143,11 +223,11 @@ private:
 
     [[noreturn]] void fail(const char* what)
     {
-        throw StoreError(std::string(what) + " " + m_path + ": " + std::strerror(errno));
+        throw StoreError(std::string(what) + " " + m_path + ": " + LastError());
     }
 
     std::string m_path;
-    int m_fd;
+    Native m_fd;
     Bytes m_pending;  // written at m_pendingAt, not yet handed to the system
     std::uint64_t m_pendingAt = 0;
 };
@@ -156,11 +236,11 @@ private:
 
 std::unique_ptr<FileLayer> CreateDiskFile(const std::string& path, const std::string& nameInMessages)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const Native fd = CreateNew(path);
     // Messages name the file the user asked for, not its temporary name.
     const std::string& name = nameInMessages.empty() ? path : nameInMessages;
-    if (fd < 0)
-        throw StoreError("could not create " + name + ": " + std::strerror(errno));
+    if (fd == kClosed)
+        throw StoreError("could not create " + name + ": " + LastError());
     return std::make_unique<DiskFile>(name, fd);
 }
 

@@ -1,6 +1,7 @@
 #include "MessageStore.h"
 
 #include "pst/ltp/BTreeOnHeap.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,8 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace pst {
 
@@ -84,12 +90,60 @@ std::string TempPathFor(const std::string& path)
     std::random_device random;
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".partial-%06u", static_cast<unsigned>(random() % 1000000));
+#ifdef _WIN32
+    // A name has at most 255 UTF-16 units; as many bytes of UTF-8 are fewer units, and the cut
+    // falls between two characters.
+    const std::size_t slash = path.find_last_of("/\\");
+    constexpr std::size_t kNameMax = 255;
+#else
     const std::size_t slash = path.find_last_of('/');
+    constexpr std::size_t kNameMax = NAME_MAX;
+#endif
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t room = NAME_MAX - std::strlen(suffix);
-    const std::size_t nameLength = std::min(path.size() - nameStart, room);
+    const std::size_t room = kNameMax - std::strlen(suffix);
+    std::size_t nameLength = std::min(path.size() - nameStart, room);
+#ifdef _WIN32
+    while (nameLength > 0 && nameLength < path.size() - nameStart
+           && (static_cast<unsigned char>(path[nameStart + nameLength]) & 0xC0) == 0x80)
+        --nameLength;
+#endif
     return path.substr(0, nameStart + nameLength) + suffix;
 }
+
+#ifdef _WIN32
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesW(platform::WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES
+        || GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+void RemoveFile(const std::string& path) { DeleteFileW(platform::WideFromUtf8(path).c_str()); }
+
+// The finished file put under its name, failing rather than replace a file that appeared
+// meanwhile (no MOVEFILE_REPLACE_EXISTING); the rename is on disk when this returns.
+void Publish(const std::string& temp, const std::string& path)
+{
+    if (!MoveFileExW(platform::WideFromUtf8(temp).c_str(), platform::WideFromUtf8(path).c_str(), MOVEFILE_WRITE_THROUGH))
+        throw StoreError("could not create " + path + ": " + platform::WindowsErrorText(GetLastError()));
+}
+#else
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
+
+// A hard link puts the finished file under its name, and fails rather than replace a file that
+// appeared meanwhile.
+void Publish(const std::string& temp, const std::string& path)
+{
+    if (::link(temp.c_str(), path.c_str()) != 0)
+        throw StoreError("could not create " + path + ": " + std::strerror(errno));
+    ::unlink(temp.c_str());
+}
+#endif
 
 }  // namespace
 
@@ -177,8 +231,7 @@ MessageStore::~MessageStore() = default;
 
 std::unique_ptr<MessageStore> MessageStore::Create(const std::string& path, const std::string& displayName)
 {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0)
+    if (Exists(path))
         throw StoreError(path + " already exists; it is left as it is");
 
     const std::string temp = TempPathFor(path);
@@ -187,15 +240,11 @@ std::unique_ptr<MessageStore> MessageStore::Create(const std::string& path, cons
     std::unique_ptr<MessageStore> store;
     try {
         store = Create(std::move(file), displayName);
-        // A hard link puts the finished file under its name, and fails rather than replace a
-        // file that appeared meanwhile.
-        if (::link(temp.c_str(), path.c_str()) != 0)
-            throw StoreError("could not create " + path + ": " + std::strerror(errno));
+        Publish(temp, path);
     } catch (...) {
-        ::unlink(temp.c_str());
+        RemoveFile(temp);
         throw;
     }
-    ::unlink(temp.c_str());
     return store;
 }
 

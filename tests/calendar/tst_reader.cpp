@@ -3,6 +3,7 @@
 // The tests run with TZ=Europe/Berlin.
 #include "calendar/Appointment.h"
 #include "calendar/EventMapper.h"
+#include "calendar/TimeZones.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,10 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace cal;
 
@@ -813,6 +818,44 @@ TEST(Times, ZonesReadAsTheirWritersMeantThem)
             EXPECT_TRUE(file.warnings.empty()) << c.start << ": " << file.warnings.front();
         }
     }
+}
+
+// Times before 1970 (a birthday series from 1965): msvcrt's mktime and gmtime refuse them, and
+// one came out as 1969-12-31T23:59:59Z. The tests run with TZ=Europe/Berlin: CET, UTC+1, with
+// no summer time from 1950 to 1979.
+TEST(Times, BeforeNineteenSeventy)
+{
+    const struct {
+        const char* start;
+        std::int64_t utc;  // worked out by hand
+    } cases[] = {
+        {"DTSTART:19650314T090000Z", Utc(1965, 3, 14, 9)},
+        {"DTSTART:19650314T090000", Utc(1965, 3, 14, 8)},              // floating: the machine's zone
+        {"DTSTART;VALUE=DATE:19650314", Utc(1965, 3, 13, 23)},         // its local midnight
+        {"DTSTART;TZID=Europe/Berlin:19650314T090000", Utc(1965, 3, 14, 8)},
+        {"DTSTART:18991231T230000Z", Utc(1899, 12, 31, 23)},            // before any 32-bit time
+        {"DTSTART:19691231T235959Z", Utc(1969, 12, 31, 23, 59) + 59 * 10000000LL},
+    };
+    // 1965-03-14 is 293 + 1461 = 1754 days before 1970-01-01: 09:00 that day is Unix -151,513,200.
+    EXPECT_EQ(Utc(1965, 3, 14, 9), (11644473600LL - 151513200LL) * 10000000LL);
+    for (const auto& c : cases) {
+        const CalendarFile file = Read(std::string("BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:old\nSUMMARY:Birthday\n") + c.start
+                                       + "\nRRULE:FREQ=YEARLY;COUNT=3\nEND:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_EQ(file.appointments.size(), 1u) << c.start << ": " << file.error;
+        EXPECT_EQ(Time(file.appointments[0], PropertySet::Appointment, lid::AppointmentStartWhole), c.utc) << c.start;
+    }
+}
+
+// The machine's zone is read from the system: TZ on POSIX, on Windows the zone Windows is set
+// to (under wine, derived from TZ) by its key name through CLDR's table.
+TEST(Times, TheMachineZoneIsTheSystems)
+{
+    EXPECT_EQ(MachineZoneName(), "Europe/Berlin");
+#ifdef _WIN32
+    DYNAMIC_TIME_ZONE_INFORMATION info{};
+    ASSERT_NE(GetDynamicTimeZoneInformation(&info), TIME_ZONE_ID_INVALID);
+    EXPECT_EQ(std::wstring(info.TimeZoneKeyName), L"W. Europe Standard Time");
+#endif
 }
 
 TEST(Times, AbsurdTimesStayInsideWhatAFiletimeHolds)

@@ -2,6 +2,7 @@
 // file by file, and the runs that cannot or need not write a store.
 #include "import/ImportRun.h"
 
+#include "filelist/NativePath.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -22,7 +22,12 @@ struct TempFolder : TempDir {
         : TempDir("importrun")
     {
     }
-    Text q(const std::string& below = {}) const { return FromUtf8(below.empty() ? path : path + "/" + below); }
+    Text q(const std::string& below = {}) const
+    {
+        Text text = FromUtf8(below.empty() ? path : path + "/" + below);
+        std::replace(text.begin(), text.end(), u'/', kPathSeparator);
+        return text;
+    }
 };
 
 void Copy(const std::string& example, const std::string& to)
@@ -37,15 +42,28 @@ void Write(const std::string& to, const std::string& text)
     std::ofstream(to, std::ios::binary) << text;
 }
 
-// The store's folders as libpff reads them, and pstcheck's verdict.
+// pstcheck's verdict, and the store's folders as libpff reads them (not on Windows, where there
+// is no Python with libpff: the tree is then empty and the checks of it are left out).
 std::string Tree(const Text& store)
 {
     std::string out;
-    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + Utf8(store) + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand(testshell::PstcheckCommand(PSTCHECK, Utf8(store)), &out), 0) << out;
+#ifdef _WIN32
+    return {};
+#else
     out.clear();
-    EXPECT_EQ(RunCommand("/usr/bin/python3 " STORE_TREE " '" + Utf8(store) + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand("/usr/bin/python3 " STORE_TREE " " + testshell::Quote(Utf8(store)), &out), 0) << out;
     return out;
+#endif
 }
+
+#ifdef _WIN32
+constexpr bool kTreeRead = false;
+#else
+constexpr bool kTreeRead = true;
+#endif
+
+std::uintmax_t SizeOf(const Text& path) { return fs::file_size(FileSystemPath(path)); }
 
 // Records what the run reports.
 struct Recorder : ImportObserver {
@@ -106,13 +124,16 @@ TEST(ImportRun, MirrorsTheFoldersAndReportsEveryFile)
     ASSERT_EQ(recorder.events.size(), 14u);
     EXPECT_EQ(recorder.events[0], "start 0/7");
 
-    // The folder path below "/" of each file, parents first; every folder once.
-    Text base = src.q().substr(1);
+    // The folder path below the root ("/" or the drive's) of each file, parents first; every
+    // folder once.
+    Text base = src.q().substr(src.q().find(kPathSeparator) + 1);
     std::replace(base.begin(), base.end(), u'/', u'\\');
     EXPECT_EQ(result.folders.back(), base + u"\\cal\\job");
     EXPECT_TRUE(std::is_sorted(result.folders.begin(), result.folders.end()));
 
     const std::string tree = Tree(result.storePath);
+    if (!kTreeRead)
+        return;
     const std::string cal = Utf8(base) + "\\cal";
     EXPECT_NE(tree.find(cal + "\tIPF.Appointment\t0\t\n"), std::string::npos) << tree;
     EXPECT_NE(tree.find(cal + "\\home\tIPF.Appointment\t4\t"), std::string::npos) << tree;
@@ -129,7 +150,9 @@ TEST(ImportRun, DrivePathsShareFoldersAcrossDrives)
     ASSERT_EQ(result.status, ImportResult::Status::Done);
     EXPECT_EQ(result.folders, (std::vector<Text>{u"cal", u"cal\\home", u"cal\\work"}));
     EXPECT_EQ(result.failed.size(), 3u);
-    EXPECT_EQ(Tree(result.storePath), "cal\tIPF.Appointment\t0\t\ncal\\home\tIPF.Appointment\t0\t\n"
+    const std::string tree = Tree(result.storePath);
+    if (kTreeRead)
+        EXPECT_EQ(tree, "cal\tIPF.Appointment\t0\t\ncal\\home\tIPF.Appointment\t0\t\n"
                                       "cal\\work\tIPF.Appointment\t0\t\n");
 }
 
@@ -147,11 +170,11 @@ TEST(ImportRun, NeverOverwritesAndSaysWhyNoStoreWasWritten)
 
     // Two runs in the same second: the second store takes the next number.
     const ImportResult first = RunImport({src.q("a/team.ics")}, Into(out.q()), recorder);
-    const auto firstSize = fs::file_size(Utf8(first.storePath));
-    const ImportResult second = RunImport({src.q("a/team.ics")}, Into(out.q() + u'/'), recorder);
+    const auto firstSize = SizeOf(first.storePath);
+    const ImportResult second = RunImport({src.q("a/team.ics")}, Into(out.q() + kPathSeparator), recorder);
     ASSERT_EQ(second.status, ImportResult::Status::Done) << Utf8(second.error);
     EXPECT_EQ(second.storePath, out.q("VarnelCalendars7.12.26 9.5.07 (2).pst"));
-    EXPECT_EQ(fs::file_size(Utf8(first.storePath)), firstSize);
+    EXPECT_EQ(SizeOf(first.storePath), firstSize);
 
     // A store path given outright is never replaced.
     ImportOptions exact = Into(out.q());
@@ -159,7 +182,7 @@ TEST(ImportRun, NeverOverwritesAndSaysWhyNoStoreWasWritten)
     const ImportResult taken = RunImport({src.q("a/team.ics")}, exact, recorder);
     EXPECT_EQ(taken.status, ImportResult::Status::StoreFailed);
     EXPECT_FALSE(taken.error.empty());
-    EXPECT_EQ(fs::file_size(Utf8(first.storePath)), firstSize);
+    EXPECT_EQ(SizeOf(first.storePath), firstSize);
 
     // A destination that does not exist.
     const ImportResult nowhere = RunImport({src.q("a/team.ics")}, Into(out.q("missing")), recorder);

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 using namespace messaging;
 namespace fs = std::filesystem;
@@ -67,7 +66,8 @@ TEST(Session, BuildsAStoreOfCalendarFoldersAsTheImportDoes)
     ASSERT_TRUE(fs::exists(path));
 
     std::string out;
-    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand(testshell::PstcheckCommand(PSTCHECK, path), &out), 0) << out;
+#ifndef _WIN32  // pypff is on the build machine only
     out.clear();
     const std::string count = "/usr/bin/python3 -c \"import pypff,sys; f=pypff.file(); f.open(sys.argv[1]); "
                               "t=f.get_root_folder().get_sub_folder(1).get_sub_folder(1); "
@@ -75,6 +75,7 @@ TEST(Session, BuildsAStoreOfCalendarFoldersAsTheImportDoes)
                               + path + "'";
     ASSERT_EQ(RunCommand(count, &out), 0) << out;
     EXPECT_EQ(out, "cal 2 1\n");
+#endif
 }
 
 TEST(Session, FailuresRaiseWithAReason)
@@ -147,7 +148,7 @@ TEST(Session, AFileOfManyEventsIsSavedCompactly)
     store->Remove();
     EXPECT_LT(fs::file_size(path), static_cast<std::uintmax_t>(events) * 6 * 1024);
     std::string out;
-    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand(testshell::PstcheckCommand(PSTCHECK, path), &out), 0) << out;
 }
 
 TEST(Session, AFullFolderGoesOnInAFolderBesideIt)
@@ -186,7 +187,8 @@ TEST(Session, AFullFolderGoesOnInAFolderBesideIt)
     EXPECT_NE(notes.front().find("went to the folder \"cal (2)\""), std::string::npos) << notes.front();
 
     std::string out;
-    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand(testshell::PstcheckCommand(PSTCHECK, path), &out), 0) << out;
+#ifndef _WIN32  // pypff is on the build machine only
     out.clear();
     const std::string list = "/usr/bin/python3 -c \"import pypff,sys; f=pypff.file(); f.open(sys.argv[1]); "
                              "t=f.get_root_folder().get_sub_folder(1); "
@@ -204,4 +206,7 @@ TEST(Session, AFullFolderGoesOnInAFolderBesideIt)
     }
     EXPECT_GE(folders, 3) << out;
     EXPECT_EQ(total, saved) << out;
+#else
+    (void)saved;
+#endif
 }

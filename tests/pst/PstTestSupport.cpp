@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
+
+#include "tests/support/Shell.h"
 
 namespace pst::test {
 
@@ -103,18 +104,9 @@ std::optional<std::map<std::uint32_t, NodeInfo>> ReadNodeTree(const Bytes& file,
     return nodes;
 }
 
-int RunCommand(const std::string& command, std::string* output)
+int RunCommand(const std::string& command, std::string* output, bool errors)
 {
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    std::array<char, 4096> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        if (output)
-            output->append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testshell::RunCommand(command, output, errors);
 }
 
 Bytes Pattern(std::size_t size, std::uint32_t seed)
@@ -127,9 +119,8 @@ Bytes Pattern(std::size_t size, std::uint32_t seed)
 }
 
 TempDir::TempDir()
+    : path(testshell::MakeTempDir("pst-test"))
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pst-test-XXXXXX").string();
-    path = ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 TempDir::~TempDir()

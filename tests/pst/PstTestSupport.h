@@ -38,8 +38,9 @@ struct NodeInfo {
 };
 std::optional<std::map<std::uint32_t, NodeInfo>> ReadNodeTree(const Bytes& file, int* depth = nullptr);
 
-// Runs a command, returning its exit status and its standard output and error together.
-int RunCommand(const std::string& command, std::string* output);
+// Runs a command, returning its exit status and its standard output and error together (its
+// output only, without `errors`).
+int RunCommand(const std::string& command, std::string* output, bool errors = true);
 
 // A fresh temporary directory, removed with its contents by the destructor.
 // `size` bytes of a seeded pseudo-random pattern.

@@ -4,6 +4,7 @@
 // messages added after a commit must not show before the next: read back by pstcheck (which
 // holds each hierarchy row against the folder's own properties) and by libpff (pypff).
 #include "PstTestSupport.h"
+#include "tests/support/Shell.h"
 #include "pst/store/MessageStore.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@ MessageContent Message(int i)
     return m;
 }
 
+#ifndef _WIN32
 // {folder path below the top: {messages in its contents table, its PidTagContentCount}}, as
 // pypff reads them.
 std::map<std::string, std::pair<long, long>> PypffCounts(const std::string& path)
@@ -49,7 +51,7 @@ def walk(folder, path):
 walk(f.get_root_folder(), '')
 )";
     std::string out;
-    const int status = RunCommand("/usr/bin/python3 -c \"" + std::string(script) + "\" '" + path + "'", &out);
+    const int status = RunCommand("/usr/bin/python3 -c \"" + std::string(script) + "\" " + testshell::Quote(path), &out);
     EXPECT_EQ(status, 0) << out;
     std::map<std::string, std::pair<long, long>> counts;
     std::istringstream lines(out);
@@ -61,6 +63,7 @@ walk(f.get_root_folder(), '')
     }
     return counts;
 }
+#endif
 
 }  // namespace
 
@@ -114,14 +117,18 @@ TEST(CommitCounts, EachCommitLeavesCountsTablesAndHierarchyRowsRight)
 #ifdef PSTCHECK
         // Problems only: space the commit freed shows as a leak till the next commit writes the maps.
         std::string out;
-        EXPECT_EQ(RunCommand("(" + std::string(PSTCHECK) + " '" + file + "' 2>/dev/null)", &out), 0) << out;
+        EXPECT_EQ(RunCommand(testshell::PstcheckCommand(PSTCHECK, file), &out, false), 0) << out;
         EXPECT_EQ(out, "");
 #endif
+#ifndef _WIN32  // pypff is on the build machine only
         const auto read = PypffCounts(file);
         for (const auto& [folder, n] : counts) {
             ASSERT_TRUE(read.count(folder)) << folder << " not found";
             EXPECT_EQ(read.at(folder).first, n) << folder << ": messages in the contents table";
             EXPECT_EQ(read.at(folder).second, n) << folder << ": PidTagContentCount";
         }
+#else
+        (void)counts;
+#endif
     }
 }

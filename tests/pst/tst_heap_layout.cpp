@@ -3,6 +3,7 @@
 // block i / rowsPerBlock, every block but the last padded to the full block size. Readers of the
 // java-libpst family rely on both; the checks here read the raw heap and blocks, not our reader.
 #include "PstTestSupport.h"
+#include "tests/support/Shell.h"
 #include "pst/ltp/AppendableTable.h"
 #include "pst/ltp/LtpReader.h"
 #include "pst/ltp/TableContext.h"
@@ -228,7 +229,7 @@ TEST(HeapLayout, PstcheckWarnsOfWhatOutlookDoesNotWrite)
             store->Close();
         }
         std::string out;
-        RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out);
+        RunCommand(testshell::PstcheckCommand(PSTCHECK, path), &out);
         for (const char* text : {"not padded to 8176", "BTH header is not the heap's first item"}) {
             const bool expected = c.warning && std::string(text) == c.warning;
             EXPECT_EQ(out.find(text) != std::string::npos, expected) << c.name << ": " << out;

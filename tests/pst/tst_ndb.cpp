@@ -1,6 +1,7 @@
 // The node database: checksums, header, data and subnode trees, large B-trees, and the commit
 // order that keeps a file consistent wherever a process stops.
 #include "PstTestSupport.h"
+#include "tests/support/Shell.h"
 #include "pst/ndb/Header.h"
 #include "pst/ndb/NodeDatabase.h"
 #include "pst/store/MessageStore.h"
@@ -31,7 +32,7 @@ void ExpectPstcheckSound(const std::string& path)
 {
 #ifdef PSTCHECK
     std::string out;
-    EXPECT_EQ(RunCommand(std::string(PSTCHECK) + " '" + path + "'", &out), 0) << out;
+    EXPECT_EQ(RunCommand(testshell::PstcheckCommand(PSTCHECK, path), &out), 0) << out;
 #else
     (void)path;
 #endif

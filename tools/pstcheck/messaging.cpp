@@ -3,13 +3,19 @@
 #include "ndb_crc.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <iterator>
-#include <set>
+#endif
 
 namespace pstcheck {
 namespace {
@@ -496,6 +502,88 @@ void listNodes(const Ndb& ndb, std::ostream& out)
     }
 }
 
+namespace {
+
+// A whole file mapped for reading; `opened` false when it cannot be opened, `data` null when it
+// is empty or cannot be mapped.
+struct MappedFile {
+    explicit MappedFile(const char* path);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool opened = false;
+    std::uint64_t size = 0;
+    const void* data = nullptr;
+};
+
+#ifdef _WIN32
+// Paths are UTF-8 (the program's arguments are turned into UTF-8 from the wide command line).
+std::wstring Wide(const char* utf8)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring out(n > 0 ? static_cast<std::size_t>(n) : 1, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+MappedFile::MappedFile(const char* path)
+{
+    const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER length{};
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    if (!GetFileSizeEx(file, &length)) {
+        CloseHandle(file);
+        return;
+    }
+    opened = true;
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    if (size) {
+        // The view keeps the mapping, and the mapping the file, for as long as it is there.
+        const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (mapping) {
+            data = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+            CloseHandle(mapping);
+        }
+    }
+    CloseHandle(file);
+}
+
+MappedFile::~MappedFile()
+{
+    if (data)
+        UnmapViewOfFile(data);
+}
+#else
+MappedFile::MappedFile(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    opened = true;
+    size = static_cast<std::uint64_t>(st.st_size);
+    void* map = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    ::close(fd);
+    data = map == MAP_FAILED ? nullptr : map;
+}
+
+MappedFile::~MappedFile()
+{
+    if (data)
+        ::munmap(const_cast<void*>(data), size);
+}
+#endif
+
+}  // namespace
+
 int runPstcheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     bool list = false;
@@ -519,30 +607,17 @@ int runPstcheck(int argc, const char* const* argv, std::ostream& out, std::ostre
         return 2;
     }
     // The file is mapped, not read: a store of several gigabytes is checked in the page cache.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
+    const MappedFile mapped(path);
+    if (!mapped.opened) {
         err << "pstcheck: cannot open " << path << '\n';
-        if (fd >= 0)
-            ::close(fd);
         return 2;
     }
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    void* map = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
-    ::close(fd);
-    if (size && map == MAP_FAILED) {
+    if (mapped.size && !mapped.data) {
         err << "pstcheck: cannot read " << path << '\n';
         return 2;
     }
-    struct Unmap {
-        void* p;
-        std::uint64_t n;
-        ~Unmap()
-        {
-            if (p)
-                ::munmap(p, n);
-        }
-    } unmap{size ? map : nullptr, size};
+    const std::uint64_t size = mapped.size;
+    const void* map = mapped.data;
     Report report;
     Ndb ndb(static_cast<const std::uint8_t*>(size ? map : nullptr), size, report);
     const bool readable = ndb.load();

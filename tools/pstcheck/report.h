@@ -10,12 +10,12 @@ namespace pstcheck {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string strf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string strf(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 class Report {
 public:
-    void problem(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void problem(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    void warning(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
     const std::vector<std::string>& problems() const { return problems_; }
     const std::vector<std::string>& warnings() const { return warnings_; }
