@@ -100,7 +100,34 @@ std::wstring& ShippedZoneFolder()
 }
 }  // namespace
 
+// The zone a tz database link names ("US/Eastern" is "America/New_York"); empty for a name that
+// is no link. libical ships files for the links' targets only.
+static std::string LinkTarget(const std::string& name)
+{
+    struct Link {
+        const char* alias;
+        const char* target;
+    };
+    static const Link links[] = {
+#include "ZoneLinks.inc"
+    };
+    for (const Link& link : links)
+        if (name == link.alias)
+            return link.target;
+    return {};
+}
+
+static icaltimezone* ShippedZone(const std::string& name);
+
 icaltimezone* BuiltinZone(const std::string& name)
+{
+    if (icaltimezone* zone = ShippedZone(name))
+        return zone;
+    const std::string target = LinkTarget(name);
+    return target.empty() ? nullptr : ShippedZone(target);
+}
+
+static icaltimezone* ShippedZone(const std::string& name)
 {
     if (name == "UTC" || name == "GMT")
         return icaltimezone_get_utc_timezone();

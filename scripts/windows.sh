@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# Cross-builds the store writer, the calendar reader, pstcheck and their tests for 64-bit Windows
-# with mingw-w64, into build/windows. libical and GoogleTest are cross-built once into
-# build/windows-deps and reused from there. With --test, runs the Windows tests under wine.
+# Cross-builds cal2pst.exe, pstcheck.exe and the core's tests for 64-bit Windows with mingw-w64,
+# into build/windows, and packs build/varnel-importer-<version>-win64.zip. libical and GoogleTest
+# are cross-built once into build/windows-deps and reused from there. With --test, runs the
+# Windows tests under wine; with --linux-build DIR as well, also cal2pst.exe end to end against
+# the Linux build in DIR (its cal2pst and pstcheck).
 #
-#   scripts/windows.sh [--test] [--jobs N]
+#   scripts/windows.sh [--test] [--linux-build DIR] [--jobs N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 run_tests=0
+linux_build=
 jobs=2
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --test) run_tests=1 ;;
     --jobs) jobs=$2; shift ;;
-    *) echo "usage: $0 [--test] [--jobs N]" >&2; exit 2 ;;
+    --linux-build) linux_build=$(realpath "$2"); shift ;;
+    *) echo "usage: $0 [--test] [--linux-build DIR] [--jobs N]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -36,9 +40,10 @@ as_root() {
 }
 
 # Debian packages: the cross compiler, wine to run what it builds, GoogleTest's sources, perl for
-# libical's generated sources, and CLDR's table of Windows zone names.
+# libical's generated sources, CLDR's table of Windows zone names, the tz database and the build
+# machine's libical (the shipped zones are made from them), and zip for the package.
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 cmake ninja-build perl googletest
-  unicode-cldr-core xz-utils)
+  unicode-cldr-core xz-utils tzdata libical-dev pkg-config gcc zip)
 missing=()
 for pkg in "${packages[@]}"; do
   dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null | grep -qx installed || missing+=("$pkg")
@@ -106,11 +111,44 @@ if [[ ! -f $gtest_stamp ]]; then
   touch "$gtest_stamp"
 fi
 
+# The zones shipped with the programs: libical's own files apply today's rules back to 1970, so
+# they are made again from this machine's tz database with its whole history (tools/zonedata).
+echo "Zone files from this machine's tz database"
+zones_out=$deps/zoneinfo
+rm -rf "$zones_out"
+cp -r "$prefix/share/libical/zoneinfo" "$zones_out"
+cc -O1 -Wall -Wextra -Werror -o "$deps/zone_files" tools/zonedata/zone_files.c $(pkg-config --cflags --libs libical)
+"$deps/zone_files" "$zones_out/zones.tab" "$zones_out"
+
 echo "== Windows build (build/windows) =="
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DVARNEL_QT=OFF -DVARNEL_WERROR=ON -DVARNEL_MINGW_DEPS="$prefix" \
+  -DVARNEL_QT=OFF -DVARNEL_WERROR=ON -DVARNEL_MINGW_DEPS="$prefix" -DVARNEL_LIBICAL_ZONES="$zones_out" \
   >/dev/null
 cmake --build "$build" -j "$jobs"
+
+# The package: the two programs, the zones beside them, the README and the licences.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+package=varnel-importer-$version-win64
+stage=$root/build/windows-package/$package
+rm -rf "$root/build/windows-package" "$root/build/$package.zip"
+mkdir -p "$stage/share/libical" "$stage/LICENSES"
+cp "$build/bin/cal2pst.exe" "$build/bin/pstcheck.exe" "$stage/"
+x86_64-w64-mingw32-strip "$stage/cal2pst.exe" "$stage/pstcheck.exe"
+cp -r "$build/bin/share/libical/zoneinfo" "$stage/share/libical/"
+cp README.md "$stage/README.md"
+cp LICENSE "$stage/LICENSES/varnel-importer.txt" 2>/dev/null || true
+for licence in LICENSE LICENSE.txt COPYING; do
+  [[ -f $deps/src/libical/$licence ]] && cp "$deps/src/libical/$licence" "$stage/LICENSES/libical-$licence.txt"
+done
+for licence in "$deps"/src/libical/LICENSE.*; do
+  [[ -f $licence ]] && cp "$licence" "$stage/LICENSES/libical-$(basename "$licence")"
+done
+# The runtime linked into the programs: mingw-w64's (winpthreads among it) and GCC's.
+for doc in mingw-w64-common gcc-mingw-w64-base; do
+  [[ -f /usr/share/doc/$doc/copyright ]] && cp "/usr/share/doc/$doc/copyright" "$stage/LICENSES/$doc.txt"
+done
+(cd "$root/build/windows-package" && zip -qr "$root/build/$package.zip" "$package")
+echo "Windows package: build/$package.zip"
 
 [[ $run_tests -eq 1 ]] || exit 0
 
@@ -140,3 +178,10 @@ restore() { [[ -d $hidden ]] && mv "$hidden" "$zones"; wineserver -k >/dev/null 
 trap restore EXIT
 [[ -d $zones ]] && mv "$zones" "$hidden"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+if [[ -n $linux_build ]]; then
+  echo "== cal2pst.exe end to end, against the Linux build =="
+  # The packaged programs, as a user unpacks them.
+  /usr/bin/python3 tests/windows/test_cal2pst_exe.py wine "$stage/cal2pst.exe" "$linux_build/cli/cal2pst" \
+    "$linux_build/tools/pstcheck/pstcheck" examples "$root/../shared/corpus"
+fi

@@ -151,9 +151,10 @@ TEST(ImportRun, DrivePathsShareFoldersAcrossDrives)
     EXPECT_EQ(result.folders, (std::vector<Text>{u"cal", u"cal\\home", u"cal\\work"}));
     EXPECT_EQ(result.failed.size(), 3u);
     const std::string tree = Tree(result.storePath);
-    if (kTreeRead)
+    if (kTreeRead) {
         EXPECT_EQ(tree, "cal\tIPF.Appointment\t0\t\ncal\\home\tIPF.Appointment\t0\t\n"
                                       "cal\\work\tIPF.Appointment\t0\t\n");
+    }
 }
 
 TEST(ImportRun, NeverOverwritesAndSaysWhyNoStoreWasWritten)
