@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,6 +222,13 @@ const std::string& MachineZoneName()
             const auto at = name.find("zoneinfo/");
             name = at == std::string::npos ? std::string() : name.substr(at + 9);
         }
+    }
+    if (name.empty()) {
+        // /etc/localtime copied rather than linked: Debian also names the zone in /etc/timezone.
+        std::ifstream file("/etc/timezone");
+        std::getline(file, name);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\r'))
+            name.pop_back();
     }
     return name;
 }
