@@ -10,12 +10,20 @@ namespace pstcheck {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string strf(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// Format checking of printf-like functions: GCC for Windows needs "gnu_printf" (mingw's own
+// printf, not msvcrt's), which clang does not know.
+#if defined(__GNUC__) && !defined(__clang__)
+#define PSTCHECK_PRINTF(string, first) __attribute__((format(gnu_printf, string, first)))
+#else
+#define PSTCHECK_PRINTF(string, first) __attribute__((format(printf, string, first)))
+#endif
+
+std::string strf(const char* format, ...) PSTCHECK_PRINTF(1, 2);
 
 class Report {
 public:
-    void problem(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
-    void warning(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    void problem(const char* format, ...) PSTCHECK_PRINTF(2, 3);
+    void warning(const char* format, ...) PSTCHECK_PRINTF(2, 3);
 
     const std::vector<std::string>& problems() const { return problems_; }
     const std::vector<std::string>& warnings() const { return warnings_; }
