@@ -6,6 +6,7 @@
 #include "filelist/QtText.h"
 #include "filelist/UserPrompts.h"
 #include "import/ImportRun.h"
+#include "import/WindowTexts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,14 +15,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-const QString frmStep1::kCompletionTitle = QStringLiteral("Varnel vCalendar/iCalendar Importer");
+const QString frmStep1::kCompletionTitle = QString::fromUtf16(texts::kProductTitle);
 
 namespace {
 
-const QString kOutlookErrorTitle = QStringLiteral("Outlook Error");
-const QString kOutlookError = QStringLiteral("Outlook Session Creation Error !\r\n"
-                                             "Check if Outlook is installed and configured.\r\n"
-                                             "For more details visit this link : https://support.microsoft.com/kb/287532");
+const QString kOutlookErrorTitle = QString::fromUtf16(texts::kOutlookErrorTitle);
+const QString kOutlookError = QString::fromUtf16(texts::kOutlookError);
 
 // Shows the run on the window: the current row, the counter, the folder, the bar.
 class WindowProgress : public ImportObserver {
@@ -55,36 +54,9 @@ private:
     frmStep1& m_window;
 };
 
-QString CompletionText(const ImportResult& result)
-{
-    QString text = QStringLiteral("The calendars have been imported into Outlook.\n\n%1 file(s) imported, %2 appointment(s) written to\n%3")
-                       .arg(result.filesImported)
-                       .arg(result.appointments)
-                       .arg(QDir::toNativeSeparators(ToQString(result.storePath)));
-    if (result.itemsSkipped > 0)
-        text += QStringLiteral("\n\n%1 task(s) and journal entries were skipped: they are not appointments.").arg(result.itemsSkipped);
-    if (!result.failed.empty())
-        text += QStringLiteral("\n\n%1 file(s) could not be imported. Show the details to see which and why.")
-                    .arg(result.failed.size());
-    return text;
-}
+QString CompletionText(const ImportResult& result) { return ToQString(texts::CompletionText(result)); }
 
-QString CompletionDetails(const ImportResult& result)
-{
-    QStringList lines;
-    if (!result.failed.empty()) {
-        lines << QStringLiteral("Files not imported:");
-        for (const FailedFile& f : result.failed)
-            lines << ToQString(f.path + u": " + f.reason);
-    }
-    if (!result.warnings.empty()) {
-        if (!lines.isEmpty())
-            lines << QString();
-        lines << QStringLiteral("Imported with remarks:");
-        lines << ToQStringList(result.warnings);
-    }
-    return lines.join(QLatin1Char('\n'));
-}
+QString CompletionDetails(const ImportResult& result) { return ToQString(texts::CompletionDetails(result)); }
 
 }  // namespace
 
@@ -103,7 +75,7 @@ void frmStep1::CmdExtractDBX_Click()
             files.push_back(ToText(grdFiles1->Text()));
     }
     if (files.empty()) {
-        m_prompts.MsgBox(QStringLiteral("There are no calendar files in the list to import. Add files or a folder first."),
+        m_prompts.MsgBox(QString::fromUtf16(texts::kNothingToImport),
                          MsgBoxStyle::OkOnly + MsgBoxStyle::Information, kCompletionTitle);
         return;
     }
@@ -114,7 +86,7 @@ void frmStep1::CmdExtractDBX_Click()
         ~Running() { flag = false; }
     } running{m_importRunning};
 
-    saveFolder = m_prompts.BrowseForFolder(QStringLiteral("Choose Folder to Save..."));
+    saveFolder = m_prompts.BrowseForFolder(QString::fromUtf16(texts::kSaveFolderTitle));
     if (saveFolder.isEmpty())
         return;
     if (!saveFolder.endsWith(QDir::separator()))
@@ -151,8 +123,7 @@ void frmStep1::CmdExtractDBX_Click()
         } else {
             // Writing stopped part-way: what was saved before is in the store.
             m_prompts.MsgBoxWithDetails(
-                ToQString(result.error) + QStringLiteral("\n\nThe import was stopped. The store holds the %1 file(s) imported before.")
-                                   .arg(result.filesImported),
+                ToQString(texts::ImportStopped(result)),
                 MsgBoxStyle::OkOnly + MsgBoxStyle::Critical, kCompletionTitle, CompletionDetails(result));
         }
         break;

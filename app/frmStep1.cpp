@@ -21,8 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-const QString frmStep1::kWindowTitle = QStringLiteral("Varnel vCalendar/iCalendar Importer (.vcs/.ics)");
-const QString frmStep1::kExitQuestion = QStringLiteral("Are you sure you want to exit now?");
+const QString frmStep1::kWindowTitle = QString::fromUtf16(texts::kWindowTitle);
+const QString frmStep1::kExitQuestion = QString::fromUtf16(texts::kExitQuestion);
 
 void EndProgram()
 {
@@ -101,17 +101,17 @@ W* Place(W* w, const char* name, int left, int top, int width, int height)
     return w;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+QLabel* MakeLabel(QWidget* parent, const char* name, const char16_t* caption, int l, int t, int w, int h)
 {
-    auto* label = Place(new QLabel(caption, parent), name, l, t, w, h);
+    auto* label = Place(new QLabel(QString::fromUtf16(caption), parent), name, l, t, w, h);
     label->setTextFormat(Qt::PlainText);
     label->setFont(BodyFont());
     return label;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+QPushButton* MakeButton(QWidget* parent, const char* name, const char16_t* caption, int l, int t, int w, int h)
 {
-    auto* button = Place(new QPushButton(caption, parent), name, l, t, w, h);
+    auto* button = Place(new QPushButton(QString::fromUtf16(caption), parent), name, l, t, w, h);
     button->setFont(BodyFont());
     button->setAutoDefault(false);
     return button;
@@ -173,24 +173,22 @@ void frmStep1::createControls()
 
     // Header band. Created first so that the labels on it stack above it.
     Shape2 = Place(new RectangleShape(this, kWhite, kMidGrey), "Shape2", -120, 0, 8415, 855);
-    lblTitle = MakeLabel(this, "lblTitle", QStringLiteral("Varnel vCalendar/iCalendar Importer"), 240, 120, 6255, 375);
+    lblTitle = MakeLabel(this, "lblTitle", texts::kProductTitle, 240, 120, 6255, 375);
     lblTitle->setFont(TitleFont());
     SetColours(lblTitle, kWhite, kBlack);
-    lblCopyright = MakeLabel(this, "lblCopyright",
-                             QStringLiteral("Copyright \u00A9 2026 Varnel Software. All rights reserved."),
-                             240, 480, 6135, 255);
+    lblCopyright = MakeLabel(this, "lblCopyright", texts::kCopyright, 240, 480, 6135, 255);
     SetColours(lblCopyright, kWhite, kBlack);
 
     // Source files.
-    cmdAdd = MakeButton(this, "cmdAdd", QStringLiteral("Add vCalendar/iCalendar File(s)..."), 240, 960, 2775, 375);
-    CmdAddFolder = MakeButton(this, "CmdAddFolder", QStringLiteral("Add Folder having File(s)..."), 3240, 960, 2175, 375);
-    cmdClear1 = MakeButton(this, "cmdClear1", QStringLiteral("Clear File(s)..."), 6600, 960, 1335, 375);
-    lblCount1 = MakeLabel(this, "lblCount1", QStringLiteral("0 files"), 270, 1560, 7695, 255);
+    cmdAdd = MakeButton(this, "cmdAdd", texts::kAddFilesButton, 240, 960, 2775, 375);
+    CmdAddFolder = MakeButton(this, "CmdAddFolder", texts::kAddFolderButton, 3240, 960, 2175, 375);
+    cmdClear1 = MakeButton(this, "cmdClear1", texts::kClearButton, 6600, 960, 1335, 375);
+    lblCount1 = MakeLabel(this, "lblCount1", texts::kNoFilesCount, 270, 1560, 7695, 255);
     grdFiles1 = Place(new FlexGrid(this), "grdFiles1", 240, 1800, 7695, 1575);
     grdFiles1->setFont(BodyFont());
 
     // Progress.
-    FrameConversion = Place(new QGroupBox(QStringLiteral("Details"), this), "FrameConversion", 240, 3480, 7695, 1815);
+    FrameConversion = Place(new QGroupBox(QString::fromUtf16(texts::kDetailsFrame), this), "FrameConversion", 240, 3480, 7695, 1815);
     FrameConversion->setFont(BodyFont());
     // A classic frame: the caption sits in the top edge, whose line runs through the caption's middle,
     // so that the controls placed 16 pixels down lie inside it.
@@ -198,21 +196,21 @@ void frmStep1::createControls()
         "QGroupBox#FrameConversion { border: 1px solid palette(mid); border-radius: 0px; margin-top: 6px; }"
         "QGroupBox#FrameConversion::title { subcontrol-origin: margin; subcontrol-position: top left;"
         " left: 6px; padding: 0px 2px; }"));
-    LblCurrentDBX = MakeLabel(FrameConversion, "LblCurrentDBX", QStringLiteral("Importing Calendars..."), 120, 240, 7455, 255);
-    LblProgessCurrent = MakeLabel(FrameConversion, "LblProgessCurrent", QStringLiteral("Calendars 0 (of 0)"), 1800, 600, 5775, 255);
+    LblCurrentDBX = MakeLabel(FrameConversion, "LblCurrentDBX", texts::kImportingLabel, 120, 240, 7455, 255);
+    LblProgessCurrent = MakeLabel(FrameConversion, "LblProgessCurrent", texts::kCalendarsCounter, 1800, 600, 5775, 255);
     SetColours(LblProgessCurrent, QColor(), kBlack);
-    Label2 = MakeLabel(FrameConversion, "Label2", QStringLiteral("Current File Progress : "), 120, 960, 1695, 255);
+    Label2 = MakeLabel(FrameConversion, "Label2", texts::kCurrentFileProgress, 120, 960, 1695, 255);
     ProgressBar2 = MakeBar(FrameConversion, "ProgressBar2", 1800, 960, 5775, 255);
-    Label1 = MakeLabel(FrameConversion, "Label1", QStringLiteral("Overall Progress        : "), 120, 1320, 1695, 255);
+    Label1 = MakeLabel(FrameConversion, "Label1", texts::kOverallProgress, 120, 1320, 1695, 255);
     ProgressBar1 = MakeBar(FrameConversion, "ProgressBar1", 1800, 1320, 5775, 255);
-    CmdExtractDBX = MakeButton(this, "CmdExtractDBX", QStringLiteral("Import &Calendars"), 2880, 5520, 2415, 435);
+    CmdExtractDBX = MakeButton(this, "CmdExtractDBX", texts::kImportButton, 2880, 5520, 2415, 435);
     CmdExtractDBX->setEnabled(false);
 
     // Footer band with the exit button on its panel.
     Shape1 = Place(new RectangleShape(this, kWhite, kLightGrey), "Shape1", 0, 6120, 8415, 855);
     Picture3 = Place(new QWidget(this), "Picture3", 240, 6240, 7695, 495);
     SetColours(Picture3, kWhite, QColor());
-    cmdEnd = MakeButton(Picture3, "cmdEnd", QStringLiteral("E&xit"), 6360, 0, 1335, 375);
+    cmdEnd = MakeButton(Picture3, "cmdEnd", texts::kExitButton, 6360, 0, 1335, 375);
 
     // Focus order; labels, the frame, the bars and the panel take no focus, and a disabled import
     // button drops out of the cycle by itself.

@@ -28,13 +28,12 @@ void AddPickedFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
 {
     const OpenDialogResult picked = prompts.ShowOpen(kCalendarFileFilter, kMaxFilesPerPick);
     if (picked.error == kDialogBufferTooSmall) {
-        prompts.MsgBox(QStringLiteral("Please select only ") + QString::number(kMaxFilesPerPick)
-                           + QStringLiteral(" files at a time"),
-                       MsgBoxStyle::Exclamation, kApplicationTitle);
+        prompts.MsgBox(ToQString(texts::SelectOnlyFiles(kMaxFilesPerPick)), MsgBoxStyle::Exclamation,
+                       kApplicationTitle);
         return;
     }
     if (picked.error != 0) {
-        prompts.MsgBox(QString::number(picked.error) + QLatin1Char(':') + picked.description,
+        prompts.MsgBox(ToQString(texts::DialogError(picked.error, ToText(picked.description))),
                        MsgBoxStyle::Exclamation, kApplicationTitle);
         return;
     }
@@ -64,13 +63,11 @@ void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
         } catch (const ListingError& e) {
             // Without the whole tree the add would silently miss files: nothing is added, and the
             // user learns which folder stopped the walk and why.
-            prompts.MsgBox(QStringLiteral("The folder \"%1\" could not be read: %2\r\nNo files were added.")
-                               .arg(ToQString(e.folder()), ToQString(e.reason())),
-                           MsgBoxStyle::Exclamation, kApplicationTitle);
+            prompts.MsgBox(ToQString(texts::FolderNotRead(e.folder(), e.reason())), MsgBoxStyle::Exclamation,
+                           kApplicationTitle);
             return;
         } catch (const std::exception& e) {
-            prompts.MsgBox(QStringLiteral("The folder \"%1\" could not be walked: %2\r\nNo files were added.")
-                               .arg(ToQString(folder), QString::fromLocal8Bit(e.what())),
+            prompts.MsgBox(ToQString(texts::FolderNotWalked(folder, ToText(QString::fromLocal8Bit(e.what())))),
                            MsgBoxStyle::Exclamation, kApplicationTitle);
             return;
         }
@@ -86,6 +83,5 @@ void AddFolderFiles(SourceFileList& list, UserPrompts& prompts, QWidget& importB
         }
     }
     importButton.setEnabled(added > 0);
-    prompts.MsgBox(QString::number(added) + QStringLiteral(" Files Added to List."), MsgBoxStyle::OkOnly,
-                   kApplicationTitle);
+    prompts.MsgBox(ToQString(texts::FilesAdded(added)), MsgBoxStyle::OkOnly, kApplicationTitle);
 }

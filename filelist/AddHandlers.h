@@ -9,11 +9,13 @@ class QWidget;
 class SourceFileList;
 class UserPrompts;
 
-// Filter of the file-open dialog, and the most files one pick may return.
-inline const QString kCalendarFileFilter = QStringLiteral("vCalendar & iCalendar Files (*.vcs,*.ics)|*.vcs;*.ics");
-inline constexpr int kMaxFilesPerPick = 1000;
+#include "import/WindowTexts.h"
 
-inline const QString kSourceFolderTitle = QStringLiteral("Choose Source Folder...");
+// Filter of the file-open dialog, and the most files one pick may return.
+inline const QString kCalendarFileFilter = QString::fromUtf16(texts::kCalendarFileFilter);
+inline constexpr int kMaxFilesPerPick = texts::kMaxFilesPerPick;
+
+inline const QString kSourceFolderTitle = QString::fromUtf16(texts::kSourceFolderTitle);
 
 // The add-files button: the files picked in the file-open dialog are appended as given, in the
 // dialog's order. Enables the import button unless the pick was cancelled or failed.

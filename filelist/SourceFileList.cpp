@@ -1,6 +1,7 @@
 #include "SourceFileList.h"
 
 #include "FlexGrid.h"
+#include "QtText.h"
 #include "UserPrompts.h"
 
 #include <QLabel>
@@ -35,14 +36,14 @@ void SourceFileList::AddFileToList(const QString& path)
     m_grid.setRow(m_grid.Rows() - 1);
     m_grid.setCol(0);
     m_grid.setText(path);
-    m_count.setText(QString::number(m_grid.Rows()) + QStringLiteral(" files"));
+    m_count.setText(QString::number(m_grid.Rows()) + QString::fromUtf16(texts::kFilesCountSuffix));
 }
 
 void SourceFileList::ClearFileList()
 {
     m_grid.setRows(1);
     m_grid.Clear();
-    m_count.setText(QStringLiteral("0 files"));
+    m_count.setText(QString::fromUtf16(texts::kNoFilesCount));
 }
 
 void SourceFileList::cmdClear1_Click(UserPrompts& prompts)
@@ -50,7 +51,7 @@ void SourceFileList::cmdClear1_Click(UserPrompts& prompts)
     if (firstCellEmpty())
         return;
     const int answer = prompts.MsgBox(
-        QStringLiteral("Do you want to clear all the files in the list\r\n Proceed?"),
+        QString::fromUtf16(texts::kClearQuestion),
         MsgBoxStyle::YesNo + MsgBoxStyle::Question, kApplicationTitle);
     if (answer == MsgBoxResult::Yes)
         ClearFileList();

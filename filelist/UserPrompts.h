@@ -1,28 +1,12 @@
 #pragma once
 
+#include "import/WindowTexts.h"
+
 #include <QString>
 #include <QStringList>
 
-// Caption of every message box that names no title of its own. Note the backslash: the window's
-// title bar uses a slash instead.
-inline const QString kApplicationTitle = QStringLiteral("Varnel vCalendar\\iCalendar Importer");
-
-// Message-box styles: a button set plus an icon, added together as the classic Windows values.
-namespace MsgBoxStyle {
-inline constexpr int OkOnly = 0;
-inline constexpr int YesNo = 4;
-inline constexpr int Critical = 16;
-inline constexpr int Question = 32;
-inline constexpr int Exclamation = 48;
-inline constexpr int Information = 64;
-}  // namespace MsgBoxStyle
-
-// Answers a message box can give.
-namespace MsgBoxResult {
-inline constexpr int Ok = 1;
-inline constexpr int Yes = 6;
-inline constexpr int No = 7;
-}  // namespace MsgBoxResult
+// The texts are the program's one table (import/WindowTexts.h), shared with the Windows window.
+inline const QString kApplicationTitle = QString::fromUtf16(texts::kApplicationTitle);
 
 // What the file-open dialog gives back: the picked files, or an error number and its description.
 struct OpenDialogResult {
@@ -32,7 +16,7 @@ struct OpenDialogResult {
 };
 
 // The file-open dialog's error when a pick holds more files than it may return at once.
-inline constexpr int kDialogBufferTooSmall = 20476;
+inline constexpr int kDialogBufferTooSmall = texts::kDialogBufferTooSmall;
 
 // Every modal question, message and file or folder dialog the window shows goes through here, so
 // that tests can answer them without a person. The product uses QtUserPrompts.
