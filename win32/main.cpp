@@ -1,0 +1,648 @@
+// varnel-importer.exe: the importer's window on Windows, with the system's own controls (no
+// toolkit). The window is the dialog resource IDD_FRMSTEP1 (MainWindow.rc); the list of files is a
+// list view standing in for the Qt window's grid; the work is the core's: the folder walk
+// (FilesBelow), the import run (RunImport) and the texts of every message (import/WindowTexts.h).
+// Everything runs on the one window thread; the folder add and the import let the window's
+// messages through between files, as the Qt window does.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <cderr.h>
+#include <commdlg.h>
+#include <shobjidl.h>
+
+#include "resource.h"
+
+#include "filelist/CalendarFiles.h"
+#include "filelist/PickedFiles.h"
+#include "import/ImportRun.h"
+#include "import/WindowTexts.h"
+#include "messaging/Session.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Geometry in twips (1/1440 inch), relative to the client area, as the Qt window lays it out.
+struct Placement {
+    int id;
+    int left, top, width, height;
+};
+
+constexpr Placement kPlacements[] = {
+    {IDC_CMDADD, 240, 960, 2775, 375},
+    {IDC_CMDCLEAR1, 6600, 960, 1335, 375},
+    {IDC_CMDADDFOLDER, 3240, 960, 2175, 375},
+    {IDC_GRDFILES1, 240, 1800, 7695, 1575},
+    {IDC_LBLCOUNT1, 270, 1560, 7695, 255},
+    {IDC_CMDEXTRACTDBX, 2880, 5520, 2415, 435},
+    {IDC_PICTURE3, 240, 6240, 7695, 495},
+    {IDC_CMDEND, 240 + 6360, 6240, 1335, 375},  // on the panel Picture3
+    {IDC_LBLTITLE, 240, 120, 6255, 375},
+    {IDC_LBLCOPYRIGHT, 240, 480, 6135, 255},
+    {IDC_FRAMECONVERSION, 240, 3480, 7695, 1815},
+    // Inside the frame, which lies at (240, 3480).
+    {IDC_PROGRESSBAR1, 240 + 1800, 3480 + 1320, 5775, 255},
+    {IDC_LBLPROGESSCURRENT, 240 + 1800, 3480 + 600, 5775, 255},
+    {IDC_LBLCURRENTDBX, 240 + 120, 3480 + 240, 7455, 255},
+    {IDC_LABEL1, 240 + 120, 3480 + 1320, 1695, 255},
+    {IDC_PROGRESSBAR2, 240 + 1800, 3480 + 960, 5775, 255},
+    {IDC_LABEL2, 240 + 120, 3480 + 960, 1695, 255},
+};
+constexpr int kClientWidthTwips = 8145;
+constexpr int kClientHeightTwips = 6750;
+// The header and footer bands, drawn beneath the controls that lie on them.
+constexpr RECT kHeaderBandTwips{-120, 0, -120 + 8415, 855};
+constexpr RECT kFooterBandTwips{0, 6120, 8415, 6120 + 855};
+// Column width at start, and once the first file goes into an empty list.
+constexpr int kStartColWidthTwips = 50000;
+constexpr int kListColWidthTwips = 10000;
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kLightGrey = RGB(192, 192, 192);
+constexpr COLORREF kMidGrey = RGB(128, 128, 128);
+constexpr COLORREF kPaleYellow = RGB(255, 255, 191);
+constexpr COLORREF kNavy = RGB(0, 0, 128);
+
+const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+const wchar_t* W(const Text& text) { return W(text.c_str()); }
+Text FromW(const wchar_t* text) { return Text(reinterpret_cast<const char16_t*>(text)); }
+
+struct Window {
+    HWND dialog = nullptr;
+    HFONT bodyFont = nullptr;
+    HFONT titleFont = nullptr;
+    HBRUSH white = nullptr;
+    int dpi = 96;
+    bool importRunning = false;
+    bool busy = false;
+} g;
+
+HWND Control(int id) { return GetDlgItem(g.dialog, id); }
+
+int Pixels(int twips) { return MulDiv(twips, g.dpi, 1440); }
+
+void SetCaption(int id, const Text& text) { SetWindowTextW(Control(id), W(text)); }
+
+// Ends the program at once, also from inside a yield of a running import, whose remaining steps
+// then never run. What the import saved so far goes into its store first.
+[[noreturn]] void EndProgram()
+{
+    messaging::CommitAttachedStores();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+// Lets the window's pending messages through once: paint, input, the other buttons.
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (!IsDialogMessageW(g.dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+// ---- Message boxes and dialogs -------------------------------------------------------------
+
+int MsgBox(const Text& prompt, int style, const char16_t* title = texts::kApplicationTitle)
+{
+    return MessageBoxW(g.dialog, W(prompt), W(title), static_cast<UINT>(style) | MB_SETFOREGROUND);
+}
+
+// A message whose details the user can unfold ("Show Details..."): a task dialog, where the
+// system has one (common controls 6); otherwise the details follow the message.
+int MsgBoxWithDetails(const Text& prompt, int style, const char16_t* title, const Text& details)
+{
+    if (details.empty())
+        return MsgBox(prompt, style, title);
+    using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+    const auto taskDialog = reinterpret_cast<TaskDialogIndirectFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "TaskDialogIndirect")));
+    if (taskDialog) {
+        TASKDIALOGCONFIG config{};
+        config.cbSize = sizeof config;
+        config.hwndParent = g.dialog;
+        config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+        config.dwCommonButtons = TDCBF_OK_BUTTON;
+        config.pszWindowTitle = W(title);
+        config.pszMainIcon = (style & 0xF0) == MsgBoxStyle::Critical ? TD_ERROR_ICON : TD_INFORMATION_ICON;
+        config.pszContent = W(prompt);
+        config.pszExpandedInformation = W(details);
+        config.pszCollapsedControlText = W(texts::kShowDetails);
+        config.pszExpandedControlText = W(texts::kHideDetails);
+        int button = 0;
+        if (SUCCEEDED(taskDialog(&config, &button, nullptr, nullptr)))
+            return MsgBoxResult::Ok;
+    }
+    return MsgBox(prompt + u"\r\n\r\n" + details, style, title);
+}
+
+// The multi-select file-open dialog. Gives the picked files as full paths in the dialog's order,
+// names typed into it as they stand; nothing on cancel. `error` is the dialog's failure, if any.
+struct OpenResult {
+    TextList files;
+    int error = 0;
+    Text description;
+};
+
+OpenResult ShowOpen()
+{
+    // "description|patterns" becomes the dialog's NUL-separated pair, ended by a second NUL.
+    std::u16string filter = texts::kCalendarFileFilter;
+    for (char16_t& c : filter)
+        if (c == u'|')
+            c = u'\0';
+    filter.push_back(u'\0');
+    // Room for the most files one pick may return, each with a full path.
+    std::vector<wchar_t> buffer(static_cast<size_t>(texts::kMaxFilesPerPick + 1) * (MAX_PATH + 1) + 1, L'\0');
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = g.dialog;
+    ofn.lpstrFilter = W(filter);
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+    ofn.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT;
+    OpenResult result;
+    if (!GetOpenFileNameW(&ofn)) {
+        const DWORD error = CommDlgExtendedError();
+        if (error == FNERR_BUFFERTOOSMALL)
+            result.error = texts::kDialogBufferTooSmall;
+        else if (error != 0) {
+            result.error = static_cast<int>(error);
+            result.description = u"The file dialog failed.";
+        }
+        return result;
+    }
+    result.files = PickedFiles(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), buffer.size()));
+    if (result.files.size() > static_cast<size_t>(texts::kMaxFilesPerPick)) {
+        result.files.clear();
+        result.error = texts::kDialogBufferTooSmall;
+    }
+    return result;
+}
+
+// The folder chooser: the folder's full path, or empty text when nothing usable was chosen.
+Text BrowseForFolder(const char16_t* title)
+{
+    IFileOpenDialog* dialog = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                                reinterpret_cast<void**>(&dialog))))
+        return {};
+    Text folder;
+    DWORD options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    dialog->SetTitle(W(title));
+    if (SUCCEEDED(dialog->Show(g.dialog))) {
+        IShellItem* item = nullptr;
+        if (SUCCEEDED(dialog->GetResult(&item))) {
+            PWSTR path = nullptr;
+            if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path) {
+                folder = FromW(path);
+                CoTaskMemFree(path);
+            }
+            item->Release();
+        }
+    }
+    dialog->Release();
+    if (!folder.empty() && GetFileAttributesW(W(folder)) == INVALID_FILE_ATTRIBUTES)
+        return {};
+    return folder;
+}
+
+// ---- The list of files: one path a row from row 0, as the Qt window's grid ------------------
+// An empty list is a single row whose text is empty; emptiness is judged by that row's text.
+
+HWND List() { return Control(IDC_GRDFILES1); }
+
+int Rows() { return ListView_GetItemCount(List()); }
+
+Text RowText(int row)
+{
+    std::vector<wchar_t> text(32768, L'\0');
+    ListView_GetItemText(List(), row, 0, text.data(), static_cast<int>(text.size()));
+    return FromW(text.data());
+}
+
+void InsertRow(int row, const Text& text)
+{
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.pszText = const_cast<wchar_t*>(W(text));
+    ListView_InsertItem(List(), &item);
+}
+
+// Makes `row` the current row: selected and scrolled into view.
+void SetCurrentRow(int row)
+{
+    ListView_SetItemState(List(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(List(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(List(), row, FALSE);
+}
+
+void SetColWidth(int twips) { ListView_SetColumnWidth(List(), 0, Pixels(twips)); }
+
+void AddFileToList(const Text& path)
+{
+    bool rowZeroFree = false;
+    if (Rows() == 1 && RowText(0).empty()) {
+        SetColWidth(kListColWidthTwips);
+        rowZeroFree = true;
+    }
+    if (!rowZeroFree)
+        InsertRow(Rows(), Text());
+    const int last = Rows() - 1;
+    ListView_SetItemText(List(), last, 0, const_cast<wchar_t*>(W(path)));
+    SetCurrentRow(last);
+    SetCaption(IDC_LBLCOUNT1, Number(Rows()) + texts::kFilesCountSuffix);
+}
+
+void ClearFileList()
+{
+    ListView_DeleteAllItems(List());
+    InsertRow(0, Text());
+    SetCurrentRow(0);
+    SetCaption(IDC_LBLCOUNT1, texts::kNoFilesCount);
+}
+
+// ---- The buttons -----------------------------------------------------------------------------
+
+void EnableImport(bool enabled) { EnableWindow(Control(IDC_CMDEXTRACTDBX), enabled ? TRUE : FALSE); }
+
+void cmdAdd_Click()
+{
+    const OpenResult picked = ShowOpen();
+    if (picked.error == texts::kDialogBufferTooSmall) {
+        MsgBox(texts::SelectOnlyFiles(texts::kMaxFilesPerPick), MsgBoxStyle::Exclamation);
+        return;
+    }
+    if (picked.error != 0) {
+        MsgBox(texts::DialogError(picked.error, picked.description), MsgBoxStyle::Exclamation);
+        return;
+    }
+    if (picked.files.empty())
+        return;
+    EnableImport(true);
+    for (const Text& file : picked.files)
+        AddFileToList(file);
+}
+
+// Keeps the busy cursor up for as long as it lives (WM_SETCURSOR asks for it).
+class BusyCursor {
+public:
+    BusyCursor()
+    {
+        g.busy = true;
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    }
+    ~BusyCursor()
+    {
+        g.busy = false;
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+void CmdAddFolder_Click()
+{
+    Text folder = BrowseForFolder(texts::kSourceFolderTitle);
+    if (folder.empty())
+        return;
+    if (folder.back() != kPathSeparator)
+        folder += kPathSeparator;
+
+    int added = 0;
+    {
+        BusyCursor busy;
+        std::shared_ptr<pathLogger::TextList> gathered;
+        try {
+            gathered = FilesBelow(folder, DiskFolderListing);
+        } catch (const ListingError& e) {
+            // Without the whole tree the add would silently miss files: nothing is added.
+            MsgBox(texts::FolderNotRead(e.folder(), e.reason()), MsgBoxStyle::Exclamation);
+            return;
+        } catch (const std::exception& e) {
+            MsgBox(texts::FolderNotWalked(folder, FromUtf8(e.what())), MsgBoxStyle::Exclamation);
+            return;
+        }
+        for (int i = 1; i <= gathered->Count(); ++i) {
+            PumpMessages();
+            const Text& path = gathered->Item(i);
+            if (IsCalendarFileName(path)) {
+                PumpMessages();
+                AddFileToList(path);
+                ++added;
+            }
+        }
+    }
+    EnableImport(added > 0);
+    MsgBox(texts::FilesAdded(added), MsgBoxStyle::OkOnly);
+}
+
+void cmdClear1_Click()
+{
+    SetCurrentRow(0);
+    if (RowText(0).empty())
+        return;
+    if (MsgBox(texts::kClearQuestion, MsgBoxStyle::YesNo + MsgBoxStyle::Question) == MsgBoxResult::Yes)
+        ClearFileList();
+}
+
+void cmdEnd_Click()
+{
+    if (MsgBox(texts::kExitQuestion, MsgBoxStyle::YesNo + MsgBoxStyle::Question) == MsgBoxResult::Yes)
+        SendMessageW(g.dialog, WM_CLOSE, 0, 0);
+}
+
+// Shows the run on the window: the current row, the counter, the folder, the bar.
+class WindowProgress : public ImportObserver {
+public:
+    void Yield() override { PumpMessages(); }
+
+    void FileStarting(int index, int) override
+    {
+        if (index < Rows())
+            SetCurrentRow(index);
+    }
+
+    void FileDone(int index, int total, const Text&, const Text& folder, int, const Text&) override
+    {
+        EnableImport(false);
+        SetCaption(IDC_FRAMECONVERSION, ImportingCaption(index + 1, Rows()));
+        SetCaption(IDC_LBLCURRENTDBX, CurrentFolderCaption(folder));
+        const float percent = static_cast<float>(index + 1) / static_cast<float>(total) * 100.0f;
+        SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETPOS, static_cast<WPARAM>(std::lround(percent)), 0);
+    }
+};
+
+bool Blank(const Text& text)
+{
+    for (char16_t c : text)
+        if (!std::iswspace(static_cast<wint_t>(c)))
+            return false;
+    return true;
+}
+
+void CmdExtractDBX_Click()
+{
+    // The window handles input while a run yields; a second run cannot start inside the first.
+    if (g.importRunning)
+        return;
+    TextList files;
+    for (int r = 0; r < Rows(); ++r) {
+        Text row = RowText(r);
+        if (!Blank(row))
+            files.push_back(std::move(row));
+    }
+    if (files.empty()) {
+        MsgBox(texts::kNothingToImport, MsgBoxStyle::OkOnly + MsgBoxStyle::Information, texts::kProductTitle);
+        return;
+    }
+
+    g.importRunning = true;
+    struct Running {
+        ~Running() { g.importRunning = false; }
+    } running;
+
+    Text saveFolder = BrowseForFolder(texts::kSaveFolderTitle);
+    if (saveFolder.empty())
+        return;
+    if (saveFolder.back() != kPathSeparator)
+        saveFolder += kPathSeparator;
+    PumpMessages();
+    SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETRANGE32, 0, 100);
+    SendMessageW(Control(IDC_PROGRESSBAR2), PBM_SETRANGE32, 0, 100);
+    PumpMessages();
+
+    ImportOptions options;
+    options.saveFolder = saveFolder;
+    WindowProgress progress;
+    const ImportResult result = RunImport(files, options, progress);
+
+    switch (result.status) {
+    case ImportResult::Status::NothingToImport:
+        break;
+    case ImportResult::Status::StoreFailed:
+        if (result.storePath.empty()) {
+            // The store could not be set up at all.
+            MsgBoxWithDetails(texts::kOutlookError, MsgBoxStyle::OkOnly + MsgBoxStyle::Information,
+                              texts::kOutlookErrorTitle, result.error);
+        } else {
+            // Writing stopped part-way: what was saved before is in the store.
+            MsgBoxWithDetails(texts::ImportStopped(result), MsgBoxStyle::OkOnly + MsgBoxStyle::Critical,
+                              texts::kProductTitle, texts::CompletionDetails(result));
+        }
+        break;
+    case ImportResult::Status::Done:
+        MsgBoxWithDetails(texts::CompletionText(result), MsgBoxStyle::OkOnly + MsgBoxStyle::Information,
+                          texts::kProductTitle, texts::CompletionDetails(result));
+        break;
+    }
+}
+
+// ---- The window ------------------------------------------------------------------------------
+
+HFONT Tahoma(int hundredthsOfPoint, int weight)
+{
+    return CreateFontW(-MulDiv(hundredthsOfPoint, g.dpi, 7200), 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+}
+
+RECT PixelRect(const RECT& twips)
+{
+    return RECT{Pixels(twips.left), Pixels(twips.top), Pixels(twips.right), Pixels(twips.bottom)};
+}
+
+void Form_Load(HWND dialog)
+{
+    g.dialog = dialog;
+    HDC screen = GetDC(nullptr);
+    g.dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    g.bodyFont = Tahoma(825, FW_NORMAL);
+    g.titleFont = Tahoma(1425, FW_BOLD);
+    g.white = CreateSolidBrush(kWhite);
+
+    for (const Placement& p : kPlacements) {
+        HWND control = Control(p.id);
+        MoveWindow(control, Pixels(p.left), Pixels(p.top), Pixels(p.width), Pixels(p.height), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(p.id == IDC_LBLTITLE ? g.titleFont : g.bodyFont),
+                     FALSE);
+    }
+    // The panel lies beneath the exit button on it (the tab order, which follows the resource, is
+    // not changed by this: the panel takes no focus).
+    SetWindowPos(Control(IDC_PICTURE3), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    // The list: one column, no header, one empty row.
+    HWND list = List();
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+    ListView_SetBkColor(list, kWhite);  // beyond the last row
+    ListView_SetTextBkColor(list, kPaleYellow);
+    LVCOLUMNW column{};
+    column.mask = LVCF_WIDTH;
+    column.cx = Pixels(kStartColWidthTwips);
+    ListView_InsertColumn(list, 0, &column);
+    InsertRow(0, Text());
+
+    for (int id : {IDC_PROGRESSBAR1, IDC_PROGRESSBAR2}) {
+        SendMessageW(Control(id), PBM_SETRANGE32, 0, 100);
+        SendMessageW(Control(id), PBM_SETPOS, 0, 0);
+    }
+
+    // The icon: the first icon group of the program's resources.
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    for (auto [which, size] : {std::pair{ICON_BIG, SM_CXICON}, std::pair{ICON_SMALL, SM_CXSMICON}}) {
+        const int pixels = GetSystemMetrics(size);
+        HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, pixels, pixels, LR_DEFAULTCOLOR);
+        SendMessageW(dialog, WM_SETICON, static_cast<WPARAM>(which), reinterpret_cast<LPARAM>(icon));
+    }
+
+    // A fixed client area of 543 x 450 pixels (at 96 dpi), centred on the screen's work area.
+    RECT frame{0, 0, Pixels(kClientWidthTwips), Pixels(kClientHeightTwips)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    SetWindowPos(dialog, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER);
+}
+
+void PaintBands(HWND dialog)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(dialog, &ps);
+    for (auto [twips, outline] : {std::pair{kHeaderBandTwips, kMidGrey}, std::pair{kFooterBandTwips, kLightGrey}}) {
+        const RECT band = PixelRect(twips);
+        FillRect(dc, &band, g.white);
+        HBRUSH edge = CreateSolidBrush(outline);
+        FrameRect(dc, &band, edge);
+        DeleteObject(edge);
+    }
+    EndPaint(dialog, &ps);
+}
+
+// The grid's colours: pale yellow rows, a navy current row, white beyond the last row.
+LRESULT DrawListItem(NMLVCUSTOMDRAW* draw)
+{
+    switch (draw->nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+        return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT: {
+        const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+        if (ListView_GetItemState(List(), row, LVIS_SELECTED) & LVIS_SELECTED) {
+            draw->clrTextBk = kNavy;
+            draw->clrText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+            draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED | CDIS_FOCUS);
+        } else {
+            draw->clrTextBk = kPaleYellow;
+            draw->clrText = GetSysColor(COLOR_WINDOWTEXT);
+        }
+        return CDRF_NEWFONT;
+    }
+    default:
+        return CDRF_DODEFAULT;
+    }
+}
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        Form_Load(dialog);
+        SetFocus(Control(IDC_CMDADD));
+        return FALSE;  // the focus is set
+    case WM_PAINT:
+        PaintBands(dialog);
+        return TRUE;
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+        if (id == IDC_LBLTITLE || id == IDC_LBLCOPYRIGHT || id == IDC_PICTURE3) {
+            SetTextColor(dc, kBlack);
+            SetBkColor(dc, kWhite);
+            return reinterpret_cast<INT_PTR>(g.white);
+        }
+        if (id == IDC_LBLPROGESSCURRENT) {
+            SetTextColor(dc, kBlack);
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        return FALSE;
+    }
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->idFrom == IDC_GRDFILES1 && header->code == NM_CUSTOMDRAW) {
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, DrawListItem(reinterpret_cast<NMLVCUSTOMDRAW*>(lParam)));
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_SETCURSOR:
+        if (g.busy) {
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED)
+            return FALSE;
+        switch (LOWORD(wParam)) {
+        case IDC_CMDADD: cmdAdd_Click(); return TRUE;
+        case IDC_CMDADDFOLDER: CmdAddFolder_Click(); return TRUE;
+        case IDC_CMDCLEAR1: cmdClear1_Click(); return TRUE;
+        case IDC_CMDEXTRACTDBX: CmdExtractDBX_Click(); return TRUE;
+        case IDC_CMDEND: cmdEnd_Click(); return TRUE;
+        default: return TRUE;  // Enter (IDOK) and Esc (IDCANCEL) do nothing
+        }
+    case WM_CLOSE:
+        // Closing is never refused and asks nothing: only the exit button asks.
+        EndProgram();
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+{
+    // The common controls' classes (version 6, by the manifest) before the first control exists.
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    HWND dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_FRMSTEP1), nullptr, DialogProc, 0);
+    if (!dialog) {
+        MessageBoxW(nullptr, L"The window could not be created.", W(texts::kApplicationTitle), MB_ICONERROR);
+        return 1;
+    }
+    ShowWindow(dialog, show == SW_HIDE ? SW_SHOWNORMAL : show);
+    UpdateWindow(dialog);
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
