@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Cross-builds cal2pst.exe, pstcheck.exe and the core's tests for 64-bit Windows with mingw-w64,
-# into build/windows, and packs build/varnel-importer-<version>-win64.zip. libical and GoogleTest
-# are cross-built once into build/windows-deps and reused from there. With --test, runs the
-# Windows tests under wine; with --linux-build DIR as well, also cal2pst.exe end to end against
-# the Linux build in DIR (its cal2pst and pstcheck).
+# Cross-builds varnel-importer.exe (the window), cal2pst.exe, pstcheck.exe and the core's tests for
+# 64-bit Windows with mingw-w64, into build/windows, and packs
+# build/varnel-importer-<version>-win64.zip. libical and GoogleTest are cross-built once into
+# build/windows-deps and reused from there. With --test, runs the Windows tests under wine and
+# drives the window under wine on a virtual display (its store checked by a Linux pstcheck and
+# compared with a Linux cal2pst's: those of the build in DIR with --linux-build DIR, otherwise of
+# a small Linux build made in build/windows-linux-tools); with --linux-build, also cal2pst.exe end
+# to end against the Linux build in DIR.
 #
 #   scripts/windows.sh [--test] [--linux-build DIR] [--jobs N]
 set -euo pipefail
@@ -41,9 +44,12 @@ as_root() {
 
 # Debian packages: the cross compiler, wine to run what it builds, GoogleTest's sources, perl for
 # libical's generated sources, CLDR's table of Windows zone names, the tz database and the build
-# machine's libical (the shipped zones are made from them), and zip for the package.
+# machine's libical (the shipped zones are made from them), zip for the package, and for the
+# window's test a virtual display, xdotool to press its keys, ImageMagick for a picture when it
+# fails, wine's fonts (Tahoma), and the readers that check its store.
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 cmake ninja-build perl googletest
-  unicode-cldr-core xz-utils tzdata libical-dev pkg-config gcc zip)
+  unicode-cldr-core xz-utils tzdata libical-dev pkg-config gcc zip xvfb xauth xdotool imagemagick
+  fonts-wine pst-utils g++)
 missing=()
 for pkg in "${packages[@]}"; do
   dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null | grep -qx installed || missing+=("$pkg")
@@ -126,14 +132,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUIL
   >/dev/null
 cmake --build "$build" -j "$jobs"
 
-# The package: the two programs, the zones beside them, the README and the licences.
+# The package: the window, the two command-line programs, the zones beside them, the README and
+# the licences.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 package=varnel-importer-$version-win64
 stage=$root/build/windows-package/$package
 rm -rf "$root/build/windows-package" "$root/build/$package.zip"
 mkdir -p "$stage/share/libical" "$stage/LICENSES"
-cp "$build/bin/cal2pst.exe" "$build/bin/pstcheck.exe" "$stage/"
-x86_64-w64-mingw32-strip "$stage/cal2pst.exe" "$stage/pstcheck.exe"
+cp "$build/bin/varnel-importer.exe" "$build/bin/cal2pst.exe" "$build/bin/pstcheck.exe" "$stage/"
+x86_64-w64-mingw32-strip "$stage/varnel-importer.exe" "$stage/cal2pst.exe" "$stage/pstcheck.exe"
 cp -r "$build/bin/share/libical/zoneinfo" "$stage/share/libical/"
 cp README.md "$stage/README.md"
 cp LICENSE "$stage/LICENSES/varnel-importer.txt" 2>/dev/null || true
@@ -185,3 +192,15 @@ if [[ -n $linux_build ]]; then
   /usr/bin/python3 tests/windows/test_cal2pst_exe.py wine "$stage/cal2pst.exe" "$linux_build/cli/cal2pst" \
     "$linux_build/tools/pstcheck/pstcheck" examples "$root/../shared/corpus"
 fi
+
+echo "== varnel-importer.exe under wine, driven on a virtual display =="
+# pstcheck and cal2pst for Linux, to check the window's store: the given build's, or a small one.
+if [[ -n $linux_build ]]; then
+  linux_tools=$linux_build
+else
+  linux_tools=$root/build/windows-linux-tools
+  cmake -S . -B "$linux_tools" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_QT=OFF -DVARNEL_TESTS=OFF >/dev/null
+  cmake --build "$linux_tools" -j "$jobs" --target pstcheck cal2pst >/dev/null
+fi
+/usr/bin/python3 tests/windows/test_window_exe.py wine "$stage/varnel-importer.exe" \
+  "$linux_tools/tools/pstcheck/pstcheck" "$linux_tools/cli/cal2pst" examples
