@@ -4,7 +4,9 @@ opens with its title and its 543 x 450 client area; "Add Folder having File(s)..
 from the first button) picks a copy of our examples in the real folder dialog, the count message is
 answered; Alt+C imports into a folder picked the same way, the completion message is answered;
 Alt+X and Y end the program. The store must pass pstcheck and hold, to readpst, the folders and
-appointments the Linux cal2pst writes from the same files.
+appointments the Linux cal2pst writes from the same files. Then a second import, of 1200 files, is
+ended by Alt+F4 part-way: the program ends at once, and its store passes pstcheck and holds some but
+not all of the appointments.
 
   test_window_exe.py WINE EXE PSTCHECK LINUX_CAL2PST EXAMPLES [--screenshot PNG]
 
@@ -147,52 +149,118 @@ def store_events(store, out):
     return {folder: sorted(map(key, found)) for folder, found in events.items()}, code, err
 
 
-def drive(desktop, wine, exe, src, out, screenshot, log):
-    env = wine_env(desktop)
-    app = subprocess.Popen([wine, exe], cwd=out, env=env, stdout=log, stderr=log, start_new_session=True)
+def start(desktop, wine, exe, out, log):
+    app = subprocess.Popen([wine, exe], cwd=out, env=wine_env(desktop), stdout=log, stderr=log,
+                           start_new_session=True)
+    return app, desktop.wait_for(WINDOW_TITLE, 60, app)
+
+
+def add_folder(desktop, app, main, src):
+    """"Add Folder having File(s)...", reached by Tab from the first button (where the focus is
+    at start) past "Clear File(s)..."; the count message answered."""
+    desktop.keys(main, "Tab", "Tab", "space")
+    picker = desktop.wait_for("Choose Source Folder...", 30, app)
+    desktop.type(picker, windows_path(src))
+    desktop.keys(picker, "Return")
+    desktop.wait_gone("Choose Source Folder...", 30)
+    added = desktop.wait_for(APP_TITLE, 60, app)
+    desktop.keys(added, "Return")
+    desktop.wait_gone(APP_TITLE, 15)
+
+
+def start_import(desktop, app, main, out):
+    desktop.keys(main, "alt+c")
+    picker = desktop.wait_for("Choose Folder to Save...", 30, app)
+    desktop.type(picker, windows_path(out))
+    desktop.keys(picker, "Return")
+    desktop.wait_gone("Choose Folder to Save...", 30)
+
+
+def ended(app, what):
     try:
-        main = desktop.wait_for(WINDOW_TITLE, 60, app)
+        code = app.wait(30)
+    except subprocess.TimeoutExpired:
+        raise Failed("the program did not end after " + what)
+    check(code == 0, "the program ended with exit status %d after %s" % (code, what))
+
+
+def import_and_exit(desktop, wine, exe, src, out, screenshot, log):
+    """The whole road: add a folder, import it, answer the report, exit."""
+    app, main = start(desktop, wine, exe, out, log)
+    try:
         size = desktop.geometry(main)
         if screenshot:
             time.sleep(1)
-            r = subprocess.run(["import", "-window", main, screenshot], env=env, capture_output=True, text=True,
-                               timeout=60)
+            r = subprocess.run(["import", "-window", main, screenshot], env=wine_env(desktop), capture_output=True,
+                               text=True, timeout=60)
             check(r.returncode == 0, "import (the screenshot): " + r.stderr[-500:])
         else:
             # Without a window manager wine's X window is the client area alone.
             check(size == CLIENT_SIZE, "the client area is %dx%d, not %dx%d" % (size + CLIENT_SIZE))
-
-        # The focus starts on the first button; Tab goes to "Clear File(s)...", then to the folder button.
-        desktop.keys(main, "Tab", "Tab", "space")
-        picker = desktop.wait_for("Choose Source Folder...", 30, app)
-        desktop.type(picker, windows_path(src))
-        desktop.keys(picker, "Return")
-        desktop.wait_gone("Choose Source Folder...", 30)
-        added = desktop.wait_for(APP_TITLE, 60, app)
-        desktop.keys(added, "Return")
-        desktop.wait_gone(APP_TITLE, 15)
-
-        desktop.keys(main, "alt+c")
-        picker = desktop.wait_for("Choose Folder to Save...", 30, app)
-        desktop.type(picker, windows_path(out))
-        desktop.keys(picker, "Return")
-        desktop.wait_gone("Choose Folder to Save...", 30)
+        add_folder(desktop, app, main, src)
+        start_import(desktop, app, main, out)
         done = desktop.wait_for(PRODUCT_TITLE, 120, app)
         desktop.keys(done, "Return")
         desktop.wait_gone(PRODUCT_TITLE, 15)
-
         # Exit asks first; Y answers it, and the program ends.
         desktop.keys(main, "alt+x")
         question = desktop.wait_for(APP_TITLE, 15, app)
         desktop.keys(question, "y")
-        try:
-            code = app.wait(30)
-        except subprocess.TimeoutExpired:
-            raise Failed("the program did not end after Exit and Yes")
-        check(code == 0, "the program ended with exit status %d" % code)
+        ended(app, "Exit and Yes")
     finally:
         if app.poll() is None:
             os.killpg(app.pid, signal.SIGKILL)
+
+
+def close_during_import(desktop, wine, exe, src, out, log):
+    """Alt+F4 while an import runs: the program ends at once, without its report, and the store
+    holds what had been committed (about once a second). Gives the store's path."""
+    app, main = start(desktop, wine, exe, out, log)
+    try:
+        add_folder(desktop, app, main, src)
+        start_import(desktop, app, main, out)
+        deadline = time.time() + 30
+        while not glob.glob(os.path.join(glob.escape(out), "VarnelCalendars*.pst")):
+            if time.time() > deadline or app.poll() is not None:
+                raise Failed("no store appeared after the import started")
+            time.sleep(0.1)
+        time.sleep(0.5)
+        if desktop.windows(PRODUCT_TITLE):
+            raise Failed("the import ended before the window was closed: it needs more files to stay busy")
+        desktop.keys(main, "alt+F4")
+        ended(app, "Alt+F4 during an import")
+    finally:
+        if app.poll() is None:
+            os.killpg(app.pid, signal.SIGKILL)
+
+
+# Copies of the examples for the import that is closed part-way: enough to keep it busy for
+# several seconds under wine.
+BUSY_COPIES = 400
+
+
+def run_phase(desktop, exe, what, phase):
+    """Runs one drive of the window; a failure is reported with a picture of the screen."""
+    began = time.time()
+    try:
+        phase()
+        print("%s: %.0f s" % (what, time.time() - began))
+    except Failed as e:
+        check(False, "%s: %s" % (what, e))
+        shot = os.path.join(os.path.dirname(exe), "window-test-failure.png")
+        subprocess.run(["import", "-window", "root", shot], env=wine_env(desktop), capture_output=True, timeout=60)
+        print("the screen at the failure: %s" % shot)
+
+
+def the_store(out):
+    stores = glob.glob(os.path.join(glob.escape(out), "VarnelCalendars*.pst"))
+    check(len(stores) == 1 and len(os.listdir(out)) == 1, "files left in %s: %s" % (out, os.listdir(out)))
+    return stores[0] if len(stores) == 1 else None
+
+
+def pstcheck_passes(pstcheck, store):
+    r = subprocess.run([pstcheck, store], capture_output=True, text=True, errors="replace", timeout=300)
+    check(r.returncode == 0, "pstcheck %s: %s" % (store, (r.stdout + r.stderr)[-2000:]))
 
 
 def main(wine, exe, pstcheck, linux_cal2pst, examples, screenshot=None):
@@ -205,35 +273,46 @@ def main(wine, exe, pstcheck, linux_cal2pst, examples, screenshot=None):
         shutil.copytree(examples, src)
         out = os.path.join(work, "Ausgabe")
         os.makedirs(out)
+        busy_src = os.path.join(work, "Viele")
+        for i in range(BUSY_COPIES):
+            shutil.copytree(examples, os.path.join(busy_src, "%03d" % i))
+        busy_out = os.path.join(work, "Abgebrochen")
+        os.makedirs(busy_out)
         # The prefix's wine server may have started without a display: start afresh, on ours.
         subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
         desktop = Desktop()
         prepare_prefix(wine, wine_env(desktop), decorated=bool(screenshot))
         with open(os.path.join(work, "wine.log"), "w") as log:
-            try:
-                drive(desktop, wine, exe, src, out, screenshot, log)
-            except Failed as e:
-                check(False, str(e))
-                shot = os.path.join(os.path.dirname(os.path.abspath(exe)), "window-test-failure.png")
-                subprocess.run(["import", "-window", "root", shot], env=wine_env(desktop), capture_output=True,
-                               timeout=60)
-                print("the screen at the failure: %s" % shot)
-        stores = glob.glob(os.path.join(glob.escape(out), "VarnelCalendars*.pst"))
-        check(len(stores) == 1, "stores written: %s" % os.listdir(out))
-        if len(stores) == 1:
-            r = subprocess.run([pstcheck, stores[0]], capture_output=True, text=True, errors="replace", timeout=300)
-            check(r.returncode == 0, "pstcheck: " + (r.stdout + r.stderr)[-2000:])
+            run_phase(desktop, exe, "import and exit",
+                      lambda: import_and_exit(desktop, wine, exe, src, out, screenshot, log))
+            run_phase(desktop, exe, "closed during an import",
+                      lambda: close_during_import(desktop, wine, exe, busy_src, busy_out, log))
+
+        store = the_store(out)
+        if store:
+            pstcheck_passes(pstcheck, store)
             linux_store = os.path.join(work, "linux.pst")
             r = subprocess.run([linux_cal2pst, "-q", "-o", linux_store, src], capture_output=True, text=True,
                                env=dict(os.environ, TZ="Europe/Berlin"), timeout=300)
             check(r.returncode == 0, "the Linux cal2pst: " + r.stderr[-1000:])
-            got, code, err = store_events(stores[0], os.path.join(work, "readpst-window"))
+            got, code, err = store_events(store, os.path.join(work, "readpst-window"))
             check(code == 0, "readpst: " + err[-1000:])
             want, _, _ = store_events(linux_store, os.path.join(work, "readpst-linux"))
             check(sum(map(len, got.values())) > 0, "readpst finds no appointments in the store")
             check(got == want, "the store differs from the Linux cal2pst's:\n  window %s\n  Linux  %s" % (got, want))
-            print("%d folders, %d appointments" % (len(got), sum(map(len, got.values()))))
+            print("imported: %d folders, %d appointments" % (len(got), sum(map(len, got.values()))))
+
+        store = the_store(busy_out)
+        if store:
+            pstcheck_passes(pstcheck, store)
+            got, code, err = store_events(store, os.path.join(work, "readpst-busy"))
+            check(code == 0, "readpst: " + err[-1000:])
+            held = sum(map(len, got.values()))
+            whole = BUSY_COPIES * sum(map(len, want.values())) if "want" in locals() else None
+            check(held > 0 and (whole is None or held < whole),
+                  "the store closed part-way holds %d appointments of %s" % (held, whole))
+            print("closed during the import: %d of %s appointments kept" % (held, whole))
     finally:
         subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
