@@ -82,6 +82,10 @@ struct Window {
     int dpi = 96;
     bool importRunning = false;
     bool busy = false;
+    // While many rows are added at once: the list is drawn, and its current row moved, only when
+    // the window's messages are let through (Yield), not for every row.
+    bool batch = false;
+    int pendingRow = -1;
 } g;
 
 HWND Control(int id) { return GetDlgItem(g.dialog, id); }
@@ -249,12 +253,60 @@ void InsertRow(int row, const Text& text)
 // Makes `row` the current row: selected and scrolled into view.
 void SetCurrentRow(int row)
 {
-    ListView_SetItemState(List(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    ListView_SetItemState(List(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    // One row at most is selected: only that one is cleared (clearing every row is slow in a long list).
+    const int current = ListView_GetNextItem(List(), -1, LVNI_SELECTED);
+    if (current != row) {
+        if (current >= 0)
+            ListView_SetItemState(List(), current, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_SetItemState(List(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    }
     ListView_EnsureVisible(List(), row, FALSE);
 }
 
 void SetColWidth(int twips) { ListView_SetColumnWidth(List(), 0, Pixels(twips)); }
+
+// Draws the list as it now stands, with its current row, after rows were added in a batch.
+void ShowBatch()
+{
+    if (g.pendingRow >= 0 && g.pendingRow < Rows())
+        SetCurrentRow(g.pendingRow);
+    g.pendingRow = -1;
+    SendMessageW(List(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(List(), nullptr, FALSE);
+}
+
+// Rows added while it lives are shown at each Yield and at its end.
+class ListBatch {
+public:
+    ListBatch()
+    {
+        g.batch = true;
+        SendMessageW(List(), WM_SETREDRAW, FALSE, 0);
+    }
+    ~ListBatch()
+    {
+        g.batch = false;
+        ShowBatch();
+    }
+    ListBatch(const ListBatch&) = delete;
+    ListBatch& operator=(const ListBatch&) = delete;
+};
+
+// Lets the window's messages through between two steps of a long operation, at most every 50 ms:
+// often enough for the window to repaint and take clicks, rarely enough that a long list is not
+// drawn again for every file added (which under wine costs far more than the add itself).
+void Yield()
+{
+    static ULONGLONG last = 0;
+    if (GetTickCount64() - last < 50)
+        return;
+    if (g.batch)
+        ShowBatch();
+    PumpMessages();
+    if (g.batch)
+        SendMessageW(List(), WM_SETREDRAW, FALSE, 0);
+    last = GetTickCount64();
+}
 
 void AddFileToList(const Text& path)
 {
@@ -267,7 +319,10 @@ void AddFileToList(const Text& path)
         InsertRow(Rows(), Text());
     const int last = Rows() - 1;
     ListView_SetItemText(List(), last, 0, const_cast<wchar_t*>(W(path)));
-    SetCurrentRow(last);
+    if (g.batch)
+        g.pendingRow = last;
+    else
+        SetCurrentRow(last);
     SetCaption(IDC_LBLCOUNT1, Number(Rows()) + texts::kFilesCountSuffix);
 }
 
@@ -297,6 +352,7 @@ void cmdAdd_Click()
     if (picked.files.empty())
         return;
     EnableImport(true);
+    ListBatch batch;
     for (const Text& file : picked.files)
         AddFileToList(file);
 }
@@ -329,6 +385,7 @@ void CmdAddFolder_Click()
     int added = 0;
     {
         BusyCursor busy;
+        ListBatch batch;
         std::shared_ptr<pathLogger::TextList> gathered;
         try {
             gathered = FilesBelow(folder, DiskFolderListing);
@@ -341,10 +398,10 @@ void CmdAddFolder_Click()
             return;
         }
         for (int i = 1; i <= gathered->Count(); ++i) {
-            PumpMessages();
+            Yield();
             const Text& path = gathered->Item(i);
             if (IsCalendarFileName(path)) {
-                PumpMessages();
+                Yield();
                 AddFileToList(path);
                 ++added;
             }
@@ -372,7 +429,7 @@ void cmdEnd_Click()
 // Shows the run on the window: the current row, the counter, the folder, the bar.
 class WindowProgress : public ImportObserver {
 public:
-    void Yield() override { PumpMessages(); }
+    void Yield() override { ::Yield(); }
 
     void FileStarting(int index, int) override
     {
