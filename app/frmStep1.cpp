@@ -1,14 +1,17 @@
 #include "frmStep1.h"
 
-#include "filelist/AddHandlers.h"
 #include "filelist/FlexGrid.h"
+#include "filelist/QtText.h"
 #include "filelist/Twips.h"
 #include "filelist/UserPrompts.h"
+#include "filelist/WindowFlows.h"
 
 #include "messaging/Session.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -149,6 +152,88 @@ QIcon ApplicationIcon()
 
 }  // namespace
 
+// What the shared flows behind the buttons (filelist/WindowFlows.h) ask of this window.
+class frmStep1::Side : public WindowSide {
+public:
+    Side(frmStep1& window, SourceFileList& list)
+        : m_window(window)
+        , m_list(list)
+    {
+    }
+
+    int MsgBox(const Text& prompt, int style, const Text& title) override
+    {
+        return m_window.m_prompts.MsgBox(ToQString(prompt), style, ToQString(title));
+    }
+
+    int MsgBoxWithDetails(const Text& prompt, int style, const Text& title, const Text& details) override
+    {
+        return m_window.m_prompts.MsgBoxWithDetails(ToQString(prompt), style, ToQString(title), ToQString(details));
+    }
+
+    OpenResult ShowOpen(const Text& filter, int maxFiles) override
+    {
+        const OpenDialogResult picked = m_window.m_prompts.ShowOpen(ToQString(filter), maxFiles);
+        OpenResult result;
+        for (const QString& file : picked.files)
+            result.files.push_back(ToText(file));
+        result.error = picked.error;
+        result.description = ToText(picked.description);
+        return result;
+    }
+
+    Text BrowseForFolder(const Text& title) override
+    {
+        return ToText(m_window.m_prompts.BrowseForFolder(ToQString(title)));
+    }
+
+    void AddFileToList(const Text& path) override { m_list.AddFileToList(ToQString(path)); }
+    void ClearFileList() override { m_list.ClearFileList(); }
+    int Rows() override { return m_window.grdFiles1->Rows(); }
+
+    Text RowText(int row) override
+    {
+        m_window.grdFiles1->setRow(row);
+        m_window.grdFiles1->setCol(0);
+        return ToText(m_window.grdFiles1->Text());
+    }
+
+    void SetImportEnabled(bool enabled) override { m_window.CmdExtractDBX->setEnabled(enabled); }
+
+    void SetBusy(bool busy) override
+    {
+        if (busy)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    }
+
+    void Yield() override { QCoreApplication::processEvents(); }
+
+    void ResetProgressRanges() override
+    {
+        m_window.ProgressBar1->setRange(0, 100);
+        m_window.ProgressBar2->setRange(0, 100);
+    }
+
+    void ShowCurrentRow(int row) override
+    {
+        m_window.grdFiles1->setRow(row);
+        m_window.grdFiles1->setCol(0);
+    }
+
+    void ShowFileDone(const Text& frameCaption, const Text& folderCaption, int percent) override
+    {
+        m_window.FrameConversion->setTitle(ToQString(frameCaption));
+        m_window.LblCurrentDBX->setText(ToQString(folderCaption));
+        m_window.ProgressBar1->setValue(percent);
+    }
+
+private:
+    frmStep1& m_window;
+    SourceFileList& m_list;
+};
+
 frmStep1::frmStep1(UserPrompts& prompts, std::function<void()> endProgram, QWidget* parent)
     : QWidget(parent)
     , m_prompts(prompts)
@@ -157,6 +242,7 @@ frmStep1::frmStep1(UserPrompts& prompts, std::function<void()> endProgram, QWidg
     Form_Initialize();
     createControls();
     m_fileList = std::make_unique<SourceFileList>(*grdFiles1, *lblCount1);
+    m_side = std::make_unique<Side>(*this, *m_fileList);
     Form_Load();
 }
 
@@ -276,20 +362,15 @@ void frmStep1::ClearFileList()
     m_fileList->ClearFileList();
 }
 
-void frmStep1::cmdAdd_Click()
-{
-    AddPickedFiles(*m_fileList, m_prompts, *CmdExtractDBX);
-}
+bool frmStep1::importRunning() const { return m_side->importRunning; }
 
-void frmStep1::CmdAddFolder_Click()
-{
-    AddFolderFiles(*m_fileList, m_prompts, *CmdExtractDBX, m_listing);
-}
+WindowSide& frmStep1::side() { return *m_side; }
 
-void frmStep1::cmdClear1_Click()
-{
-    m_fileList->cmdClear1_Click(m_prompts);
-}
+void frmStep1::cmdAdd_Click() { AddPickedFiles(*m_side); }
+
+void frmStep1::CmdAddFolder_Click() { AddFolderFiles(*m_side, m_listing); }
+
+void frmStep1::cmdClear1_Click() { ClearListedFiles(*m_side); }
 
 void frmStep1::cmdEnd_Click()
 {

@@ -16,6 +16,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class UserPrompts;
+class WindowSide;
 namespace messaging {
 class RDOFolder;
 }
@@ -62,7 +63,7 @@ public:
     // The clock the import's time stamps come from (local time; the system clock unless set).
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
     // True while an import runs.
-    bool importRunning() const { return m_importRunning; }
+    bool importRunning() const;
 
     // State of the last import run.
     QString saveFolder;
@@ -99,12 +100,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    class Side;
     void createControls();
+    WindowSide& side();
 
     UserPrompts& m_prompts;
     std::function<void()> m_endProgram;
     std::unique_ptr<SourceFileList> m_fileList;
     FolderListingFactory m_listing = DiskFolderListing;
     std::function<QDateTime()> m_clock;
-    bool m_importRunning = false;
+    std::unique_ptr<Side> m_side;
 };

@@ -3,7 +3,6 @@
 //   addfolder_bench TREE     TREE made by bench/make_tree.py
 #include "app/frmStep1.h"
 #include "filelist/QtText.h"
-#include "filelist/AddHandlers.h"
 #include "filelist/FlexGrid.h"
 #include "filelist/UserPrompts.h"
 #include "filelist/pathLogger.h"

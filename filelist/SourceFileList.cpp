@@ -45,14 +45,3 @@ void SourceFileList::ClearFileList()
     m_grid.Clear();
     m_count.setText(QString::fromUtf16(texts::kNoFilesCount));
 }
-
-void SourceFileList::cmdClear1_Click(UserPrompts& prompts)
-{
-    if (firstCellEmpty())
-        return;
-    const int answer = prompts.MsgBox(
-        QString::fromUtf16(texts::kClearQuestion),
-        MsgBoxStyle::YesNo + MsgBoxStyle::Question, kApplicationTitle);
-    if (answer == MsgBoxResult::Yes)
-        ClearFileList();
-}

@@ -4,7 +4,6 @@
 
 class FlexGrid;
 class QLabel;
-class UserPrompts;
 
 // The list of calendar files to import. Its only store is the grid: one path a row from row 0, in
 // the order appended. An empty list is a single row whose cell is empty, and emptiness is always
@@ -18,10 +17,6 @@ public:
 
     // Back to the empty list: one empty row, "0 files".
     void ClearFileList();
-
-    // The clear button: asks before emptying a non-empty list; an empty list is left alone
-    // without a question.
-    void cmdClear1_Click(UserPrompts& prompts);
 
     // Width given to the column when the first path goes into an empty list, in twips.
     static constexpr int kListColWidthTwips = 10000;

@@ -1,9 +1,10 @@
 // varnel-importer.exe: the importer's window on Windows, with the system's own controls (no
 // toolkit). The window is the dialog resource IDD_FRMSTEP1 (MainWindow.rc); the list of files is a
-// list view standing in for the Qt window's grid; the work is the core's: the folder walk
-// (FilesBelow), the import run (RunImport) and the texts of every message (import/WindowTexts.h).
-// Everything runs on the one window thread; the folder add and the import let the window's
-// messages through between files, as the Qt window does.
+// list view standing in for the Qt window's grid. What the buttons do is shared with the Qt window
+// (filelist/WindowFlows.h, over the core's folder walk and import run), as is every text it shows
+// (import/WindowTexts.h); this file only asks, shows and lists the Windows way. Everything runs on
+// the one window thread; the folder add and the import let the window's messages through between
+// files, as the Qt window does.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -13,16 +14,15 @@
 
 #include "resource.h"
 
-#include "filelist/CalendarFiles.h"
+#include "filelist/FolderListing.h"
 #include "filelist/PickedFiles.h"
+#include "filelist/WindowFlows.h"
 #include "import/ImportRun.h"
 #include "import/WindowTexts.h"
 #include "messaging/Session.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -82,9 +82,13 @@ struct Window {
     int dpi = 96;
     bool importRunning = false;
     bool busy = false;
-    // While many rows are added at once: the list is drawn, and its current row moved, only when
-    // the window's messages are let through (Yield), not for every row.
+    // While many rows are added at once, the list is drawn only when the window's messages are let
+    // through (Yield), not for every row.
     bool batch = false;
+    // The row that is to become the current one. Moving the list's selection costs a scroll and a
+    // redraw (under wine a good part of a second for a hundred rows), so a flow that walks the rows
+    // moves it once, when the window is next shown to the user: at a Yield, before a dialog, and
+    // when the button's flow ends.
     int pendingRow = -1;
 } g;
 
@@ -156,22 +160,16 @@ int MsgBoxWithDetails(const Text& prompt, int style, const char16_t* title, cons
 
 // The multi-select file-open dialog. Gives the picked files as full paths in the dialog's order,
 // names typed into it as they stand; nothing on cancel. `error` is the dialog's failure, if any.
-struct OpenResult {
-    TextList files;
-    int error = 0;
-    Text description;
-};
-
-OpenResult ShowOpen()
+WindowSide::OpenResult ShowOpen(const Text& filterText, int maxFiles)
 {
     // "description|patterns" becomes the dialog's NUL-separated pair, ended by a second NUL.
-    std::u16string filter = texts::kCalendarFileFilter;
+    std::u16string filter = filterText;
     for (char16_t& c : filter)
         if (c == u'|')
             c = u'\0';
     filter.push_back(u'\0');
     // Room for the most files one pick may return, each with a full path.
-    std::vector<wchar_t> buffer(static_cast<size_t>(texts::kMaxFilesPerPick + 1) * (MAX_PATH + 1) + 1, L'\0');
+    std::vector<wchar_t> buffer(static_cast<size_t>(maxFiles + 1) * (MAX_PATH + 1) + 1, L'\0');
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = g.dialog;
@@ -179,7 +177,7 @@ OpenResult ShowOpen()
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
     ofn.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT;
-    OpenResult result;
+    WindowSide::OpenResult result;
     if (!GetOpenFileNameW(&ofn)) {
         const DWORD error = CommDlgExtendedError();
         if (error == FNERR_BUFFERTOOSMALL)
@@ -191,7 +189,7 @@ OpenResult ShowOpen()
         return result;
     }
     result.files = PickedFiles(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), buffer.size()));
-    if (result.files.size() > static_cast<size_t>(texts::kMaxFilesPerPick)) {
+    if (result.files.size() > static_cast<size_t>(maxFiles)) {
         result.files.clear();
         result.error = texts::kDialogBufferTooSmall;
     }
@@ -199,7 +197,7 @@ OpenResult ShowOpen()
 }
 
 // The folder chooser: the folder's full path, or empty text when nothing usable was chosen.
-Text BrowseForFolder(const char16_t* title)
+Text BrowseForFolder(const Text& title)
 {
     IFileOpenDialog* dialog = nullptr;
     if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
@@ -253,6 +251,7 @@ void InsertRow(int row, const Text& text)
 // Makes `row` the current row: selected and scrolled into view.
 void SetCurrentRow(int row)
 {
+    g.pendingRow = -1;
     // One row at most is selected: only that one is cleared (clearing every row is slow in a long list).
     const int current = ListView_GetNextItem(List(), -1, LVNI_SELECTED);
     if (current != row) {
@@ -266,31 +265,20 @@ void SetCurrentRow(int row)
 void SetColWidth(int twips) { ListView_SetColumnWidth(List(), 0, Pixels(twips)); }
 
 // Draws the list as it now stands, with its current row, after rows were added in a batch.
+void FlushCurrentRow()
+{
+    const int row = g.pendingRow;
+    g.pendingRow = -1;
+    if (row >= 0 && row < Rows())
+        SetCurrentRow(row);
+}
+
 void ShowBatch()
 {
-    if (g.pendingRow >= 0 && g.pendingRow < Rows())
-        SetCurrentRow(g.pendingRow);
-    g.pendingRow = -1;
+    FlushCurrentRow();
     SendMessageW(List(), WM_SETREDRAW, TRUE, 0);
     InvalidateRect(List(), nullptr, FALSE);
 }
-
-// Rows added while it lives are shown at each Yield and at its end.
-class ListBatch {
-public:
-    ListBatch()
-    {
-        g.batch = true;
-        SendMessageW(List(), WM_SETREDRAW, FALSE, 0);
-    }
-    ~ListBatch()
-    {
-        g.batch = false;
-        ShowBatch();
-    }
-    ListBatch(const ListBatch&) = delete;
-    ListBatch& operator=(const ListBatch&) = delete;
-};
 
 // Lets the window's messages through between two steps of a long operation, at most every 50 ms:
 // often enough for the window to repaint and take clicks, rarely enough that a long list is not
@@ -302,6 +290,8 @@ void Yield()
         return;
     if (g.batch)
         ShowBatch();
+    else
+        FlushCurrentRow();
     PumpMessages();
     if (g.batch)
         SendMessageW(List(), WM_SETREDRAW, FALSE, 0);
@@ -334,182 +324,86 @@ void ClearFileList()
     SetCaption(IDC_LBLCOUNT1, texts::kNoFilesCount);
 }
 
-// ---- The buttons -----------------------------------------------------------------------------
+// ---- The buttons: the flows shared with the Qt window (filelist/WindowFlows.h) -----------------
 
-void EnableImport(bool enabled) { EnableWindow(Control(IDC_CMDEXTRACTDBX), enabled ? TRUE : FALSE); }
-
-void cmdAdd_Click()
-{
-    const OpenResult picked = ShowOpen();
-    if (picked.error == texts::kDialogBufferTooSmall) {
-        MsgBox(texts::SelectOnlyFiles(texts::kMaxFilesPerPick), MsgBoxStyle::Exclamation);
-        return;
-    }
-    if (picked.error != 0) {
-        MsgBox(texts::DialogError(picked.error, picked.description), MsgBoxStyle::Exclamation);
-        return;
-    }
-    if (picked.files.empty())
-        return;
-    EnableImport(true);
-    ListBatch batch;
-    for (const Text& file : picked.files)
-        AddFileToList(file);
-}
-
-// Keeps the busy cursor up for as long as it lives (WM_SETCURSOR asks for it).
-class BusyCursor {
+class Win32Side : public WindowSide {
 public:
-    BusyCursor()
+    int MsgBox(const Text& prompt, int style, const Text& title) override
     {
-        g.busy = true;
-        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        FlushCurrentRow();
+        return ::MsgBox(prompt, style, title.c_str());
     }
-    ~BusyCursor()
+    int MsgBoxWithDetails(const Text& prompt, int style, const Text& title, const Text& details) override
     {
-        g.busy = false;
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        FlushCurrentRow();
+        return ::MsgBoxWithDetails(prompt, style, title.c_str(), details);
     }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
+    OpenResult ShowOpen(const Text& filter, int maxFiles) override
+    {
+        FlushCurrentRow();
+        return ::ShowOpen(filter, maxFiles);
+    }
+    Text BrowseForFolder(const Text& title) override
+    {
+        FlushCurrentRow();
+        return ::BrowseForFolder(title);
+    }
+
+    void AddFileToList(const Text& path) override { ::AddFileToList(path); }
+    void ClearFileList() override { ::ClearFileList(); }
+    int Rows() override { return ::Rows(); }
+    Text RowText(int row) override
+    {
+        g.pendingRow = row;
+        return ::RowText(row);
+    }
+
+    void BeginAdding() override
+    {
+        g.batch = true;
+        SendMessageW(List(), WM_SETREDRAW, FALSE, 0);
+    }
+    void EndAdding() override
+    {
+        g.batch = false;
+        ShowBatch();
+    }
+
+    void SetImportEnabled(bool enabled) override
+    {
+        EnableWindow(Control(IDC_CMDEXTRACTDBX), enabled ? TRUE : FALSE);
+    }
+    void SetBusy(bool busy) override
+    {
+        g.busy = busy;
+        SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+    }
+    void Yield() override { ::Yield(); }
+
+    void ResetProgressRanges() override
+    {
+        SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETRANGE32, 0, 100);
+        SendMessageW(Control(IDC_PROGRESSBAR2), PBM_SETRANGE32, 0, 100);
+    }
+    void ShowCurrentRow(int row) override { g.pendingRow = row; }
+    void ShowFileDone(const Text& frameCaption, const Text& folderCaption, int percent) override
+    {
+        SetCaption(IDC_FRAMECONVERSION, frameCaption);
+        SetCaption(IDC_LBLCURRENTDBX, folderCaption);
+        SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    }
 };
 
-void CmdAddFolder_Click()
+Win32Side& Side()
 {
-    Text folder = BrowseForFolder(texts::kSourceFolderTitle);
-    if (folder.empty())
-        return;
-    if (folder.back() != kPathSeparator)
-        folder += kPathSeparator;
-
-    int added = 0;
-    {
-        BusyCursor busy;
-        ListBatch batch;
-        std::shared_ptr<pathLogger::TextList> gathered;
-        try {
-            gathered = FilesBelow(folder, DiskFolderListing);
-        } catch (const ListingError& e) {
-            // Without the whole tree the add would silently miss files: nothing is added.
-            MsgBox(texts::FolderNotRead(e.folder(), e.reason()), MsgBoxStyle::Exclamation);
-            return;
-        } catch (const std::exception& e) {
-            MsgBox(texts::FolderNotWalked(folder, FromUtf8(e.what())), MsgBoxStyle::Exclamation);
-            return;
-        }
-        for (int i = 1; i <= gathered->Count(); ++i) {
-            Yield();
-            const Text& path = gathered->Item(i);
-            if (IsCalendarFileName(path)) {
-                Yield();
-                AddFileToList(path);
-                ++added;
-            }
-        }
-    }
-    EnableImport(added > 0);
-    MsgBox(texts::FilesAdded(added), MsgBoxStyle::OkOnly);
-}
-
-void cmdClear1_Click()
-{
-    SetCurrentRow(0);
-    if (RowText(0).empty())
-        return;
-    if (MsgBox(texts::kClearQuestion, MsgBoxStyle::YesNo + MsgBoxStyle::Question) == MsgBoxResult::Yes)
-        ClearFileList();
+    static Win32Side side;
+    return side;
 }
 
 void cmdEnd_Click()
 {
     if (MsgBox(texts::kExitQuestion, MsgBoxStyle::YesNo + MsgBoxStyle::Question) == MsgBoxResult::Yes)
         SendMessageW(g.dialog, WM_CLOSE, 0, 0);
-}
-
-// Shows the run on the window: the current row, the counter, the folder, the bar.
-class WindowProgress : public ImportObserver {
-public:
-    void Yield() override { ::Yield(); }
-
-    void FileStarting(int index, int) override
-    {
-        if (index < Rows())
-            SetCurrentRow(index);
-    }
-
-    void FileDone(int index, int total, const Text&, const Text& folder, int, const Text&) override
-    {
-        EnableImport(false);
-        SetCaption(IDC_FRAMECONVERSION, ImportingCaption(index + 1, Rows()));
-        SetCaption(IDC_LBLCURRENTDBX, CurrentFolderCaption(folder));
-        const float percent = static_cast<float>(index + 1) / static_cast<float>(total) * 100.0f;
-        SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETPOS, static_cast<WPARAM>(std::lround(percent)), 0);
-    }
-};
-
-bool Blank(const Text& text)
-{
-    for (char16_t c : text)
-        if (!std::iswspace(static_cast<wint_t>(c)))
-            return false;
-    return true;
-}
-
-void CmdExtractDBX_Click()
-{
-    // The window handles input while a run yields; a second run cannot start inside the first.
-    if (g.importRunning)
-        return;
-    TextList files;
-    for (int r = 0; r < Rows(); ++r) {
-        Text row = RowText(r);
-        if (!Blank(row))
-            files.push_back(std::move(row));
-    }
-    if (files.empty()) {
-        MsgBox(texts::kNothingToImport, MsgBoxStyle::OkOnly + MsgBoxStyle::Information, texts::kProductTitle);
-        return;
-    }
-
-    g.importRunning = true;
-    struct Running {
-        ~Running() { g.importRunning = false; }
-    } running;
-
-    Text saveFolder = BrowseForFolder(texts::kSaveFolderTitle);
-    if (saveFolder.empty())
-        return;
-    if (saveFolder.back() != kPathSeparator)
-        saveFolder += kPathSeparator;
-    PumpMessages();
-    SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETRANGE32, 0, 100);
-    SendMessageW(Control(IDC_PROGRESSBAR2), PBM_SETRANGE32, 0, 100);
-    PumpMessages();
-
-    ImportOptions options;
-    options.saveFolder = saveFolder;
-    WindowProgress progress;
-    const ImportResult result = RunImport(files, options, progress);
-
-    switch (result.status) {
-    case ImportResult::Status::NothingToImport:
-        break;
-    case ImportResult::Status::StoreFailed:
-        if (result.storePath.empty()) {
-            // The store could not be set up at all.
-            MsgBoxWithDetails(texts::kOutlookError, MsgBoxStyle::OkOnly + MsgBoxStyle::Information,
-                              texts::kOutlookErrorTitle, result.error);
-        } else {
-            // Writing stopped part-way: what was saved before is in the store.
-            MsgBoxWithDetails(texts::ImportStopped(result), MsgBoxStyle::OkOnly + MsgBoxStyle::Critical,
-                              texts::kProductTitle, texts::CompletionDetails(result));
-        }
-        break;
-    case ImportResult::Status::Done:
-        MsgBoxWithDetails(texts::CompletionText(result), MsgBoxStyle::OkOnly + MsgBoxStyle::Information,
-                          texts::kProductTitle, texts::CompletionDetails(result));
-        break;
-    }
 }
 
 // ---- The window ------------------------------------------------------------------------------
@@ -662,13 +556,15 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         if (HIWORD(wParam) != BN_CLICKED)
             return FALSE;
         switch (LOWORD(wParam)) {
-        case IDC_CMDADD: cmdAdd_Click(); return TRUE;
-        case IDC_CMDADDFOLDER: CmdAddFolder_Click(); return TRUE;
-        case IDC_CMDCLEAR1: cmdClear1_Click(); return TRUE;
-        case IDC_CMDEXTRACTDBX: CmdExtractDBX_Click(); return TRUE;
-        case IDC_CMDEND: cmdEnd_Click(); return TRUE;
-        default: return TRUE;  // Enter (IDOK) and Esc (IDCANCEL) do nothing
+        case IDC_CMDADD: AddPickedFiles(Side()); break;
+        case IDC_CMDADDFOLDER: AddFolderFiles(Side(), DiskFolderListing); break;
+        case IDC_CMDCLEAR1: ClearListedFiles(Side()); break;
+        case IDC_CMDEXTRACTDBX: ImportListedFiles(Side()); break;
+        case IDC_CMDEND: cmdEnd_Click(); break;
+        default: break;  // Enter (IDOK) and Esc (IDCANCEL) do nothing
         }
+        FlushCurrentRow();
+        return TRUE;
     case WM_CLOSE:
         // Closing is never refused and asks nothing: only the exit button asks.
         EndProgram();

@@ -5,7 +5,7 @@ file-open dialog of "Add vCalendar/iCalendar File(s)..."; "Add Folder having Fil
 from the first button) picks a copy of our examples in the real folder dialog, the count message is
 answered; Alt+C imports into a folder picked the same way, the completion message is answered;
 Alt+X and Y end the program. The store must pass pstcheck and hold, to readpst, the folders and
-appointments the Linux cal2pst writes from the same files. Then a second import, of 1200 files, is
+appointments the Linux cal2pst writes from the same files. Then a second import, of 1800 files, is
 ended by Alt+F4 part-way: the program ends at once, and its store passes pstcheck and holds some but
 not all of the appointments.
 
@@ -231,7 +231,7 @@ def close_during_import(desktop, wine, exe, src, out, log):
             if time.time() > deadline or app.poll() is not None:
                 raise Failed("no store appeared after the import started")
             time.sleep(0.1)
-        time.sleep(0.5)
+        time.sleep(0.1)
         if desktop.windows(PRODUCT_TITLE):
             raise Failed("the import ended before the window was closed: it needs more files to stay busy")
         desktop.keys(main, "alt+F4")
@@ -243,7 +243,7 @@ def close_during_import(desktop, wine, exe, src, out, log):
 
 # Copies of the examples for the import that is closed part-way: enough to keep it busy for
 # several seconds under wine.
-BUSY_COPIES = 400
+BUSY_COPIES = 600
 
 
 def run_phase(desktop, exe, what, phase):
