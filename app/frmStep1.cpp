@@ -152,6 +152,30 @@ QIcon ApplicationIcon()
 
 }  // namespace
 
+// The grid and its count label, as the list's rules (filelist/SourceFileList.h) use them.
+class frmStep1::Grid : public FileGrid {
+public:
+    Grid(FlexGrid& grid, QLabel& count)
+        : m_grid(grid)
+        , m_count(count)
+    {
+    }
+    int Rows() override { return m_grid.Rows(); }
+    void setRows(int rows) override { m_grid.setRows(rows); }
+    void setCols(int cols) override { m_grid.setCols(cols); }
+    void setRow(int row) override { m_grid.setRow(row); }
+    void setCol(int col) override { m_grid.setCol(col); }
+    Text CellText() override { return ToText(m_grid.Text()); }
+    void setCellText(const Text& text) override { m_grid.setText(ToQString(text)); }
+    void Clear() override { m_grid.Clear(); }
+    void setColWidth(int col, int twips) override { m_grid.setColWidth(col, twips); }
+    void setCountCaption(const Text& caption) override { m_count.setText(ToQString(caption)); }
+
+private:
+    FlexGrid& m_grid;
+    QLabel& m_count;
+};
+
 // What the shared flows behind the buttons (filelist/WindowFlows.h) ask of this window.
 class frmStep1::Side : public WindowSide {
 public:
@@ -187,7 +211,7 @@ public:
         return ToText(m_window.m_prompts.BrowseForFolder(ToQString(title)));
     }
 
-    void AddFileToList(const Text& path) override { m_list.AddFileToList(ToQString(path)); }
+    void AddFileToList(const Text& path) override { m_list.AddFileToList(path); }
     void ClearFileList() override { m_list.ClearFileList(); }
     int Rows() override { return m_window.grdFiles1->Rows(); }
 
@@ -241,7 +265,8 @@ frmStep1::frmStep1(UserPrompts& prompts, std::function<void()> endProgram, QWidg
 {
     Form_Initialize();
     createControls();
-    m_fileList = std::make_unique<SourceFileList>(*grdFiles1, *lblCount1);
+    m_grid = std::make_unique<Grid>(*grdFiles1, *lblCount1);
+    m_fileList = std::make_unique<SourceFileList>(*m_grid);
     m_side = std::make_unique<Side>(*this, *m_fileList);
     Form_Load();
 }
@@ -354,7 +379,7 @@ void frmStep1::closeEvent(QCloseEvent* event)
 
 void frmStep1::AddFileToList(const QString& path)
 {
-    m_fileList->AddFileToList(path);
+    m_fileList->AddFileToList(ToText(path));
 }
 
 void frmStep1::ClearFileList()

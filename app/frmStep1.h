@@ -106,6 +106,8 @@ private:
 
     UserPrompts& m_prompts;
     std::function<void()> m_endProgram;
+    class Grid;
+    std::unique_ptr<Grid> m_grid;
     std::unique_ptr<SourceFileList> m_fileList;
     FolderListingFactory m_listing = DiskFolderListing;
     std::function<QDateTime()> m_clock;

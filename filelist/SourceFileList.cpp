@@ -1,25 +1,15 @@
 #include "SourceFileList.h"
 
-#include "FlexGrid.h"
-#include "QtText.h"
-#include "UserPrompts.h"
-
-#include <QLabel>
-
-SourceFileList::SourceFileList(FlexGrid& grid, QLabel& countLabel)
-    : m_grid(grid)
-    , m_count(countLabel)
-{
-}
+#include "import/WindowTexts.h"
 
 bool SourceFileList::firstCellEmpty()
 {
     m_grid.setRow(0);
     m_grid.setCol(0);
-    return m_grid.Text().isEmpty();
+    return m_grid.CellText().empty();
 }
 
-void SourceFileList::AddFileToList(const QString& path)
+void SourceFileList::AddFileToList(const Text& path)
 {
     bool rowZeroFree = false;
     if (m_grid.Rows() == 1 && firstCellEmpty()) {
@@ -35,13 +25,13 @@ void SourceFileList::AddFileToList(const QString& path)
 
     m_grid.setRow(m_grid.Rows() - 1);
     m_grid.setCol(0);
-    m_grid.setText(path);
-    m_count.setText(QString::number(m_grid.Rows()) + QString::fromUtf16(texts::kFilesCountSuffix));
+    m_grid.setCellText(path);
+    m_grid.setCountCaption(Number(m_grid.Rows()) + texts::kFilesCountSuffix);
 }
 
 void SourceFileList::ClearFileList()
 {
     m_grid.setRows(1);
     m_grid.Clear();
-    m_count.setText(QString::fromUtf16(texts::kNoFilesCount));
+    m_grid.setCountCaption(texts::kNoFilesCount);
 }

@@ -1,19 +1,40 @@
 #pragma once
 
-#include <QString>
+// The list of calendar files to import, for both windows: its rules live here, its rows in the
+// window's grid (Qt's FlexGrid, or the list view of the Windows window), reached through FileGrid.
+// No toolkit here.
+#include "import/Text.h"
 
-class FlexGrid;
-class QLabel;
+// The grid as the list uses it: a row and column count, a current cell whose text is read and
+// written, Clear (every cell emptied, the counts kept), column widths in twips, and the count
+// label beside it.
+class FileGrid {
+public:
+    virtual ~FileGrid() = default;
+    virtual int Rows() = 0;
+    virtual void setRows(int rows) = 0;
+    virtual void setCols(int cols) = 0;
+    virtual void setRow(int row) = 0;
+    virtual void setCol(int col) = 0;
+    virtual Text CellText() = 0;
+    virtual void setCellText(const Text& text) = 0;
+    virtual void Clear() = 0;
+    virtual void setColWidth(int col, int twips) = 0;
+    virtual void setCountCaption(const Text& caption) = 0;
+};
 
-// The list of calendar files to import. Its only store is the grid: one path a row from row 0, in
-// the order appended. An empty list is a single row whose cell is empty, and emptiness is always
-// judged by that cell's text, never by a counter. The count label shows the row count + " files".
+// One path a row from row 0, in the order appended. An empty list is a single row whose cell is
+// empty, and emptiness is always judged by that cell's text, never by a counter. The count label
+// shows the row count + " files".
 class SourceFileList {
 public:
-    SourceFileList(FlexGrid& grid, QLabel& countLabel);
+    explicit SourceFileList(FileGrid& grid)
+        : m_grid(grid)
+    {
+    }
 
     // Appends one path; the current cell ends on the new row.
-    void AddFileToList(const QString& path);
+    void AddFileToList(const Text& path);
 
     // Back to the empty list: one empty row, "0 files".
     void ClearFileList();
@@ -25,6 +46,5 @@ private:
     // Moves the current cell to row 0, column 0 and tells whether its text is empty.
     bool firstCellEmpty();
 
-    FlexGrid& m_grid;
-    QLabel& m_count;
+    FileGrid& m_grid;
 };

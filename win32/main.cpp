@@ -16,6 +16,7 @@
 
 #include "filelist/FolderListing.h"
 #include "filelist/PickedFiles.h"
+#include "filelist/SourceFileList.h"
 #include "filelist/WindowFlows.h"
 #include "import/ImportRun.h"
 #include "import/WindowTexts.h"
@@ -59,9 +60,8 @@ constexpr int kClientHeightTwips = 6750;
 // The header and footer bands, drawn beneath the controls that lie on them.
 constexpr RECT kHeaderBandTwips{-120, 0, -120 + 8415, 855};
 constexpr RECT kFooterBandTwips{0, 6120, 8415, 6120 + 855};
-// Column width at start, and once the first file goes into an empty list.
+// Column width at start (the list gives it its own width when the first file goes in).
 constexpr int kStartColWidthTwips = 50000;
-constexpr int kListColWidthTwips = 10000;
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
@@ -85,11 +85,12 @@ struct Window {
     // While many rows are added at once, the list is drawn only when the window's messages are let
     // through (Yield), not for every row.
     bool batch = false;
-    // The row that is to become the current one. Moving the list's selection costs a scroll and a
-    // redraw (under wine a good part of a second for a hundred rows), so a flow that walks the rows
-    // moves it once, when the window is next shown to the user: at a Yield, before a dialog, and
-    // when the button's flow ends.
-    int pendingRow = -1;
+    // The list's current row, and whether the list shows it yet. Moving the list's selection costs
+    // a scroll and a redraw (under wine about a second for a hundred rows), so a flow that walks
+    // the rows shows the current one when the window is next shown to the user: at a Yield, before
+    // a dialog, and when the button's flow ends.
+    int currentRow = 0;
+    bool currentShown = true;
 } g;
 
 HWND Control(int id) { return GetDlgItem(g.dialog, id); }
@@ -225,8 +226,9 @@ Text BrowseForFolder(const Text& title)
     return folder;
 }
 
-// ---- The list of files: one path a row from row 0, as the Qt window's grid ------------------
-// An empty list is a single row whose text is empty; emptiness is judged by that row's text.
+// ---- The list of files: a list view standing in for the Qt window's grid ---------------------
+// Its rules (an empty list is one empty row, the count label, the column width) are the shared
+// SourceFileList's; ListViewGrid gives it the grid's operations over the list view.
 
 HWND List() { return Control(IDC_GRDFILES1); }
 
@@ -248,31 +250,76 @@ void InsertRow(int row, const Text& text)
     ListView_InsertItem(List(), &item);
 }
 
-// Makes `row` the current row: selected and scrolled into view.
-void SetCurrentRow(int row)
+void SetRowText(int row, const Text& text) { ListView_SetItemText(List(), row, 0, const_cast<wchar_t*>(W(text))); }
+
+// Shows the current row: selected and scrolled into view.
+void SelectCurrentRow()
 {
-    g.pendingRow = -1;
+    g.currentShown = true;
+    const int row = g.currentRow;
     // One row at most is selected: only that one is cleared (clearing every row is slow in a long list).
-    const int current = ListView_GetNextItem(List(), -1, LVNI_SELECTED);
-    if (current != row) {
-        if (current >= 0)
-            ListView_SetItemState(List(), current, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    const int selected = ListView_GetNextItem(List(), -1, LVNI_SELECTED);
+    if (selected != row) {
+        if (selected >= 0)
+            ListView_SetItemState(List(), selected, 0, LVIS_SELECTED | LVIS_FOCUSED);
         ListView_SetItemState(List(), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     }
     ListView_EnsureVisible(List(), row, FALSE);
 }
 
-void SetColWidth(int twips) { ListView_SetColumnWidth(List(), 0, Pixels(twips)); }
-
-// Draws the list as it now stands, with its current row, after rows were added in a batch.
-void FlushCurrentRow()
+// Makes `row` the current row; the list shows it when the window is next shown (FlushCurrentRow).
+void MoveCurrentRow(int row)
 {
-    const int row = g.pendingRow;
-    g.pendingRow = -1;
-    if (row >= 0 && row < Rows())
-        SetCurrentRow(row);
+    g.currentRow = row;
+    g.currentShown = false;
 }
 
+void FlushCurrentRow()
+{
+    if (!g.currentShown && g.currentRow >= 0 && g.currentRow < Rows())
+        SelectCurrentRow();
+}
+
+class ListViewGrid : public FileGrid {
+public:
+    int Rows() override { return ::Rows(); }
+    void setRows(int rows) override
+    {
+        if (rows == 1 && ::Rows() > 1) {
+            // Shrinking a long list one row at a time is slow: row 0 is kept, the rest go at once.
+            const Text first = RowText(0);
+            ListView_DeleteAllItems(List());
+            InsertRow(0, first);
+        }
+        while (::Rows() > rows)
+            ListView_DeleteItem(List(), ::Rows() - 1);
+        while (::Rows() < rows)
+            InsertRow(::Rows(), Text());
+        if (g.currentRow >= rows)
+            MoveCurrentRow(rows - 1);
+    }
+    void setCols(int) override {}  // one column, always
+    void setRow(int row) override { MoveCurrentRow(row); }
+    void setCol(int) override {}
+    Text CellText() override { return RowText(g.currentRow); }
+    void setCellText(const Text& text) override { SetRowText(g.currentRow, text); }
+    void Clear() override
+    {
+        for (int row = 0; row < ::Rows(); ++row)
+            SetRowText(row, Text());
+    }
+    void setColWidth(int, int twips) override { ListView_SetColumnWidth(List(), 0, Pixels(twips)); }
+    void setCountCaption(const Text& caption) override { SetCaption(IDC_LBLCOUNT1, caption); }
+};
+
+SourceFileList& FileList()
+{
+    static ListViewGrid grid;
+    static SourceFileList list(grid);
+    return list;
+}
+
+// Draws the list as it now stands, with its current row, after rows were added in a batch.
 void ShowBatch()
 {
     FlushCurrentRow();
@@ -296,32 +343,6 @@ void Yield()
     if (g.batch)
         SendMessageW(List(), WM_SETREDRAW, FALSE, 0);
     last = GetTickCount64();
-}
-
-void AddFileToList(const Text& path)
-{
-    bool rowZeroFree = false;
-    if (Rows() == 1 && RowText(0).empty()) {
-        SetColWidth(kListColWidthTwips);
-        rowZeroFree = true;
-    }
-    if (!rowZeroFree)
-        InsertRow(Rows(), Text());
-    const int last = Rows() - 1;
-    ListView_SetItemText(List(), last, 0, const_cast<wchar_t*>(W(path)));
-    if (g.batch)
-        g.pendingRow = last;
-    else
-        SetCurrentRow(last);
-    SetCaption(IDC_LBLCOUNT1, Number(Rows()) + texts::kFilesCountSuffix);
-}
-
-void ClearFileList()
-{
-    ListView_DeleteAllItems(List());
-    InsertRow(0, Text());
-    SetCurrentRow(0);
-    SetCaption(IDC_LBLCOUNT1, texts::kNoFilesCount);
 }
 
 // ---- The buttons: the flows shared with the Qt window (filelist/WindowFlows.h) -----------------
@@ -349,12 +370,12 @@ public:
         return ::BrowseForFolder(title);
     }
 
-    void AddFileToList(const Text& path) override { ::AddFileToList(path); }
-    void ClearFileList() override { ::ClearFileList(); }
+    void AddFileToList(const Text& path) override { FileList().AddFileToList(path); }
+    void ClearFileList() override { FileList().ClearFileList(); }
     int Rows() override { return ::Rows(); }
     Text RowText(int row) override
     {
-        g.pendingRow = row;
+        MoveCurrentRow(row);
         return ::RowText(row);
     }
 
@@ -385,7 +406,7 @@ public:
         SendMessageW(Control(IDC_PROGRESSBAR1), PBM_SETRANGE32, 0, 100);
         SendMessageW(Control(IDC_PROGRESSBAR2), PBM_SETRANGE32, 0, 100);
     }
-    void ShowCurrentRow(int row) override { g.pendingRow = row; }
+    void ShowCurrentRow(int row) override { MoveCurrentRow(row); }
     void ShowFileDone(const Text& frameCaption, const Text& folderCaption, int percent) override
     {
         SetCaption(IDC_FRAMECONVERSION, frameCaption);
