@@ -1,5 +1,27 @@
 #include "NativePath.h"
 
+#ifdef _WIN32
+#include "platform/Platform.h"
+
+// The store and the reader take Windows names as UTF-8 with lone surrogates kept (platform/).
+Text TextFromNativePath(const std::string& bytes)
+{
+    const std::wstring wide = platform::WideFromUtf8(bytes);
+    return Text(wide.begin(), wide.end());
+}
+
+std::string NativePathFromText(const Text& text) { return platform::Utf8FromWide(std::wstring(text.begin(), text.end())); }
+
+std::filesystem::path FileSystemPath(const Text& text) { return std::filesystem::path(std::wstring(text.begin(), text.end())); }
+
+Text TextFromFileSystemPath(const std::filesystem::path& path)
+{
+    const std::wstring& wide = path.native();
+    return Text(wide.begin(), wide.end());
+}
+
+#else
+
 namespace {
 
 // The length of the valid UTF-8 sequence starting at `at`, or 0 when there is none.
@@ -38,64 +60,6 @@ std::size_t Utf8SequenceAt(const std::string& s, std::size_t at)
 }
 
 }  // namespace
-
-#ifdef _WIN32
-
-// UTF-8 where a lone surrogate is written as the three bytes its code would take.
-Text TextFromNativePath(const std::string& bytes)
-{
-    Text text;
-    text.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-        if (b(at) == 0xED && at + 2 < bytes.size() && b(at + 1) >= 0xA0 && b(at + 1) <= 0xBF && (b(at + 2) & 0xC0) == 0x80) {
-            text += static_cast<char16_t>(0xD000 | ((b(at + 1) & 0x3F) << 6) | (b(at + 2) & 0x3F));
-            at += 3;
-            continue;
-        }
-        const std::size_t length = Utf8SequenceAt(bytes, at);
-        if (length == 0) {
-            text += u'\xFFFD';
-            ++at;
-        } else {
-            text += FromUtf8(std::string_view(bytes).substr(at, length));
-            at += length;
-        }
-    }
-    return text;
-}
-
-std::string NativePathFromText(const Text& text)
-{
-    std::string bytes;
-    bytes.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            bytes += Utf8(std::u16string_view(text).substr(i, 2));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            bytes += static_cast<char>(0xE0 | (unit >> 12));
-            bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            bytes += Utf8(std::u16string_view(text).substr(i, 1));
-        }
-    }
-    return bytes;
-}
-
-std::filesystem::path FileSystemPath(const Text& text) { return std::filesystem::path(std::wstring(text.begin(), text.end())); }
-
-Text TextFromFileSystemPath(const std::filesystem::path& path)
-{
-    const std::wstring& wide = path.native();
-    return Text(wide.begin(), wide.end());
-}
-
-#else
 
 Text TextFromNativePath(const std::string& bytes)
 {
